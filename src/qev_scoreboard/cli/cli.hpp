@@ -1,0 +1,73 @@
+#pragma once
+// The command module: the parsed-arguments record, the shared constants and every routine that the
+// dispatcher, the commands and the synchronisation code call one another through.
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+// The parsed command line. `dir` is the --dir value as typed (absent when not given).
+struct Args {
+    std::optional<std::string> dir;
+    std::optional<std::string> command;  // "init", "status", "version", "verify"; absent: no sub-command
+    bool force = false;                  // init --force
+    std::string db = "db/qev.duckdb";    // verify --db
+};
+
+// The raw-data sub-directories under external_data, in the order init creates and status reports them.
+struct ExternalDataSubdir {
+    std::string_view name;
+    std::string_view content;
+};
+inline constexpr std::array<ExternalDataSubdir, 10> EXTERNAL_DATA_SUBDIRS{{
+    {"kik_data_ham_csv", "KIK izleme CSV"},
+    {"kredi_db", "Kredi risk parquet"},
+    {"yis_tahmin_data", "YIS tahmin CSV"},
+    {"eus_tahmin_data", "EUS tahmin CSV"},
+    {"eus_hedef_muta", "EUS hedef MUTA"},
+    {"eus_sql_kapsam_muta", "EUS kapsam MUTA"},
+    {"statik_db", "Statik bilgiler TXT"},
+    {"yis_train_data", "YIS training parquet"},
+    {"rkd_donem_data", "RKD kriter parquet"},
+    {"memzuc_data_donem", "Memzuc parquet"},
+}};
+
+inline constexpr std::string_view INGEST_NOTEBOOK = "nb_01_ingest.ipynb";
+
+// Writes `text` and one line break to standard output.
+void print_line(std::string_view text);
+
+// Parses argv, runs one command and returns the process exit status (0, 1 or 2).
+int run_main(int argc, char** argv);
+
+void cmd_init(const Args& args);
+void cmd_status(const Args& args);
+void cmd_version(const Args& args);
+
+// First 16 lower-case hex characters of the SHA-256 of the file's bytes. Throws fs::filesystem_error
+// when the file cannot be opened or read.
+std::string _file_hash(const fs::path& path);
+
+// Writes the current fingerprint of each named notebook into the newest season's meta file of every
+// step that runs from it; prints the "[SYNC] ... meta hash" line when files changed.
+void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks);
+
+// Brings the notebooks of `base` up to the installed package version (see the public header).
+void _sync_notebooks(const fs::path& base);
+
+// The package notebook names (*.ipynb directly in nb_dir), ascending by code point. A missing
+// nb_dir, or one that is not a directory, yields none.
+std::vector<std::string> list_package_notebooks(const fs::path& nb_dir);
+
+// Version stamp db/.nb_version: the recorded version ("" when missing, empty or all white space).
+std::string read_version_stamp(const fs::path& base);
+void write_version_stamp(const fs::path& base, const std::string& version);
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,8 @@
+#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/services/services.hpp"
+
+namespace qev_scoreboard {
+
+void cmd_version(const Args&) { print_line("qev_scoreboard " + services().version()); }
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,127 @@
+// The command line as a user meets it: help, version, usage errors and exit statuses.
+#include <gtest/gtest.h>
+
+#include "support.hpp"
+
+using namespace qev_test;
+
+namespace {
+
+const std::string VERSION_LINE = "qev_scoreboard 1.0.0\n";
+
+TEST(Dispatcher, NoSubCommandPrintsMainHelp) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"--dir", "/nonexistent/x"}}) {
+        RunResult r = run_cli(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        for (const char* text : {"qev-scoreboard", "QEV Scoreboard Pipeline", "--dir",
+                                 "Çalışma dizini (varsayılan: bulunduğunuz dizin)", "Çalışma dizinini hazırla",
+                                 "Durum kontrolü", "Versiyon bilgisi", "Kurulum doğrulama"})
+            EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    }
+}
+
+TEST(Dispatcher, HelpAtEveryLevel) {
+    RunResult main_help = run_cli({"--help"});
+    EXPECT_EQ(main_help.status, 0);
+    EXPECT_EQ(main_help.out, run_cli({}).out);
+    EXPECT_EQ(run_cli({"-h"}).out, main_help.out);
+    EXPECT_EQ(run_cli({"--he"}).out, main_help.out);
+
+    RunResult init_help = run_cli({"init", "-h"});
+    EXPECT_EQ(init_help.status, 0);
+    EXPECT_NE(init_help.out.find("--force"), std::string::npos);
+    EXPECT_NE(init_help.out.find("Hash kontrolü yapma, tüm dosyaları üzerine yaz"), std::string::npos);
+    // A sub-command's help text shows only in the main list.
+    EXPECT_EQ(init_help.out.find("Çalışma dizinini hazırla"), std::string::npos);
+    EXPECT_EQ(init_help.out.find("--dir"), std::string::npos);
+
+    RunResult verify_help = run_cli({"verify", "--help"});
+    EXPECT_EQ(verify_help.status, 0);
+    EXPECT_NE(verify_help.out.find("--db"), std::string::npos);
+    EXPECT_NE(verify_help.out.find("DB yolu"), std::string::npos);
+    for (const char* sc : {"status", "version"}) EXPECT_EQ(run_cli({sc, "--help"}).status, 0) << sc;
+}
+
+TEST(Dispatcher, VersionIgnoresDir) {
+    EXPECT_EQ(run_cli({"version"}).out, VERSION_LINE);
+    RunResult r = run_cli({"--dir", "/does/not/exist", "version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, VERSION_LINE);
+    EXPECT_EQ(run_cli({"--dir=/x", "version"}).out, VERSION_LINE);
+    EXPECT_EQ(run_cli({"--d", "/x", "version"}).out, VERSION_LINE);
+    EXPECT_FALSE(fs::exists("/does/not/exist"));
+}
+
+TEST(Dispatcher, UsageErrorsGoToStderrWithStatus2) {
+    TempDir ws;
+    const std::vector<std::vector<std::string>> bad = {
+        {"bogus"},                              // unknown sub-command
+        {"ini"},                                // sub-commands are not abbreviated
+        {"init", "--dir", ws.path.string()},    // --dir belongs before the sub-command
+        {"--force", "init"},                    // --force belongs after it
+        {"--dir"},                              // missing value
+        {"verify", "--db"},                     // missing value
+        {"--dir", "--force", "init"},           // a value that is an option
+        {"init", "extra"},                      // leftover word
+        {"version", "x", "y"},                  // leftover words
+        {"--bogus"},                            // unknown option
+        {"-x", "version"},                      // unknown short option
+        {"status", "--force"},                  // option of another sub-command
+        {"verify", "--db=x", "--dbx=y"},        // unknown option after a good one
+    };
+    for (const auto& args : bad) {
+        RunResult r = run_cli(args, ws.path);
+        std::string line;
+        for (const auto& a : args) line += a + " ";
+        EXPECT_EQ(r.status, 2) << line;
+        EXPECT_EQ(r.out, "") << line;
+        EXPECT_NE(r.err.find("kullanım: qev-scoreboard"), std::string::npos) << line;
+        EXPECT_NE(r.err.find("hata: "), std::string::npos) << line;
+    }
+    EXPECT_TRUE(fs::is_empty(ws.path));
+}
+
+TEST(Dispatcher, AmbiguousPrefixIsNamed) {
+    // "--h" is unique in the main parser (only --help starts with h), "--" alone ends options.
+    RunResult r = run_cli({"verify", "--d", "x"});
+    EXPECT_EQ(r.status, 0);  // --d is --db: verify's only other option is --help
+    RunResult bad = run_cli({"--zz"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--zz"), std::string::npos);
+}
+
+TEST(Dispatcher, HostileArgumentsDoNotCrash) {
+    const std::string invalid_utf8 = "\xff\xfe\xc3";
+    const std::string long_word(120000, 'a');  // just under the kernel's per-argument limit
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {invalid_utf8}, {"--" + invalid_utf8}, {"--dir", invalid_utf8, "version"}, {long_word},
+             {"--" + long_word}, {"verify", "--db=" + long_word + invalid_utf8, "extra"}}) {
+        RunResult r = run_cli(args);
+        EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
+    }
+}
+
+TEST(Dispatcher, VerifyNeverChangesExitStatus) {
+    TempDir ws;
+    // A database path that does not exist, and one that is not a database: findings, not failures.
+    spit(ws / "bad.duckdb", "not a database");
+    for (const char* db : {"missing.duckdb", "bad.duckdb"}) {
+        RunResult r = run_cli({"verify", "--db", db}, ws.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(db), std::string::npos);
+    }
+    RunResult ok = run_cli({"verify"}, ws.path);
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_NE(ok.out.find("[OK]   Notebook dizini"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("[OK]   Adım kaydı"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("[OK]   Veritabanı motoru: DuckDB v1.4.4"), std::string::npos) << ok.out;
+    EXPECT_NE(ok.out.find("db/qev.duckdb YOK"), std::string::npos) << ok.out;
+}
+
+TEST(Dispatcher, OutputThatCannotBeWrittenIsAFailure) {
+    RunResult r = run_cli({"version", ">/dev/full"});  // leftover word: still a usage error
+    EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#pragma once
+// Shared test helpers: scratch directories, file I/O, running the built program, and a set of
+// package services that tests control.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qev_scoreboard/services/services.hpp"
+
+namespace qev_test {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system temp dir, removed with everything in it at scope end.
+struct TempDir {
+    fs::path path;
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    fs::path operator/(const std::string& rel) const { return path / rel; }
+};
+
+std::string slurp(const fs::path& p);
+// Writes `content` to `p`, creating parent directories.
+void spit(const fs::path& p, const std::string& content);
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+// Runs the built qev-scoreboard with `args` in `cwd` (the test's own when empty).
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd = {});
+
+// The package directory of the build tree: notebooks, data readme and registry as shipped.
+fs::path build_data_dir();
+
+// Package services whose every answer a test can set; paths follow the installed layout by default.
+struct FakeServices : qev_scoreboard::PackageServices {
+    fs::path notebooks_dir;
+    fs::path data_readme;
+    qev_scoreboard::StepRegistry registry;
+    std::string version_text = "1.1.0";
+    mutable std::vector<std::string> verify_calls;
+
+    fs::path get_work_dir(const std::optional<std::string>& dir) const override;
+    fs::path get_source_dir(const std::optional<std::string>& dir) const override;
+    fs::path get_db_path(const std::optional<std::string>& dir) const override;
+    fs::path get_output_dir(const std::optional<std::string>& dir) const override;
+    fs::path get_notebooks_dir() const override { return notebooks_dir; }
+    fs::path get_data_readme() const override { return data_readme; }
+    qev_scoreboard::StepRegistry adim_registry() const override { return registry; }
+    bool verify_all(const std::string& db) const override {
+        verify_calls.push_back(db);
+        return true;
+    }
+    std::string version() const override { return version_text; }
+};
+
+// Installs `s` as the services in force for one scope.
+struct ScopedServices {
+    explicit ScopedServices(const qev_scoreboard::PackageServices& s) { qev_scoreboard::set_services(&s); }
+    ~ScopedServices() { qev_scoreboard::set_services(nullptr); }
+};
+
+// Captures what the library writes to standard output (C stdio) during one scope.
+struct CaptureStdout {
+    CaptureStdout();
+    ~CaptureStdout();
+    std::string finish();  // restores stdout and returns what was written
+
+   private:
+    int saved_fd_ = -1;
+    fs::path file_;
+    bool done_ = false;
+};
+
+}  // namespace qev_test
