@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
@@ -10,13 +11,54 @@
 
 namespace qev_scoreboard {
 
+namespace {
+
+// OpenSSL's EVP digest interface, loaded on first use: linking libcrypto outright would add its
+// relocations to the start-up of every command, including `version` and the help.
+struct Evp {
+    decltype(&::EVP_MD_CTX_new) md_ctx_new;
+    decltype(&::EVP_MD_CTX_free) md_ctx_free;
+    decltype(&::EVP_sha256) sha256;
+    decltype(&::EVP_DigestInit_ex) digest_init;
+    decltype(&::EVP_DigestUpdate) digest_update;
+    decltype(&::EVP_DigestFinal_ex) digest_final;
+};
+
+const Evp& evp() {
+    static const Evp api = [] {
+        void* h = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (h == nullptr) throw std::runtime_error(std::string("OpenSSL yüklenemedi: ") + ::dlerror());
+        auto sym = [h](const char* name) {
+            void* p = ::dlsym(h, name);
+            if (p == nullptr) throw std::runtime_error(std::string("OpenSSL eksik: ") + name);
+            return p;
+        };
+        return Evp{
+            reinterpret_cast<decltype(&::EVP_MD_CTX_new)>(sym("EVP_MD_CTX_new")),
+            reinterpret_cast<decltype(&::EVP_MD_CTX_free)>(sym("EVP_MD_CTX_free")),
+            reinterpret_cast<decltype(&::EVP_sha256)>(sym("EVP_sha256")),
+            reinterpret_cast<decltype(&::EVP_DigestInit_ex)>(sym("EVP_DigestInit_ex")),
+            reinterpret_cast<decltype(&::EVP_DigestUpdate)>(sym("EVP_DigestUpdate")),
+            reinterpret_cast<decltype(&::EVP_DigestFinal_ex)>(sym("EVP_DigestFinal_ex")),
+        };
+    }();
+    return api;
+}
+
+[[noreturn]] void throw_errno(const char* what, const fs::path& path) {
+    throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
+}
+
+}  // namespace
+
 std::string _file_hash(const fs::path& path) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
+    const Evp& api = evp();
+    std::unique_ptr<EVP_MD_CTX, decltype(api.md_ctx_free)> ctx(api.md_ctx_new(), api.md_ctx_free);
+    if (!ctx || api.digest_init(ctx.get(), api.sha256(), nullptr) != 1)
         throw std::runtime_error("SHA-256 başlatılamadı");
 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw fs::filesystem_error("açılamadı", path, std::error_code(errno, std::generic_category()));
+    if (fd < 0) throw_errno("açılamadı", path);
     std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) { ::close(*f); });
 
     unsigned char block[8192];
@@ -25,14 +67,15 @@ std::string _file_hash(const fs::path& path) {
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw fs::filesystem_error("okunamadı", path, std::error_code(errno, std::generic_category()));
+            throw_errno("okunamadı", path);
         }
-        EVP_DigestUpdate(ctx.get(), block, static_cast<size_t>(n));
+        if (api.digest_update(ctx.get(), block, static_cast<size_t>(n)) != 1)
+            throw std::runtime_error("SHA-256 hesaplanamadı: " + path.string());
     }
 
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &len) != 1) throw std::runtime_error("SHA-256 tamamlanamadı");
+    if (api.digest_final(ctx.get(), digest, &len) != 1) throw std::runtime_error("SHA-256 tamamlanamadı");
     static constexpr char hex[] = "0123456789abcdef";
     std::string out(16, '0');
     for (int i = 0; i < 8; ++i) {
