@@ -1,0 +1,74 @@
+// After notebooks are replaced, writes their new fingerprints into the engine's step meta files so
+// the engine does not re-run steps whose notebook changed only by being reinstalled.
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/cli/meta_json.hpp"
+#include "qev_scoreboard/services/services.hpp"
+
+namespace qev_scoreboard {
+
+namespace {
+
+// Season directory names, greatest first. Listed anew for every step code.
+std::vector<std::string> seasons_newest_first(const fs::path& seasons_dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(seasons_dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), std::greater<>());
+    return names;
+}
+
+// Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched or
+// anything about it failed (unreadable, not UTF-8, not a JSON object, not writable): the engine's
+// file is then left exactly as it was.
+bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
+    try {
+        JsonValue doc = parse_meta_json(read_file(meta_path));
+        const JsonValue* current = find_member(doc, "nb_hash");
+        if (current && current->kind == JsonValue::Kind::String && current->text == hash) return false;
+        set_member(doc, "nb_hash", json_string(hash));
+        // Through a link, replace the file it points to rather than the link itself.
+        write_file_atomic(fs::canonical(meta_path), dump_json(doc));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks) {
+    std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
+    for (const StepRecord& step : services().adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
+
+    const fs::path seasons_dir = base / "seasons";
+    if (!path_exists(seasons_dir)) return;
+
+    int guncellenen = 0;
+    for (const std::string& name : updated_notebooks) {
+        const fs::path notebook = base / name;
+        if (!path_exists(notebook)) continue;
+        const std::string hash = _file_hash(notebook);
+        const auto codes = nb_to_codes.find(name);
+        if (codes == nb_to_codes.end()) continue;
+        for (const std::string& kod : codes->second) {
+            for (const std::string& season : seasons_newest_first(seasons_dir)) {
+                const fs::path candidate = seasons_dir / season / "meta" / ("adim_" + kod + ".json");
+                if (!path_exists(candidate)) continue;
+                if (refresh_meta_file(candidate, hash)) ++guncellenen;
+                break;
+            }
+        }
+    }
+    if (guncellenen != 0)
+        print_line("  [SYNC] " + std::to_string(guncellenen) + " meta hash güncellendi (gereksiz re-run önlendi)");
+}
+
+}  // namespace qev_scoreboard
