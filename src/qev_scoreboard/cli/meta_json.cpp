@@ -189,7 +189,7 @@ struct Parser {
     }
 
     JsonValue value(int depth) {
-        if (depth > MAX_DEPTH) fail("iç içe geçme çok derin");
+        if (depth >= MAX_DEPTH) fail("iç içe geçme çok derin");
         skip_ws();
         if (at_end()) fail("değer bekleniyordu");
         const char c = s[pos];
