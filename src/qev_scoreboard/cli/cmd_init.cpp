@@ -1,9 +1,196 @@
+// `init`: scaffolds a work directory, or brings an existing one up to date with the installed package:
+// directory tree, data readme copy, notebooks (by fingerprint, or all with --force), version stamp and
+// the engine's meta hashes after a version change, then the summary and the closing banner.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
 
-void cmd_init(const Args&) { throw std::runtime_error("'init' komutu bu sürümde henüz yok"); }
+namespace {
+
+constexpr std::string_view SUMMARY_RULE = "==================================================";
+
+// Closing banner, printed around the text of base/external_data.
+constexpr std::string_view BANNER_HEAD =
+    "\n============================================================\n"
+    "  KURULUM TAMAM\n"
+    "============================================================\n"
+    "\n"
+    "  Ham veriyi external_data altına kopyalayın:\n"
+    "\n"
+    "    ";
+constexpr std::string_view BANNER_TAIL =
+    "/\n"
+    "    ├── kik_data_ham_csv/        ← KIK izleme CSV\n"
+    "    ├── kredi_db/                ← Kredi risk parquet\n"
+    "    ├── yis_tahmin_data/         ← YIS tahmin CSV\n"
+    "    ├── eus_tahmin_data/         ← EUS tahmin CSV\n"
+    "    ├── eus_hedef_muta/          ← EUS hedef MUTA\n"
+    "    ├── eus_sql_kapsam_muta/     ← EUS kapsam MUTA\n"
+    "    ├── statik_db/               ← Statik bilgiler TXT\n"
+    "    ├── yis_train_data/          ← YIS training parquet\n"
+    "    ├── rkd_donem_data/          ← RKD kriter parquet\n"
+    "    └── memzuc_data_donem/       ← Memzuc parquet\n"
+    "\n"
+    "  Veri kopyalandıktan sonra qev_pipeline.ipynb ile çalıştırın:\n"
+    "    qev_pipeline.ipynb              # Orchestrator (Motor class)\n"
+    "    nb_01a_ingest_ddl.ipynb         # Her ingest kaynağı ayrı\n"
+    "    nb_01b_ingest_kik.ipynb\n"
+    "    ...\n"
+    "    nb_02_transform.ipynb           # Bronze → Silver\n"
+    "    nb_03_marts.ipynb               # Scoreboard + Trending + HTML\n"
+    "    nb_04_ml.ipynb                  # ML train + predict\n"
+    "    nb_05a_backtest_eus.ipynb       # EUS backtest\n"
+    "    nb_05b_backtest_yis.ipynb       # YIS backtest\n"
+    "    nb_05c_backtest_ml.ipynb        # ML backtest\n";
+
+struct Installed {
+    std::vector<std::string> created;
+    std::vector<std::string> updated;
+    long skipped = 0;
+};
+
+[[noreturn]] void throw_errno(const char* what, const fs::path& path, int err) {
+    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
+}
+
+// mkdir -p that names the component at fault: a file standing where a directory must be is reported
+// as "not a directory" on that very path.
+void make_dirs(const fs::path& dir) {
+    struct stat st{};
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) throw_errno("dizin oluşturulamadı", dir, ENOTDIR);
+        return;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) throw_errno("dizin oluşturulamadı", dir, errno);
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir) make_dirs(parent);
+    if (::mkdir(dir.c_str(), 0777) == 0) return;
+    const int err = errno;
+    // Someone else may have made it meanwhile; only a directory will do.
+    if (err == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+    throw_errno("dizin oluşturulamadı", dir, err);
+}
+
+// The sixteen directories of the tree, relative to the work directory, in creation order.
+std::vector<std::string> tree_dirs() {
+    std::vector<std::string> dirs = {"db", "outputs/json", "outputs/html", "outputs/validation", "ml_models",
+                                     "seasons"};
+    for (const auto& sub : EXTERNAL_DATA_SUBDIRS) dirs.push_back("external_data/" + std::string(sub.name));
+    return dirs;
+}
+
+void create_tree(const fs::path& base) {
+    for (const std::string& rel : tree_dirs()) {
+        make_dirs(base / rel);
+        print_line("  [OK] " + rel + "/");
+    }
+}
+
+// Text-mode line endings: CR LF and lone CR become LF.
+std::string to_lf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out.push_back(text[i]);
+            continue;
+        }
+        out.push_back('\n');
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return out;
+}
+
+void copy_readme(const fs::path& base) {
+    const fs::path src = services().get_data_readme();
+    const std::string text = read_file(src);
+    if (!is_valid_utf8(text)) throw std::runtime_error(src.string() + ": geçerli UTF-8 değil");
+    write_file_atomic(base / "external_data" / "VERI_KOPYALA.txt", to_lf(text));
+    print_line("  [OK] external_data/VERI_KOPYALA.txt");
+}
+
+Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool force) {
+    Installed result;
+    for (const std::string& name : list_package_notebooks(nb_dir)) {
+        if (name == INGEST_NOTEBOOK) continue;
+        const fs::path src = nb_dir / name;
+        const fs::path dst = base / name;
+        if (force) {
+            copy_file_atomic(src, dst);
+            result.updated.push_back(name);
+        } else if (!path_exists(dst)) {
+            copy_file_atomic(src, dst);
+            result.created.push_back(name);
+        } else if (_file_hash(src) != _file_hash(dst)) {
+            copy_file_atomic(src, dst);
+            result.updated.push_back(name);
+        } else {
+            ++result.skipped;
+        }
+    }
+    return result;
+}
+
+// Records the current version; after a version change the engine's meta hashes follow the notebooks
+// now installed, so it does not re-run every step only because its notebook was replaced.
+void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version) {
+    const std::string old_version = read_version_stamp(base);
+    write_version_stamp(base, version);
+    if (old_version.empty() || old_version == version) return;
+    std::vector<std::string> all_nb;
+    for (std::string& name : list_package_notebooks(nb_dir))
+        if (name != INGEST_NOTEBOOK) all_nb.push_back(std::move(name));
+    _update_meta_hashes(base, all_nb);
+}
+
+void print_summary(const Installed& inst) {
+    print_line("\n" + std::string(SUMMARY_RULE));
+    print_line("  AYNI         : " + std::to_string(inst.skipped) + " dosya");
+    if (!inst.created.empty()) {
+        print_line("  YENİ         : " + std::to_string(inst.created.size()) + " dosya");
+        for (const auto& name : inst.created) print_line("    + " + name);
+    }
+    if (!inst.updated.empty()) {
+        print_line("  GÜNCELLENDİ : " + std::to_string(inst.updated.size()) + " dosya");
+        for (const auto& name : inst.updated) print_line("    ↻ " + name);
+    }
+    print_line(SUMMARY_RULE);
+    if (!inst.created.empty() || !inst.updated.empty()) {
+        print_line("\n⚠ VS Code'da açık notebook'lar varsa:");
+        print_line("  Ctrl+Shift+P → 'Revert File' ile yenileyin.");
+        print_line("  Veya tüm notebook'ları kapatıp tekrar açın.");
+    }
+}
+
+}  // namespace
+
+void cmd_init(const Args& args) {
+    const PackageServices& pkg = services();
+    const std::string version = pkg.version();
+    const fs::path base = pkg.get_work_dir(args.dir);
+
+    print_line("QEV Scoreboard v" + version + " — init");
+    print_line("Çalışma dizini: " + base.string() + "\n");
+
+    create_tree(base);
+    copy_readme(base);
+
+    const fs::path nb_dir = pkg.get_notebooks_dir();
+    const Installed inst = install_notebooks(base, nb_dir, args.force);
+    update_stamp(base, nb_dir, version);
+
+    print_summary(inst);
+    print_line(std::string(BANNER_HEAD) + (base / "external_data").string() + std::string(BANNER_TAIL));
+}
 
 }  // namespace qev_scoreboard

@@ -1,0 +1,468 @@
+// `init` as a user meets it: the whole printed report and the resulting tree, on real directories,
+// first through the built program with the shipped package, then in-process with a package the test
+// shapes itself.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "qev_scoreboard/cli/cli.hpp"
+#include "support.hpp"
+
+using namespace qev_test;
+using qev_scoreboard::_file_hash;
+
+namespace {
+
+const std::string VERSION = "1.0.0";
+
+const char* const DIR_LINES[] = {
+    "  [OK] db/",
+    "  [OK] outputs/json/",
+    "  [OK] outputs/html/",
+    "  [OK] outputs/validation/",
+    "  [OK] ml_models/",
+    "  [OK] seasons/",
+    "  [OK] external_data/kik_data_ham_csv/",
+    "  [OK] external_data/kredi_db/",
+    "  [OK] external_data/yis_tahmin_data/",
+    "  [OK] external_data/eus_tahmin_data/",
+    "  [OK] external_data/eus_hedef_muta/",
+    "  [OK] external_data/eus_sql_kapsam_muta/",
+    "  [OK] external_data/statik_db/",
+    "  [OK] external_data/yis_train_data/",
+    "  [OK] external_data/rkd_donem_data/",
+    "  [OK] external_data/memzuc_data_donem/",
+};
+
+const std::string BANNER_END = R"(/
+    ├── kik_data_ham_csv/        ← KIK izleme CSV
+    ├── kredi_db/                ← Kredi risk parquet
+    ├── yis_tahmin_data/         ← YIS tahmin CSV
+    ├── eus_tahmin_data/         ← EUS tahmin CSV
+    ├── eus_hedef_muta/          ← EUS hedef MUTA
+    ├── eus_sql_kapsam_muta/     ← EUS kapsam MUTA
+    ├── statik_db/               ← Statik bilgiler TXT
+    ├── yis_train_data/          ← YIS training parquet
+    ├── rkd_donem_data/          ← RKD kriter parquet
+    └── memzuc_data_donem/       ← Memzuc parquet
+
+  Veri kopyalandıktan sonra qev_pipeline.ipynb ile çalıştırın:
+    qev_pipeline.ipynb              # Orchestrator (Motor class)
+    nb_01a_ingest_ddl.ipynb         # Her ingest kaynağı ayrı
+    nb_01b_ingest_kik.ipynb
+    ...
+    nb_02_transform.ipynb           # Bronze → Silver
+    nb_03_marts.ipynb               # Scoreboard + Trending + HTML
+    nb_04_ml.ipynb                  # ML train + predict
+    nb_05a_backtest_eus.ipynb       # EUS backtest
+    nb_05b_backtest_yis.ipynb       # YIS backtest
+    nb_05c_backtest_ml.ipynb        # ML backtest
+
+)";
+
+// The report up to and including the first `dirs` "[OK]" lines.
+std::string head(const std::string& base, size_t dirs = 16) {
+    std::string out = "QEV Scoreboard v" + VERSION + " — init\nÇalışma dizini: " + base + "\n\n";
+    for (size_t i = 0; i < dirs; ++i) out += std::string(DIR_LINES[i]) + "\n";
+    return out;
+}
+
+// The complete report of a run that got through: `same` unchanged notebooks, then those created and
+// updated, and the meta-hash line when one is expected.
+std::string report(const std::string& base, long same, const std::vector<std::string>& created = {},
+                   const std::vector<std::string>& updated = {}, const std::string& sync = "") {
+    std::string out = head(base) + "  [OK] external_data/VERI_KOPYALA.txt\n" + sync;
+    out += "\n==================================================\n";
+    out += "  AYNI         : " + std::to_string(same) + " dosya\n";
+    if (!created.empty()) out += "  YENİ         : " + std::to_string(created.size()) + " dosya\n";
+    for (const auto& n : created) out += "    + " + n + "\n";
+    if (!updated.empty()) out += "  GÜNCELLENDİ : " + std::to_string(updated.size()) + " dosya\n";
+    for (const auto& n : updated) out += "    ↻ " + n + "\n";
+    out += "==================================================\n";
+    if (!created.empty() || !updated.empty())
+        out +=
+            "\n⚠ VS Code'da açık notebook'lar varsa:\n  Ctrl+Shift+P → 'Revert File' ile yenileyin.\n"
+            "  Veya tüm notebook'ları kapatıp tekrar açın.\n";
+    out += "\n============================================================\n  KURULUM TAMAM\n"
+           "============================================================\n\n"
+           "  Ham veriyi external_data altına kopyalayın:\n\n    " +
+           base + "/external_data" + BANNER_END;
+    return out;
+}
+
+fs::path package_nb_dir() { return build_data_dir() / "notebooks"; }
+
+// The shipped notebooks that init installs, in the order it lists them.
+std::vector<std::string> package_notebooks() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(package_nb_dir()))
+        if (e.path().filename() != "nb_01_ingest.ipynb") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every path under `root` with "/" for a directory and the content for a file.
+std::map<std::string, std::string> tree(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        out[fs::relative(e.path(), root).string()] = e.is_directory() ? "/" : slurp(e.path());
+    return out;
+}
+
+// The tree a first run leaves, with `notebooks` installed.
+std::map<std::string, std::string> fresh_tree(const fs::path& nb_dir, const std::vector<std::string>& notebooks,
+                                              const std::string& readme) {
+    const std::string dir = "/";
+    std::map<std::string, std::string> t = {{"db", dir}, {"outputs", dir}, {"external_data", dir}};
+    for (std::string_view line : DIR_LINES) t.emplace(line.substr(7, line.size() - 8), dir);
+    t.emplace("external_data/VERI_KOPYALA.txt", readme);
+    t.emplace("db/.nb_version", VERSION);
+    for (const auto& n : notebooks) t.emplace(n, slurp(nb_dir / n));
+    return t;
+}
+
+struct stat stat_of(const fs::path& p) {
+    struct stat st{};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st;
+}
+
+void expect_same_file_meta(const fs::path& a, const fs::path& b) {
+    const struct stat x = stat_of(a), y = stat_of(b);
+    EXPECT_EQ(x.st_mode, y.st_mode) << b;
+    EXPECT_EQ(x.st_mtim.tv_sec, y.st_mtim.tv_sec) << b;
+    EXPECT_EQ(x.st_mtim.tv_nsec, y.st_mtim.tv_nsec) << b;
+}
+
+RunResult init(const fs::path& ws, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"--dir", ws.string(), "init"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_cli(args);
+}
+
+// ---- the built program with the shipped package ---------------------------------------------------
+
+TEST(InitRun, FirstRunBuildsTheWholeTree) {
+    TempDir tmp;
+    const fs::path ws = tmp / "new/work";  // neither exists yet
+    const auto nbs = package_notebooks();
+    RunResult r = init(ws);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, report(ws.string(), 0, nbs));
+    EXPECT_EQ(tree(ws), fresh_tree(package_nb_dir(), nbs, slurp(build_data_dir() / "VERI_KOPYALA.txt")));
+    for (const auto& n : nbs) expect_same_file_meta(package_nb_dir() / n, ws / n);
+}
+
+TEST(InitRun, WorkDirAsTypedOrCurrent) {
+    TempDir tmp;
+    RunResult rel = run_cli({"--dir", "rel", "init"}, tmp.path);
+    EXPECT_EQ(rel.status, 0) << rel.err;
+    EXPECT_EQ(rel.out, report("rel", 0, package_notebooks()));
+
+    RunResult cwd = run_cli({"init"}, tmp / "rel");
+    const std::string here = fs::canonical(tmp / "rel").string();
+    EXPECT_EQ(cwd.out, report(here, long(package_notebooks().size())));
+}
+
+TEST(InitRun, SecondRunTouchesNoNotebookButRewritesReadmeAndStamp) {
+    TempDir ws;
+    ASSERT_EQ(init(ws.path).status, 0);
+    const auto before = tree(ws.path);
+    const auto nbs = package_notebooks();
+    std::map<std::string, ino_t> inodes;
+    for (const auto& n : nbs) inodes[n] = stat_of(ws / n).st_ino;
+    spit(ws / "external_data/VERI_KOPYALA.txt", "kullanıcı değiştirdi");
+
+    RunResult r = init(ws.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, report(ws.path.string(), long(nbs.size())));
+    EXPECT_EQ(tree(ws.path), before);
+    for (const auto& n : nbs) EXPECT_EQ(stat_of(ws / n).st_ino, inodes[n]) << n << " was rewritten";
+}
+
+TEST(InitRun, UserEditedAndDeletedNotebooksAreRestored) {
+    TempDir ws;
+    ASSERT_EQ(init(ws.path).status, 0);
+    const auto before = tree(ws.path);
+    spit(ws / "nb_03_marts.ipynb", "{\"cells\": []}");
+    fs::remove(ws / "nb_02_transform.ipynb");
+    spit(ws / "kendi_notum.ipynb", "not a package notebook");
+
+    RunResult r = init(ws.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, report(ws.path.string(), long(package_notebooks().size()) - 2, {"nb_02_transform.ipynb"},
+                            {"nb_03_marts.ipynb"}));
+    auto expected = before;
+    expected["kendi_notum.ipynb"] = "not a package notebook";
+    EXPECT_EQ(tree(ws.path), expected);
+}
+
+TEST(InitRun, ForceRewritesEverythingAndListsItAsUpdated) {
+    const auto nbs = package_notebooks();
+    TempDir empty;
+    RunResult first = init(empty.path, {"--force"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.out, report(empty.path.string(), 0, {}, nbs));
+
+    TempDir current;
+    ASSERT_EQ(init(current.path).status, 0);
+    const ino_t old_inode = stat_of(current / nbs.front()).st_ino;
+    RunResult again = init(current.path, {"--fo"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, report(current.path.string(), 0, {}, nbs));
+    EXPECT_NE(stat_of(current / nbs.front()).st_ino, old_inode);
+    EXPECT_EQ(tree(current.path), tree(empty.path));
+}
+
+TEST(InitRun, IngestNotebookInWorkDirIsNeverTouched) {
+    ASSERT_TRUE(fs::exists(package_nb_dir() / "nb_01_ingest.ipynb"));
+    TempDir ws;
+    spit(ws / "nb_01_ingest.ipynb", "kullanıcının kendi ingest'i");
+    ::chmod((ws / "nb_01_ingest.ipynb").c_str(), 0600);
+    const struct stat before = stat_of(ws / "nb_01_ingest.ipynb");
+    for (bool force : {false, true}) {
+        ASSERT_EQ(init(ws.path, force ? std::vector<std::string>{"--force"} : std::vector<std::string>{}).status, 0);
+        EXPECT_EQ(slurp(ws / "nb_01_ingest.ipynb"), "kullanıcının kendi ingest'i");
+        const struct stat after = stat_of(ws / "nb_01_ingest.ipynb");
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    }
+}
+
+// A work directory prepared by an older version, with engine meta files in three seasons.
+struct UpgradeFixture {
+    TempDir ws;
+    static constexpr const char* STALE = "0123456789abcdef";
+
+    void meta(const std::string& season, const std::string& kod, const std::string& hash) {
+        spit(ws / ("seasons/" + season + "/meta/adim_" + kod + ".json"),
+             R"({"kod": ")" + kod + R"(", "nb_hash": ")" + hash + R"(", "durum": "tamam"})");
+    }
+    std::string nb_hash(const std::string& season, const std::string& kod) {
+        return nlohmann::json::parse(slurp(ws / ("seasons/" + season + "/meta/adim_" + kod + ".json")))
+            .at("nb_hash")
+            .get<std::string>();
+    }
+    UpgradeFixture() {
+        EXPECT_EQ(init(ws.path).status, 0);
+        meta("2024_06", "01a", STALE);
+        meta("2024_06", "02_bronze", STALE);
+        meta("2024_06", "02_silver", _file_hash(ws / "nb_02_transform.ipynb"));  // already current
+        meta("2024_05", "01a", STALE);                                           // shadowed by 2024_06
+        meta("2024_05", "03_html", STALE);
+        meta("2023_12", "04_predict", STALE);
+    }
+};
+
+TEST(InitRun, VersionChangeRefreshesMetaHashesOfUnchangedNotebooks) {
+    UpgradeFixture f;
+    spit(f.ws / "db/.nb_version", "0.9.0\n");
+    const std::string shadowed = slurp(f.ws / "seasons/2024_05/meta/adim_01a.json");
+
+    RunResult r = init(f.ws.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, report(f.ws.path.string(), long(package_notebooks().size()), {}, {},
+                            "  [SYNC] 4 meta hash güncellendi (gereksiz re-run önlendi)\n"));
+    EXPECT_EQ(slurp(f.ws / "db/.nb_version"), VERSION);
+    EXPECT_EQ(f.nb_hash("2024_06", "01a"), _file_hash(f.ws / "nb_01a_ingest_ddl.ipynb"));
+    EXPECT_EQ(f.nb_hash("2024_06", "02_bronze"), _file_hash(f.ws / "nb_02_transform.ipynb"));
+    EXPECT_EQ(f.nb_hash("2024_05", "03_html"), _file_hash(f.ws / "nb_03_marts.ipynb"));
+    EXPECT_EQ(f.nb_hash("2023_12", "04_predict"), _file_hash(f.ws / "nb_04_ml.ipynb"));
+    EXPECT_EQ(slurp(f.ws / "seasons/2024_05/meta/adim_01a.json"), shadowed);
+    const auto doc = nlohmann::json::parse(slurp(f.ws / "seasons/2024_06/meta/adim_01a.json"));
+    EXPECT_EQ(doc.at("durum"), "tamam");
+
+    // Recorded now: the next run does not refresh again.
+    f.meta("2024_06", "01b", UpgradeFixture::STALE);
+    EXPECT_EQ(init(f.ws.path).out, report(f.ws.path.string(), long(package_notebooks().size())));
+    EXPECT_EQ(f.nb_hash("2024_06", "01b"), UpgradeFixture::STALE);
+}
+
+TEST(InitRun, StampWithSpacesOrEmptyCausesNoRefresh) {
+    for (const std::string& stamp : {"  " + VERSION + " \n", std::string(), std::string(" \n\t")}) {
+        UpgradeFixture f;
+        spit(f.ws / "db/.nb_version", stamp);
+        RunResult r = init(f.ws.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, report(f.ws.path.string(), long(package_notebooks().size()))) << stamp;
+        EXPECT_EQ(slurp(f.ws / "db/.nb_version"), VERSION);
+        EXPECT_EQ(f.nb_hash("2024_06", "01a"), UpgradeFixture::STALE);
+    }
+}
+
+TEST(InitRun, FileInPlaceOfADirectoryStopsAfterTheEarlierLines) {
+    TempDir ws;
+    spit(ws / "seasons", "bir dosya");
+    RunResult r = init(ws.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, head(ws.path.string(), 5));
+    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "seasons").string() + ": dizin oluşturulamadı: Not a directory\n");
+    EXPECT_FALSE(fs::exists(ws / "external_data"));
+    EXPECT_FALSE(fs::exists(ws / "db/.nb_version"));
+    EXPECT_EQ(slurp(ws / "seasons"), "bir dosya");
+
+    TempDir nested;  // a file where a parent must be is named itself
+    spit(nested / "outputs", "");
+    RunResult n = init(nested.path);
+    EXPECT_EQ(n.out, head(nested.path.string(), 1));
+    EXPECT_NE(n.err.find((nested / "outputs").string() + ": dizin oluşturulamadı"), std::string::npos) << n.err;
+}
+
+TEST(InitRun, UnusableStampStopsBeforeTheSummary) {
+    TempDir ws;
+    fs::create_directories(ws / "db/.nb_version");
+    RunResult r = init(ws.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, head(ws.path.string()) + "  [OK] external_data/VERI_KOPYALA.txt\n");
+    EXPECT_NE(r.err.find((ws / "db/.nb_version").string()), std::string::npos) << r.err;
+    // What was done before the failure stays.
+    for (const auto& n : package_notebooks()) EXPECT_TRUE(fs::exists(ws / n)) << n;
+}
+
+TEST(InitRun, NotebookThatCannotBeReplacedStopsWithoutTruncating) {
+    for (bool force : {false, true}) {
+        TempDir ws;
+        fs::create_directories(ws / "nb_02_transform.ipynb/icerik");
+        RunResult r = init(ws.path, force ? std::vector<std::string>{"--force"} : std::vector<std::string>{});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, head(ws.path.string()) + "  [OK] external_data/VERI_KOPYALA.txt\n");
+        EXPECT_NE(r.err.find((ws / "nb_02_transform.ipynb").string()), std::string::npos) << r.err;
+        EXPECT_TRUE(fs::is_directory(ws / "nb_02_transform.ipynb/icerik"));
+        EXPECT_FALSE(fs::exists(ws / "db/.nb_version"));  // the next run still sees the old version
+        for (const auto& e : fs::directory_iterator(ws.path))
+            EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+}
+
+// ---- in-process, with a package shaped by the test ------------------------------------------------
+
+struct Package {
+    TempDir dir;
+    FakeServices svc;
+    Package() {
+        fs::create_directories(dir / "notebooks");
+        svc.notebooks_dir = dir / "notebooks";
+        svc.data_readme = dir / "readme.txt";
+        svc.version_text = VERSION;
+        spit(svc.data_readme, "oku beni\n");
+    }
+    // Runs init on `ws`; returns the report, or the report so far with the error appended.
+    std::string run(const fs::path& ws, bool force = false) {
+        ScopedServices scope(svc);
+        CaptureStdout cap;
+        qev_scoreboard::Args args;
+        args.dir = ws.string();
+        args.force = force;
+        try {
+            qev_scoreboard::cmd_init(args);
+        } catch (const std::exception& e) {
+            return cap.finish() + "!" + e.what();
+        }
+        return cap.finish();
+    }
+};
+
+TEST(InitPackage, EmptyOrMissingNotebookDir) {
+    Package pkg;
+    TempDir ws;
+    EXPECT_EQ(pkg.run(ws.path), report(ws.path.string(), 0));
+    pkg.svc.notebooks_dir = pkg.dir / "yok";
+    EXPECT_EQ(pkg.run(ws.path, true), report(ws.path.string(), 0));
+    EXPECT_EQ(tree(ws.path), fresh_tree({}, {}, "oku beni\n"));
+}
+
+TEST(InitPackage, CodePointOrderAndOnlyDirectIpynbEntries) {
+    Package pkg;
+    for (const char* name : {"nb_2.ipynb", "nb_10.ipynb", "alpha.ipynb", "Zeta.ipynb", "Ölçüm.ipynb",
+                             "nb_01_ingest.ipynb", "notes.txt", "upper.IPYNB", "alt/inner.ipynb"})
+        spit(pkg.svc.notebooks_dir / name, name);
+    TempDir ws;
+    const std::vector<std::string> order = {"Zeta.ipynb", "alpha.ipynb", "nb_10.ipynb", "nb_2.ipynb", "Ölçüm.ipynb"};
+    EXPECT_EQ(pkg.run(ws.path), report(ws.path.string(), 0, order));
+    EXPECT_EQ(tree(ws.path), fresh_tree(pkg.svc.notebooks_dir, order, "oku beni\n"));
+}
+
+TEST(InitPackage, ReadmeIsATextCopyWithUnixLineEnds) {
+    Package pkg;
+    TempDir ws;
+    spit(pkg.svc.data_readme, "\xEF\xBB\xBFsatır 1\r\nsatır 2\rsatır 3\n\r\n\r\rson\r");
+    pkg.run(ws.path);
+    EXPECT_EQ(slurp(ws / "external_data/VERI_KOPYALA.txt"), "\xEF\xBB\xBFsatır 1\nsatır 2\nsatır 3\n\n\n\nson\n");
+}
+
+TEST(InitPackage, BadReadmeStopsBeforeAnyNotebook) {
+    Package pkg;
+    spit(pkg.svc.notebooks_dir / "a.ipynb", "{}");
+    TempDir ws;
+    spit(ws / "external_data/VERI_KOPYALA.txt", "önceki");
+    spit(pkg.svc.data_readme, "ge\xE7" "ersiz");
+    EXPECT_EQ(pkg.run(ws.path), head(ws.path.string()) + "!" + pkg.svc.data_readme.string() +
+                                    ": geçerli UTF-8 değil");
+    EXPECT_EQ(slurp(ws / "external_data/VERI_KOPYALA.txt"), "önceki");
+    EXPECT_FALSE(fs::exists(ws / "a.ipynb"));
+
+    fs::remove(pkg.svc.data_readme);
+    const std::string missing = pkg.run(ws.path);
+    EXPECT_NE(missing.find("açılamadı"), std::string::npos) << missing;
+    EXPECT_NE(missing.find(pkg.svc.data_readme.string()), std::string::npos) << missing;
+}
+
+TEST(InitPackage, CopiesCarryModeAndTimes) {
+    Package pkg;
+    const struct timespec times[2] = {{1000000000, 123456789}, {1100000000, 987654321}};
+    for (const char* name : {"new.ipynb", "old.ipynb"}) {
+        const fs::path src = pkg.svc.notebooks_dir / name;
+        spit(src, name);
+        ::chmod(src.c_str(), 0750);
+        ::utimensat(AT_FDCWD, src.c_str(), times, 0);
+    }
+    TempDir ws;
+    spit(ws / "old.ipynb", "eski");  // the replaced copy's own mode does not survive
+    ::chmod((ws / "old.ipynb").c_str(), 0600);
+    pkg.run(ws.path);
+    for (const char* name : {"new.ipynb", "old.ipynb"}) {
+        const struct stat st = stat_of(ws / name);
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << name;
+        EXPECT_EQ(st.st_mtim.tv_sec, 1100000000) << name;
+        EXPECT_EQ(st.st_mtim.tv_nsec, 987654321) << name;
+    }
+    // Fingerprinting the package's copy first may itself update its access time; a fresh copy is
+    // made without that read, so it carries the original.
+    EXPECT_EQ(stat_of(ws / "new.ipynb").st_atim.tv_sec, 1000000000);
+    EXPECT_EQ(stat_of(ws / "new.ipynb").st_atim.tv_nsec, 123456789);
+}
+
+// A copy that fails half-way (here: the file size limit) leaves the user's file as it was.
+TEST(InitPackage, FailedCopyLeavesTheInstalledNotebookWhole) {
+    Package pkg;
+    spit(pkg.svc.notebooks_dir / "big.ipynb", std::string(256 * 1024, 'x'));
+    TempDir ws;
+    spit(ws / "big.ipynb", "kullanıcının düzenlemesi");
+    std::string out;
+    {
+        struct rlimit old{}, small{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        small = old;
+        small.rlim_cur = 64 * 1024;
+        auto* prev = ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        out = pkg.run(ws.path);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, prev);
+    }
+    EXPECT_NE(out.find("  [OK] external_data/VERI_KOPYALA.txt\n!"), std::string::npos) << out;
+    EXPECT_EQ(out.find("AYNI"), std::string::npos);
+    EXPECT_EQ(slurp(ws / "big.ipynb"), "kullanıcının düzenlemesi");
+    for (const auto& e : fs::directory_iterator(ws.path))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+}
+
+}  // namespace
