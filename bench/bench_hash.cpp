@@ -1,0 +1,20 @@
+// Prints the fingerprint of one file, so its cost can be timed next to `openssl dgst -sha256`.
+// Usage: qev-bench-hash FILE
+#include <cstdio>
+#include <exception>
+
+#include "qev_scoreboard/cli/cli.hpp"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: qev-bench-hash FILE\n");
+        return 2;
+    }
+    try {
+        std::printf("%s\n", qev_scoreboard::_file_hash(argv[1]).c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qev-bench-hash: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
