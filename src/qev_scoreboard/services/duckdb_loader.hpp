@@ -11,6 +11,7 @@ namespace qev_scoreboard {
     X(duckdb_create_config)     \
     X(duckdb_set_config)        \
     X(duckdb_destroy_config)    \
+    X(duckdb_open)              \
     X(duckdb_open_ext)          \
     X(duckdb_close)             \
     X(duckdb_connect)           \

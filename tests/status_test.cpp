@@ -1,0 +1,402 @@
+// The status report: raw-data counts, database summary through the engine, sample outputs, and the
+// way each kind of failure shows.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "support.hpp"
+
+using namespace qev_test;
+namespace qs = qev_scoreboard;
+
+namespace {
+
+std::string heading(const std::string& dir, const std::string& version = "1.0.0") {
+    return "QEV Scoreboard v" + version + " — status\nÇalışma dizini: " + dir + "\n\n";
+}
+
+// The raw-data block with the same status for all ten names.
+std::string raw_block(const std::string& status) {
+    std::string out = "  [external_data]\n";
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) out += "    " + std::string(sub.name) + ": " + status + "\n";
+    return out;
+}
+
+const std::string NOT_FOUND = "  [external_data]\n    BULUNAMADI — 'qev-scoreboard init' çalıştırın\n";
+const std::string NO_DB = "\n  [db]\n    qev.duckdb: YOK — pipeline henüz çalışmamış\n";
+const std::string NO_OUTPUTS =
+    "\n  [outputs]\n    json/sample_scoreboard.json: YOK\n    json/sample_trending_lists.json: YOK\n";
+
+// What lies between the "[db]" and "[outputs]" titles.
+std::string db_block(const std::string& out) {
+    const auto from = out.find("\n  [db]\n"), to = out.find("\n  [outputs]\n");
+    if (from == std::string::npos || to == std::string::npos || to < from) return "<no db block>\n" + out;
+    return out.substr(from + 8, to - from - 8);
+}
+
+std::string size_line(const fs::path& db) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "    qev.duckdb: %.2f MB\n", static_cast<double>(fs::file_size(db)) / 1048576.0);
+    return buf;
+}
+
+// A read-write connection of the test's own, through the same run-time loaded engine.
+struct TestDb {
+    const qs::DuckDBApi& api = qs::duckdb_api();
+    duckdb_database db = nullptr;
+    duckdb_connection con = nullptr;
+
+    explicit TestDb(const fs::path& path) {
+        if (!path.parent_path().empty()) fs::create_directories(path.parent_path());
+        if (api.duckdb_open(path.c_str(), &db) != DuckDBSuccess || api.duckdb_connect(db, &con) != DuckDBSuccess)
+            throw std::runtime_error("cannot open test database " + path.string());
+    }
+    ~TestDb() { close(); }
+    void close() {
+        if (con) api.duckdb_disconnect(&con);
+        if (db) api.duckdb_close(&db);
+    }
+    // First column of every row, as text.
+    std::vector<std::string> rows(const std::string& sql) {
+        duckdb_result r;
+        if (api.duckdb_query(con, sql.c_str(), &r) != DuckDBSuccess) {
+            std::string message = api.duckdb_result_error(&r);
+            api.duckdb_destroy_result(&r);
+            throw std::runtime_error(sql + ": " + message);
+        }
+        std::vector<std::string> out;
+        for (idx_t i = 0; i < api.duckdb_row_count(&r); ++i) {
+            char* v = api.duckdb_value_varchar(&r, 0, i);
+            out.emplace_back(v ? v : "NULL");
+            api.duckdb_free(v);
+        }
+        api.duckdb_destroy_result(&r);
+        return out;
+    }
+    void exec(const std::string& sql) { rows(sql); }
+};
+
+RunResult status(const TempDir& ws) { return run_cli({"--dir", ws.path.string(), "status"}); }
+
+TEST(StatusReport, NeverInitialisedDirectory) {
+    TempDir ws;
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, heading(ws.path.string()) + NOT_FOUND + NO_DB + NO_OUTPUTS);
+
+    // The directory is printed as typed; without --dir it is the current one.
+    fs::create_directory(ws / "w s");
+    EXPECT_EQ(run_cli({"--dir", "w s/", "status"}, ws.path).out, heading("w s/") + NOT_FOUND + NO_DB + NO_OUTPUTS);
+    EXPECT_EQ(run_cli({"status"}, ws / "w s").out,
+              heading(fs::canonical(ws / "w s").string()) + NOT_FOUND + NO_DB + NO_OUTPUTS);
+    EXPECT_EQ(std::distance(fs::directory_iterator(ws.path), fs::directory_iterator()), 1) << "status wrote something";
+}
+
+TEST(StatusReport, RawDataCounts) {
+    TempDir ws;
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    EXPECT_EQ(status(ws).out, heading(ws.path.string()) + raw_block("BOŞ") + NO_DB + NO_OUTPUTS);
+
+    const fs::path ed = ws / "external_data";
+    spit(ed / "kik_data_ham_csv" / ".hidden", "x");                        // hidden file: 1
+    for (int i = 0; i < 25; ++i) spit(ed / "kredi_db" / "part" / std::to_string(i), "");  // one folder: 1
+    fs::create_symlink("/nonexistent", ed / "yis_tahmin_data" / "dangling");  // a link counts as an entry
+    spit(ed / "yis_tahmin_data" / "a.csv", "");
+    fs::remove(ed / "eus_tahmin_data");
+    fs::create_directory_symlink(ed / "kredi_db", ed / "eus_tahmin_data");  // followed: the target's entries
+    fs::remove(ed / "eus_hedef_muta");
+    fs::create_symlink(ws / "nowhere", ed / "eus_hedef_muta");  // dangling: absent
+    fs::remove(ed / "statik_db");
+    fs::create_symlink(ed / "statik_db", ed / "statik_db");  // loop: absent
+    fs::remove(ed / "memzuc_data_donem");
+    for (int i = 0; i < 1200; ++i) spit(ed / "memzuc_data_donem" / std::to_string(i), "");
+
+    EXPECT_EQ(status(ws).out, heading(ws.path.string()) +
+                                  "  [external_data]\n"
+                                  "    kik_data_ham_csv: 1 dosya\n"
+                                  "    kredi_db: 1 dosya\n"
+                                  "    yis_tahmin_data: 2 dosya\n"
+                                  "    eus_tahmin_data: 1 dosya\n"
+                                  "    eus_hedef_muta: YOK\n"
+                                  "    eus_sql_kapsam_muta: BOŞ\n"
+                                  "    statik_db: YOK\n"
+                                  "    yis_train_data: BOŞ\n"
+                                  "    rkd_donem_data: BOŞ\n"
+                                  "    memzuc_data_donem: 1200 dosya\n" +
+                                  NO_DB + NO_OUTPUTS);
+}
+
+TEST(StatusReport, RawDataDirectoryThatIsAFileOrAMissingLink) {
+    TempDir ws;
+    spit(ws / "external_data", "not a directory");
+    EXPECT_EQ(status(ws).out, heading(ws.path.string()) + raw_block("YOK") + NO_DB + NO_OUTPUTS);
+    fs::remove(ws / "external_data");
+    fs::create_symlink(ws / "elsewhere", ws / "external_data");
+    EXPECT_EQ(status(ws).out, heading(ws.path.string()) + NOT_FOUND + NO_DB + NO_OUTPUTS);
+}
+
+TEST(StatusReport, SubDirectoryReplacedByFileStopsTheReport) {
+    TempDir ws;
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    fs::remove(ws / "external_data" / "eus_tahmin_data");
+    spit(ws / "external_data" / "eus_tahmin_data", "x");
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, heading(ws.path.string()) +
+                         "  [external_data]\n    kik_data_ham_csv: BOŞ\n    kredi_db: BOŞ\n    yis_tahmin_data: BOŞ\n");
+    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "external_data" / "eus_tahmin_data").string() +
+                         ": listelenemedi: Not a directory\n");
+}
+
+TEST(StatusReport, SizesAreFixedUnitsRoundedHalfEven) {
+    TempDir ws;
+    struct Case {
+        uintmax_t db_bytes;
+        std::string mb;
+    };
+    const uintmax_t out_bytes[2] = {1536, 1280};  // 1.5 exactly; 1.25 is a tie that goes to 1.2
+    spit(ws / "outputs/json/sample_scoreboard.json", "");
+    spit(ws / "outputs/json/sample_trending_lists.json", "");
+    for (const Case& c : {Case{1048576, "1.00"}, Case{0, "0.00"}, Case{1179648, "1.12"}, Case{uintmax_t{5} << 30, "5120.00"}}) {
+        spit(ws / "db/qev.duckdb", "");
+        fs::resize_file(ws / "db/qev.duckdb", c.db_bytes);  // sparse, and not a database
+        RunResult r = status(ws);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(db_block(r.out).starts_with("    qev.duckdb: " + c.mb + " MB\n      Okuma hatası: ")) << r.out;
+        EXPECT_TRUE(r.out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 0.0 KB\n"
+                                    "    json/sample_trending_lists.json: 0.0 KB\n"));
+        EXPECT_EQ(fs::file_size(ws / "db/qev.duckdb"), c.db_bytes);
+    }
+    for (int i = 0; i < 2; ++i)
+        fs::resize_file(ws / (i ? "outputs/json/sample_trending_lists.json" : "outputs/json/sample_scoreboard.json"),
+                        out_bytes[i]);
+    EXPECT_TRUE(status(ws).out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 1.5 KB\n"
+                                         "    json/sample_trending_lists.json: 1.2 KB\n"));
+    // An output directory that is a file holds nothing.
+    fs::remove_all(ws / "outputs");
+    spit(ws / "outputs", "");
+    EXPECT_TRUE(status(ws).out.ends_with(NO_OUTPUTS));
+}
+
+TEST(StatusDatabase, EmptyTablesShowOnlyTheSize) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    TestDb(db).exec("CREATE TABLE a(x INT); CREATE TABLE b(y VARCHAR)");
+    EXPECT_EQ(db_block(status(ws).out), size_line(db));
+    fs::remove(db);
+    fs::create_symlink(ws / "gone.duckdb", db);
+    EXPECT_EQ(db_block(status(ws).out), "    qev.duckdb: YOK — pipeline henüz çalışmamış\n");
+}
+
+TEST(StatusDatabase, NonEmptyTablesInEngineOrderWithAnyName) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    std::vector<std::string> listed;
+    {
+        TestDb w(db);
+        w.exec("CREATE TABLE zeta AS SELECT * FROM range(3)");
+        w.exec("CREATE TABLE alpha AS SELECT * FROM range(1)");
+        w.exec("CREATE TABLE mid(x INT)");
+        w.exec("CREATE TABLE big AS SELECT * FROM range(250000)");
+        w.exec(R"(CREATE TABLE "x""; DROP TABLE y; --" AS SELECT * FROM range(4))");
+        w.exec(R"(CREATE TABLE "with space" AS SELECT * FROM range(5))");
+        w.exec(R"(CREATE TABLE "select" AS SELECT * FROM range(6))");
+        w.exec(R"(CREATE TABLE "müşteri" AS SELECT * FROM range(7))");
+        w.exec("CREATE TABLE y AS SELECT * FROM range(8)");
+        listed = w.rows("SHOW TABLES");
+    }
+    const std::map<std::string, std::string> counts = {
+        {"zeta", "3"},       {"alpha", "1"}, {"big", "250000"}, {"x\"; DROP TABLE y; --", "4"},
+        {"with space", "5"}, {"select", "6"}, {"müşteri", "7"},  {"y", "8"}};
+    std::string expected = size_line(db);
+    for (const auto& t : listed)
+        if (counts.contains(t)) expected += "      " + t + ": " + counts.at(t) + " rows\n";
+    ASSERT_EQ(listed.size(), 9u);
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(db_block(r.out), expected);
+    EXPECT_EQ(TestDb(db).rows("SELECT COUNT(*) FROM y"), std::vector<std::string>{"8"});
+}
+
+TEST(StatusDatabase, FailingStatementEndsTheBlockOnly) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    spit(ws / "rows.csv", "a\n1\n2\n");
+    {
+        TestDb w(db);
+        w.exec("CREATE TABLE a_first AS SELECT * FROM range(2)");
+        w.exec("CREATE TABLE b_gone(x INT)");
+        w.exec("CREATE VIEW m_broken AS SELECT * FROM b_gone");
+        w.exec("DROP TABLE b_gone");
+        w.exec("CREATE TABLE z_last AS SELECT * FROM range(3)");
+        // Counting this view would read a file: the report's connection is not allowed to.
+        w.exec("CREATE VIEW c_file AS SELECT * FROM read_csv('" + (ws / "rows.csv").string() + "')");
+        ASSERT_EQ(w.rows("SHOW TABLES"), (std::vector<std::string>{"a_first", "c_file", "m_broken", "z_last"}));
+    }
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 0);
+    const std::string block = db_block(r.out);
+    const std::string head = size_line(db) + "      a_first: 2 rows\n      Okuma hatası: ";
+    EXPECT_TRUE(block.starts_with(head)) << block;
+    EXPECT_EQ(block.find("z_last"), std::string::npos);
+    EXPECT_NE(block.find("rows.csv"), std::string::npos) << block;  // the engine's own message
+    EXPECT_TRUE(r.out.ends_with(NO_OUTPUTS));
+
+    // The engine's message for the broken view spans lines; the report keeps it on one.
+    TestDb(db).exec("DROP VIEW c_file");
+    r = status(ws);
+    const std::string broken = db_block(r.out);
+    EXPECT_TRUE(broken.starts_with(head)) << broken;
+    EXPECT_NE(broken.find("b_gone"), std::string::npos) << broken;
+    EXPECT_EQ(std::count(broken.begin(), broken.end(), '\n'), 3) << broken;
+}
+
+TEST(StatusDatabase, UnreadableFilesAreFindings) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    // A real database with its first data block smashed, random bytes, and an empty file.
+    {
+        TestDb w(db);
+        w.exec("CREATE TABLE t AS SELECT range AS v, 'text ' || range AS s FROM range(100000)");
+    }
+    std::string smashed = slurp(db);
+    smashed.replace(12288, 4096, std::string(4096, '\x5a'));
+    for (const std::string& content : {smashed, noise, std::string()}) {
+        spit(db, content);
+        RunResult r = status(ws);
+        EXPECT_EQ(r.status, 0);
+        const std::string block = db_block(r.out);
+        EXPECT_TRUE(block.starts_with(size_line(db) + "      Okuma hatası: ")) << block;
+        EXPECT_GT(block.size(), size_line(db).size() + 22);
+        EXPECT_TRUE(r.out.ends_with(NO_OUTPUTS));
+        EXPECT_EQ(slurp(db), content) << "status changed the file";
+        EXPECT_FALSE(fs::exists(ws / "db/qev.duckdb.wal"));
+    }
+}
+
+TEST(StatusDatabase, LockedByAWriterIsReportedAndLeftIntact) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    {
+        TestDb writer(db);
+        writer.exec("CREATE TABLE t AS SELECT * FROM range(10)");
+        RunResult r = status(ws);  // another process, while this one holds the file for writing
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(db_block(r.out).starts_with(size_line(db) + "      Okuma hatası: ")) << r.out;
+        EXPECT_TRUE(r.out.ends_with(NO_OUTPUTS));
+        writer.exec("INSERT INTO t SELECT * FROM range(5)");
+    }
+    EXPECT_EQ(TestDb(db).rows("SELECT COUNT(*) FROM t"), std::vector<std::string>{"15"});
+    EXPECT_EQ(db_block(status(ws).out), size_line(db) + "      t: 15 rows\n");
+}
+
+TEST(StatusDatabase, PendingLogIsReadWithoutWriting) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb", wal = ws / "db/qev.duckdb.wal";
+    {
+        TestDb w(db);
+        w.exec("CREATE TABLE t AS SELECT * FROM range(3)");
+        w.exec("CHECKPOINT");
+        w.exec("PRAGMA disable_checkpoint_on_shutdown");
+        w.exec("SET checkpoint_threshold = '1GB'");
+        w.exec("INSERT INTO t SELECT * FROM range(4)");
+    }
+    ASSERT_TRUE(fs::exists(wal));
+    const std::string before_db = slurp(db), before_wal = slurp(wal);
+    EXPECT_EQ(db_block(status(ws).out), size_line(db) + "      t: 7 rows\n");
+    EXPECT_EQ(slurp(db), before_db);
+    EXPECT_EQ(slurp(wal), before_wal);
+}
+
+TEST(StatusDatabase, MissingEngineIsAFinding) {
+    // A copy of the installed tree without the engine's library.
+    TempDir tree, ws;
+    const fs::path exe = QEV_SCOREBOARD_EXE, lib = exe.parent_path().parent_path() / "lib";
+    fs::create_directories(tree / "bin");
+    fs::copy_file(exe, tree / "bin/qev-scoreboard");
+    fs::create_directories(tree / "lib");
+    for (const auto& e : fs::directory_iterator(lib))
+        if (e.path().filename().string().starts_with("libqev_scoreboard"))
+            fs::copy(e.path(), tree / "lib" / e.path().filename(), fs::copy_options::copy_symlinks);
+    spit(ws / "db/qev.duckdb", "");
+    const fs::path out = tree / "out";
+    const std::string cmd = "env -u LD_LIBRARY_PATH '" + (tree / "bin/qev-scoreboard").string() + "' --dir '" +
+                            ws.path.string() + "' status > '" + out.string() + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string block = db_block(slurp(out));
+    EXPECT_TRUE(block.starts_with("    qev.duckdb: 0.00 MB\n      Okuma hatası: DuckDB kütüphanesi yüklenemedi: "))
+        << block;
+}
+
+// Services that record which getters were asked, in order, and can fail one of them.
+struct RecordingServices : FakeServices {
+    mutable std::vector<std::string> calls;
+    std::string failing;
+    fs::path note(const std::string& name, fs::path p) const {
+        calls.push_back(name);
+        if (name == failing) throw std::runtime_error(name + " failed");
+        return p;
+    }
+    fs::path get_work_dir(const std::optional<std::string>& d) const override {
+        return note("work", FakeServices::get_work_dir(d));
+    }
+    fs::path get_source_dir(const std::optional<std::string>& d) const override {
+        return note("source", FakeServices::get_source_dir(d));
+    }
+    fs::path get_db_path(const std::optional<std::string>& d) const override {
+        return note("db", FakeServices::get_db_path(d));
+    }
+    fs::path get_output_dir(const std::optional<std::string>& d) const override {
+        return note("output", FakeServices::get_output_dir(d));
+    }
+};
+
+TEST(StatusInProcess, GettersFirstInOrderAndAFailingOnePrintsNothing) {
+    TempDir ws;
+    RecordingServices svc;
+    ScopedServices scope(svc);
+    qs::Args args;
+    args.dir = ws.path.string();
+    {
+        CaptureStdout cap;
+        qs::cmd_status(args);
+        EXPECT_EQ(cap.finish(), heading(ws.path.string(), "1.1.0") + NOT_FOUND + NO_DB + NO_OUTPUTS);
+    }
+    EXPECT_EQ(svc.calls, (std::vector<std::string>{"work", "source", "db", "output"}));
+    svc.calls.clear();
+    svc.failing = "output";
+    CaptureStdout cap;
+    EXPECT_THROW(qs::cmd_status(args), std::runtime_error);
+    EXPECT_EQ(cap.finish(), "");
+}
+
+TEST(StatusInProcess, EngineLoadedOnlyForAnExistingDatabase) {
+    // Each check runs in a fresh copy of this program, so nothing loaded earlier can hide a load.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TempDir ws;
+    qs::Args args;
+    args.dir = ws.path.string();
+    auto run = [&] {
+        std::freopen("/dev/null", "w", stdout);
+        qs::cmd_status(args);
+        std::fflush(stdout);
+        std::_Exit(qs::duckdb_loaded() ? 3 : 0);
+    };
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    spit(ws / "outputs/json/sample_scoreboard.json", "{}");
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+    spit(ws / "db/qev.duckdb", "");
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
