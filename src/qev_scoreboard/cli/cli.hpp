@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "qev_scoreboard/qev_scoreboard.hpp"  // _sync_notebooks, offered to callers outside the program
+
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
@@ -58,9 +60,6 @@ std::string _file_hash(const fs::path& path);
 // Writes the current fingerprint of each named notebook into the newest season's meta file of every
 // step that runs from it; prints the "[SYNC] ... meta hash" line when files changed.
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks);
-
-// Brings the notebooks of `base` up to the installed package version (see the public header).
-void _sync_notebooks(const fs::path& base);
 
 // The package notebook names (*.ipynb directly in nb_dir), ascending by code point. A missing
 // nb_dir, or one that is not a directory, yields none.

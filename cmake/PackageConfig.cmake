@@ -1,0 +1,25 @@
+# The installed library as a package: a CMake config (find_package(qev_scoreboard), target
+# qev_scoreboard::qev_scoreboard) and a pkg-config file. Both are relocatable: they locate the prefix
+# from where they were installed, so `cmake --install --prefix` anywhere gives a working tree.
+include(CMakePackageConfigHelpers)
+
+set(QEV_CMAKE_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qev_scoreboard)
+set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(EXPORT qev_scoreboardTargets
+  NAMESPACE qev_scoreboard::
+  DESTINATION ${QEV_CMAKE_CONFIG_DIR})
+configure_package_config_file(cmake/qev_scoreboardConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/package/qev_scoreboardConfig.cmake
+  INSTALL_DESTINATION ${QEV_CMAKE_CONFIG_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/qev_scoreboardConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+    ${PROJECT_BINARY_DIR}/package/qev_scoreboardConfig.cmake
+    ${PROJECT_BINARY_DIR}/package/qev_scoreboardConfigVersion.cmake
+  DESTINATION ${QEV_CMAKE_CONFIG_DIR})
+
+# pkg-config expands ${pcfiledir} to the directory the .pc file was found in.
+file(RELATIVE_PATH QEV_PC_PREFIX_FROM_PCDIR /prefix/${QEV_PKGCONFIG_DIR} /prefix)
+configure_file(cmake/qev_scoreboard.pc.in ${PROJECT_BINARY_DIR}/package/qev_scoreboard.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/package/qev_scoreboard.pc DESTINATION ${QEV_PKGCONFIG_DIR})

@@ -1,0 +1,38 @@
+#ifndef QEV_SCOREBOARD_H
+#define QEV_SCOREBOARD_H
+/*
+ * qev_scoreboard: the C interface of the package's command module, for callers that cannot use C++
+ * (for instance Python through ctypes). Link with -lqev_scoreboard (`pkg-config --libs qev_scoreboard`).
+ * All text is UTF-8. No C++ exception ever leaves these functions.
+ */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Brings the notebooks installed in a work directory up to the installed package version: the C form
+ * of qev_scoreboard::_sync_notebooks (see qev_scoreboard.hpp for every step). When the directory's
+ * version stamp already names the package version, nothing is changed or printed. Summary lines go to
+ * the process's standard output, which is flushed before the function returns.
+ *
+ * work_dir: path of the work directory, a NUL-terminated string. NULL or "" is a failure.
+ * Returns: 0 on success; non-zero on failure, after which qev_scoreboard_last_error() describes it.
+ *          Work done before the failure stays done.
+ */
+int qev_scoreboard_sync_notebooks(const char* work_dir);
+
+/*
+ * Returns the description of the failure of the most recent qev_scoreboard_* call made on the calling
+ * thread (naming the path and the reason), or "" when that call succeeded or none was made. Never NULL.
+ *
+ * The string is owned by the library and must not be freed or modified. It stays valid until the next
+ * qev_scoreboard_* call on the same thread; copy it to keep it longer.
+ */
+const char* qev_scoreboard_last_error(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QEV_SCOREBOARD_H */

@@ -1,0 +1,94 @@
+// The notebook auto-sync offered to callers outside the program: when the package version changed since
+// the work directory was last synchronised, reinstall its notebooks and clear the stale error reports.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/services/services.hpp"
+
+namespace qev_scoreboard {
+
+namespace {
+
+constexpr std::string_view ERROR_REPORT = "error_report.txt";
+
+[[noreturn]] void throw_errno(const char* what, const fs::path& path, int err) {
+    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
+}
+
+void create_dirs(const fs::path& dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw fs::filesystem_error("dizin oluşturulamadı", dir, ec);
+}
+
+// Deletes the error report at `path`: a link is deleted as a link; a directory of that name is no report
+// and stays. Returns whether something was deleted.
+bool remove_error_report(const fs::path& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        throw_errno("erişilemedi", path, errno);
+    }
+    if (S_ISDIR(st.st_mode)) return false;
+    if (::unlink(path.c_str()) != 0) {
+        if (errno == ENOENT) return false;  // gone meanwhile: not ours to count
+        throw_errno("silinemedi", path, errno);
+    }
+    return true;
+}
+
+// Every error report under `seasons`, at any depth, itself included; links to directories are not
+// descended into. Collected before any deletion so the walk never sees a directory change under it.
+std::vector<fs::path> find_error_reports(const fs::path& seasons) {
+    std::vector<fs::path> found;
+    if (!path_exists(seasons) || !fs::is_directory(seasons)) return found;
+    for (const auto& entry : fs::recursive_directory_iterator(seasons))
+        if (entry.path().filename() == ERROR_REPORT) found.push_back(entry.path());
+    return found;
+}
+
+int remove_error_reports(const fs::path& base) {
+    int silinen = 0;
+    for (const auto& report : find_error_reports(base / "seasons")) silinen += remove_error_report(report);
+    silinen += remove_error_report(base / "outputs" / "json" / ERROR_REPORT);
+    silinen += remove_error_report(base / "outputs" / ERROR_REPORT);
+    return silinen;
+}
+
+}  // namespace
+
+void _sync_notebooks(const fs::path& base) {
+    create_dirs(base / "db");
+    const std::string current = read_version_stamp(base);
+    const std::string version = services().version();
+    if (current == version) return;
+
+    const fs::path nb_dir = services().get_notebooks_dir();
+    std::vector<std::string> updated;
+    for (const auto& name : list_package_notebooks(nb_dir)) {
+        if (name == INGEST_NOTEBOOK) continue;
+        copy_file_atomic(nb_dir / name, base / name);
+        updated.push_back(name);
+    }
+    // Recorded before the refresh and the clean-up: if one of those fails, the next call does not redo them.
+    write_version_stamp(base, version);
+    _update_meta_hashes(base, updated);
+    const int silinen = remove_error_reports(base);
+
+    const std::string count = " (" + std::to_string(updated.size()) + " dosya)";
+    if (!current.empty())
+        print_line("  [SYNC] Notebook'lar güncellendi: v" + current + " → v" + version + count);
+    else
+        print_line("  [SYNC] Notebook'lar kopyalandı: v" + version + count);
+    if (silinen != 0) print_line("  [SYNC] " + std::to_string(silinen) + " eski error_report temizlendi");
+}
+
+}  // namespace qev_scoreboard
