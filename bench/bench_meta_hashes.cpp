@@ -41,8 +41,10 @@ void put(const fs::path& p, const std::string& text) {
 }
 
 std::string meta_text(const std::string& kod, const std::string& hash) {
-    return "{\n  \"kod\": \"" + kod + "\",\n  \"durum\": \"tamam\",\n  \"sure_sn\": 12.5,\n  \"satir\": 184467,\n"
-           "  \"ciktilar\": [\n    \"tablo_" + kod + "\"\n  ],\n  \"nb_hash\": \"" + hash + "\"\n}";
+    return "{\n  \"kod\": \"" + kod +
+           "\",\n  \"durum\": \"tamam\",\n  \"sure_sn\": 12.5,\n  \"satir\": 184467,\n"
+           "  \"ciktilar\": [\n    \"tablo_" +
+           kod + "\"\n  ],\n  \"nb_hash\": \"" + hash + "\"\n}";
 }
 
 struct Workspace {

@@ -1,7 +1,7 @@
 // The meta file reader and writer: exact layout, numbers and order kept, malformed files refused.
-#include <gtest/gtest.h>
-
 #include "qev_scoreboard/cli/meta_json.hpp"
+
+#include <gtest/gtest.h>
 
 using qev_scoreboard::dump_json;
 using qev_scoreboard::json_string;
@@ -52,9 +52,9 @@ TEST(MetaJson, EmptyContainersAndTopLevelScalarsRoundTrip) {
 }
 
 TEST(MetaJson, NumbersKeepTheirExactText) {
-    for (std::string_view n : {"0", "-0", "1.0", "-0.0", "1e400", "-1e400", "1E+2", "2.50e-07", "5e-324",
-                               "123456789012345678901234567890", "-18446744073709551617", "NaN", "Infinity",
-                               "-Infinity"}) {
+    for (std::string_view n :
+         {"0", "-0", "1.0", "-0.0", "1e400", "-1e400", "1E+2", "2.50e-07", "5e-324", "123456789012345678901234567890",
+          "-18446744073709551617", "NaN", "Infinity", "-Infinity"}) {
         const std::string doc = "{\n  \"v\": " + std::string(n) + ",\n  \"a\": [\n    " + std::string(n) + "\n  ]\n}";
         EXPECT_EQ(reformat(doc), doc) << n;
     }
@@ -90,18 +90,18 @@ TEST(MetaJson, MalformedDocumentsAreRefused) {
     const std::vector<std::string> bad = {
         "",
         "   ",
-        "\xEF\xBB\xBF{}",              // byte-order mark
-        "{\"a\": \"\xff\"}",            // invalid UTF-8
-        "{\"a\": \"\xed\xa0\x80\"}",    // UTF-8-encoded surrogate
-        "{} x",                         // trailing garbage
+        "\xEF\xBB\xBF{}",             // byte-order mark
+        "{\"a\": \"\xff\"}",          // invalid UTF-8
+        "{\"a\": \"\xed\xa0\x80\"}",  // UTF-8-encoded surrogate
+        "{} x",                       // trailing garbage
         "{}{}",
-        "{\"a\": \"x\ty\"}",            // raw control character in a string
+        "{\"a\": \"x\ty\"}",  // raw control character in a string
         "{\"a\": \"x\ny\"}",
-        R"({"a": "\x"})",               // bad escape
+        R"({"a": "\x"})",  // bad escape
         R"({"a": "\u12"})",
-        R"({"a": "\ud800"})",           // lone high surrogate
+        R"({"a": "\ud800"})",  // lone high surrogate
         R"({"a": "\ud800\u0041"})",
-        R"({"a": "\udc00"})",           // lone low surrogate
+        R"({"a": "\udc00"})",  // lone low surrogate
         R"({"a": 01})",
         R"({"a": 1.})",
         R"({"a": .5})",

@@ -65,6 +65,18 @@ TEST_F(MetaHashes, OnlyTheGreatestSeasonHoldingTheFileIsConsidered) {
     EXPECT_EQ(slurp(meta("2023_12", "02")), STALE);
 }
 
+TEST_F(MetaHashes, SeasonsSortByCodePointNotByLocaleOrCase) {
+    spit(meta("Zeta", "02"), STALE);
+    spit(meta("alpha", "02"), STALE);
+    EXPECT_EQ(run({"nb_02_transform.ipynb"}), "  [SYNC] 1" + SYNC_TAIL);
+    EXPECT_EQ(slurp(meta("alpha", "02")), with_hash("nb_02_transform.ipynb"));
+    EXPECT_EQ(slurp(meta("Zeta", "02")), STALE);
+
+    spit(meta("ça", "02"), STALE);  // U+00E7 sorts above every ASCII letter
+    EXPECT_EQ(run({"nb_02_transform.ipynb"}), "  [SYNC] 1" + SYNC_TAIL);
+    EXPECT_EQ(slurp(meta("ça", "02")), with_hash("nb_02_transform.ipynb"));
+}
+
 TEST_F(MetaHashes, MissingHashIsAppendedAsLastMemberKeepingEverythingElse) {
     const std::string engine =
         "{\"kod\": \"02\", \"sure_sn\": 1.0, \"satir\": 123456789012345678901234567890, \"oran\": NaN,\n"
@@ -78,7 +90,7 @@ TEST_F(MetaHashes, MissingHashIsAppendedAsLastMemberKeepingEverythingElse) {
               "  \"oran\": NaN,\n  \"ust\": Infinity,\n  \"alt\": -Infinity,\n  \"kucuk\": -0,\n  \"buyuk\": 1e400,\n"
               "  \"not\": \"ç\xF0\x9F\x98\x80\",\n  \"ciktilar\": [],\n  \"ek\": {},\n  \"nb_hash\": \"" +
                   hash("nb_02_transform.ipynb") + "\"\n}");
-    struct stat st{};
+    struct stat st {};
     ::stat(meta("2024_01", "02").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(std::distance(fs::directory_iterator(meta("2024_01", "02").parent_path()), fs::directory_iterator()), 1);
@@ -98,10 +110,10 @@ TEST_F(MetaHashes, MatchingHashLeavesFileUntouched) {
 TEST_F(MetaHashes, UnusableMetaFileIsLeftAloneAndEndsTheSearchForItsStep) {
     const std::vector<std::string> broken = {
         "{\"kod\": \"02\", \"nb_hash\": \"0000000000000000\"",       // invalid JSON
-        "\xEF\xBB\xBF{\"nb_hash\": \"0000000000000000\"}",            // byte-order mark
-        "[{\"nb_hash\": \"0000000000000000\"}]",                      // not an object
-        "{\"nb_hash\": \"0000000000000000\", \"x\": \"\xC3\x28\"}",   // invalid UTF-8
-        "{\"nb_hash\": \"0000000000000000\", \"x\": \"\\udead\"}",    // lone surrogate
+        "\xEF\xBB\xBF{\"nb_hash\": \"0000000000000000\"}",           // byte-order mark
+        "[{\"nb_hash\": \"0000000000000000\"}]",                     // not an object
+        "{\"nb_hash\": \"0000000000000000\", \"x\": \"\xC3\x28\"}",  // invalid UTF-8
+        "{\"nb_hash\": \"0000000000000000\", \"x\": \"\\udead\"}",   // lone surrogate
     };
     spit(meta("2024_01", "01a"), STALE);  // a later step code is still served
     for (const auto& content : broken) {
@@ -130,8 +142,8 @@ TEST_F(MetaHashes, CountsFilesAcrossStepsAndNotebooks) {
     for (const char* kod : {"01d_yis", "01d_eus", "01a", "02"}) spit(meta("2024_01", kod), STALE);
     // Two steps of one notebook, the same name twice, an unknown and a missing notebook.
     spit(ws / "nb_99_extra.ipynb", "{}");
-    EXPECT_EQ(run({"nb_01d_ingest_tahmin.ipynb", "nb_01d_ingest_tahmin.ipynb", "nb_99_extra.ipynb",
-                   "nb_gone.ipynb", "nb_01a_ingest_ddl.ipynb"}),
+    EXPECT_EQ(run({"nb_01d_ingest_tahmin.ipynb", "nb_01d_ingest_tahmin.ipynb", "nb_99_extra.ipynb", "nb_gone.ipynb",
+                   "nb_01a_ingest_ddl.ipynb"}),
               "  [SYNC] 3" + SYNC_TAIL);
     EXPECT_NE(slurp(meta("2024_01", "01d_yis")), STALE);
     EXPECT_NE(slurp(meta("2024_01", "01d_eus")), STALE);

@@ -12,6 +12,13 @@ namespace {
 
 constexpr int MAX_DEPTH = 1000;
 
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 struct Parser {
     std::string_view s;
     size_t pos = 0;
@@ -70,12 +77,9 @@ struct Parser {
         if (s.size() - pos < 4) fail("kısa \\u kaçışı");
         unsigned v = 0;
         for (int i = 0; i < 4; ++i) {
-            char c = s[pos++];
-            v <<= 4;
-            if (c >= '0' && c <= '9') v |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') v |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') v |= static_cast<unsigned>(c - 'A' + 10);
-            else fail("geçersiz \\u kaçışı");
+            const int digit = hex_value(s[pos++]);
+            if (digit < 0) fail("geçersiz \\u kaçışı");
+            v = (v << 4) | static_cast<unsigned>(digit);
         }
         return v;
     }
@@ -124,16 +128,35 @@ struct Parser {
             }
             if (at_end()) fail("kapanmamış metin");
             switch (s[pos++]) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': append_utf8(out, unicode_escape()); break;
-                default: fail("geçersiz kaçış");
+                case '"':
+                    out += '"';
+                    break;
+                case '\\':
+                    out += '\\';
+                    break;
+                case '/':
+                    out += '/';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'u':
+                    append_utf8(out, unicode_escape());
+                    break;
+                default:
+                    fail("geçersiz kaçış");
             }
         }
     }
@@ -193,9 +216,12 @@ struct Parser {
         skip_ws();
         if (at_end()) fail("değer bekleniyordu");
         const char c = s[pos];
-        if (c == '{') return ++pos, object(depth);
-        if (c == '[') return ++pos, array(depth);
-        if (c == '"') return ++pos, json_string(string());
+        if (c == '{' || c == '[' || c == '"') {
+            ++pos;
+            if (c == '{') return object(depth);
+            if (c == '[') return array(depth);
+            return json_string(string());
+        }
         if (take("true")) return {JsonValue::Kind::True, {}, {}, {}};
         if (take("false")) return {JsonValue::Kind::False, {}, {}, {}};
         if (take("null")) return {JsonValue::Kind::Null, {}, {}, {}};
@@ -210,13 +236,27 @@ void write_string(std::string& out, std::string_view text) {
     out += '"';
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     out += "\\u00";
@@ -232,13 +272,24 @@ void write_string(std::string& out, std::string_view text) {
 
 void write_value(std::string& out, const JsonValue& v, int level) {
     switch (v.kind) {
-        case JsonValue::Kind::Null: out += "null"; return;
-        case JsonValue::Kind::True: out += "true"; return;
-        case JsonValue::Kind::False: out += "false"; return;
-        case JsonValue::Kind::Number: out += v.text; return;
-        case JsonValue::Kind::String: write_string(out, v.text); return;
+        case JsonValue::Kind::Null:
+            out += "null";
+            return;
+        case JsonValue::Kind::True:
+            out += "true";
+            return;
+        case JsonValue::Kind::False:
+            out += "false";
+            return;
+        case JsonValue::Kind::Number:
+            out += v.text;
+            return;
+        case JsonValue::Kind::String:
+            write_string(out, v.text);
+            return;
         case JsonValue::Kind::Array:
-        case JsonValue::Kind::Object: break;
+        case JsonValue::Kind::Object:
+            break;
     }
     const bool is_object = v.kind == JsonValue::Kind::Object;
     if (v.items.empty()) {
@@ -294,7 +345,8 @@ JsonValue parse_json(std::string_view text) {
 
 JsonValue parse_meta_json(std::string_view text) {
     JsonValue v = parse_json(text);
-    if (v.kind != JsonValue::Kind::Object) throw std::runtime_error("geçersiz meta dosyası: en üst düzey bir nesne değil");
+    if (v.kind != JsonValue::Kind::Object)
+        throw std::runtime_error("geçersiz meta dosyası: en üst düzey bir nesne değil");
     return v;
 }
 
