@@ -23,11 +23,12 @@ extern "C" {
 int qev_scoreboard_sync_notebooks(const char* work_dir);
 
 /*
- * Returns the description of the failure of the most recent qev_scoreboard_* call made on the calling
- * thread (naming the path and the reason), or "" when that call succeeded or none was made. Never NULL.
+ * Returns the description of the failure of the most recent qev_scoreboard_sync_notebooks call made on
+ * the calling thread (naming the path and the reason), or "" when that call succeeded or none was made.
+ * Never NULL.
  *
  * The string is owned by the library and must not be freed or modified. It stays valid until the next
- * qev_scoreboard_* call on the same thread; copy it to keep it longer.
+ * qev_scoreboard_sync_notebooks call on the same thread; copy it to keep it longer.
  */
 const char* qev_scoreboard_last_error(void);
 

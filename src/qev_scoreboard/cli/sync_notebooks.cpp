@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
@@ -47,11 +48,24 @@ bool remove_error_report(const fs::path& path) {
 
 // Every error report under `seasons`, at any depth, itself included; links to directories are not
 // descended into. Collected before any deletion so the walk never sees a directory change under it.
+// Walked by hand so that a directory that cannot be listed is named in the error.
 std::vector<fs::path> find_error_reports(const fs::path& seasons) {
     std::vector<fs::path> found;
     if (!path_exists(seasons) || !fs::is_directory(seasons)) return found;
-    for (const auto& entry : fs::recursive_directory_iterator(seasons))
-        if (entry.path().filename() == ERROR_REPORT) found.push_back(entry.path());
+    std::vector<fs::path> pending{seasons};
+    while (!pending.empty()) {
+        const fs::path dir = std::move(pending.back());
+        pending.pop_back();
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().filename() == ERROR_REPORT) found.push_back(it->path());
+            std::error_code type_ec;
+            if (fs::is_directory(it->symlink_status(type_ec))) pending.push_back(it->path());
+            if (type_ec && type_ec != std::errc::no_such_file_or_directory)
+                throw fs::filesystem_error("erişilemedi", it->path(), type_ec);
+        }
+        if (ec) throw fs::filesystem_error("dizin okunamadı", dir, ec);
+    }
     return found;
 }
 
