@@ -89,10 +89,11 @@ std::string report(const std::string& base, long same, const std::vector<std::st
         out +=
             "\n⚠ VS Code'da açık notebook'lar varsa:\n  Ctrl+Shift+P → 'Revert File' ile yenileyin.\n"
             "  Veya tüm notebook'ları kapatıp tekrar açın.\n";
-    out += "\n============================================================\n  KURULUM TAMAM\n"
-           "============================================================\n\n"
-           "  Ham veriyi external_data altına kopyalayın:\n\n    " +
-           base + "/external_data" + BANNER_END;
+    out +=
+        "\n============================================================\n  KURULUM TAMAM\n"
+        "============================================================\n\n"
+        "  Ham veriyi external_data altına kopyalayın:\n\n    " +
+        base + "/external_data" + BANNER_END;
     return out;
 }
 
@@ -304,7 +305,8 @@ TEST(InitRun, FileInPlaceOfADirectoryStopsAfterTheEarlierLines) {
     RunResult r = init(ws.path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, head(ws.path.string(), 5));
-    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "seasons").string() + ": dizin oluşturulamadı: Not a directory\n");
+    EXPECT_EQ(r.err,
+              "qev-scoreboard: hata: " + (ws / "seasons").string() + ": dizin oluşturulamadı: Not a directory\n");
     EXPECT_FALSE(fs::exists(ws / "external_data"));
     EXPECT_FALSE(fs::exists(ws / "db/.nb_version"));
     EXPECT_EQ(slurp(ws / "seasons"), "bir dosya");
@@ -390,6 +392,23 @@ TEST(InitPackage, CodePointOrderAndOnlyDirectIpynbEntries) {
     EXPECT_EQ(tree(ws.path), fresh_tree(pkg.svc.notebooks_dir, order, "oku beni\n"));
 }
 
+TEST(InitPackage, RefreshLeavesTheIngestNotebooksStepsAlone) {
+    Package pkg;
+    spit(pkg.svc.notebooks_dir / "a.ipynb", "a");
+    spit(pkg.svc.notebooks_dir / "nb_01_ingest.ipynb", "paket");
+    pkg.svc.registry = {{"01", "nb_01_ingest.ipynb"}, {"02", "a.ipynb"}};
+    TempDir ws;
+    spit(ws / "nb_01_ingest.ipynb", "kullanıcı");
+    const std::string stale = R"({"nb_hash": "0123456789abcdef"})";
+    spit(ws / "seasons/s1/meta/adim_01.json", stale);
+    spit(ws / "seasons/s1/meta/adim_02.json", stale);
+    spit(ws / "db/.nb_version", "0.9.0");
+    EXPECT_EQ(pkg.run(ws.path), report(ws.path.string(), 0, {"a.ipynb"}, {},
+                                       "  [SYNC] 1 meta hash güncellendi (gereksiz re-run önlendi)\n"));
+    EXPECT_EQ(slurp(ws / "seasons/s1/meta/adim_01.json"), stale);
+    EXPECT_NE(slurp(ws / "seasons/s1/meta/adim_02.json"), stale);
+}
+
 TEST(InitPackage, ReadmeIsATextCopyWithUnixLineEnds) {
     Package pkg;
     TempDir ws;
@@ -403,9 +422,8 @@ TEST(InitPackage, BadReadmeStopsBeforeAnyNotebook) {
     spit(pkg.svc.notebooks_dir / "a.ipynb", "{}");
     TempDir ws;
     spit(ws / "external_data/VERI_KOPYALA.txt", "önceki");
-    spit(pkg.svc.data_readme, "ge\xE7" "ersiz");
-    EXPECT_EQ(pkg.run(ws.path), head(ws.path.string()) + "!" + pkg.svc.data_readme.string() +
-                                    ": geçerli UTF-8 değil");
+    spit(pkg.svc.data_readme, "ge\347ersiz");
+    EXPECT_EQ(pkg.run(ws.path), head(ws.path.string()) + "!" + pkg.svc.data_readme.string() + ": geçerli UTF-8 değil");
     EXPECT_EQ(slurp(ws / "external_data/VERI_KOPYALA.txt"), "önceki");
     EXPECT_FALSE(fs::exists(ws / "a.ipynb"));
 
@@ -448,9 +466,9 @@ TEST(InitPackage, FailedCopyLeavesTheInstalledNotebookWhole) {
     spit(ws / "big.ipynb", "kullanıcının düzenlemesi");
     std::string out;
     {
-        struct rlimit old{}, small{};
+        struct rlimit old = {};
         ::getrlimit(RLIMIT_FSIZE, &old);
-        small = old;
+        struct rlimit small = old;
         small.rlim_cur = 64 * 1024;
         auto* prev = ::signal(SIGXFSZ, SIG_IGN);
         ::setrlimit(RLIMIT_FSIZE, &small);

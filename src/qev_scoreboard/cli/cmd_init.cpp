@@ -83,8 +83,8 @@ void make_dirs(const fs::path& dir) {
 
 // The sixteen directories of the tree, relative to the work directory, in creation order.
 std::vector<std::string> tree_dirs() {
-    std::vector<std::string> dirs = {"db", "outputs/json", "outputs/html", "outputs/validation", "ml_models",
-                                     "seasons"};
+    std::vector<std::string> dirs = {"db",        "outputs/json", "outputs/html", "outputs/validation",
+                                     "ml_models", "seasons"};
     for (const auto& sub : EXTERNAL_DATA_SUBDIRS) dirs.push_back("external_data/" + std::string(sub.name));
     return dirs;
 }
