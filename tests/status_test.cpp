@@ -102,13 +102,14 @@ TEST(StatusReport, NeverInitialisedDirectory) {
 
 TEST(StatusReport, RawDataCounts) {
     TempDir ws;
-    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
+        fs::create_directories(ws / "external_data" / std::string(sub.name));
     EXPECT_EQ(status(ws).out, heading(ws.path.string()) + raw_block("BOŞ") + NO_DB + NO_OUTPUTS);
 
     const fs::path ed = ws / "external_data";
-    spit(ed / "kik_data_ham_csv" / ".hidden", "x");                        // hidden file: 1
+    spit(ed / "kik_data_ham_csv" / ".hidden", "x");                                       // hidden file: 1
     for (int i = 0; i < 25; ++i) spit(ed / "kredi_db" / "part" / std::to_string(i), "");  // one folder: 1
-    fs::create_symlink("/nonexistent", ed / "yis_tahmin_data" / "dangling");  // a link counts as an entry
+    fs::create_symlink("/nonexistent", ed / "yis_tahmin_data" / "dangling");              // a link counts as an entry
     spit(ed / "yis_tahmin_data" / "a.csv", "");
     fs::remove(ed / "eus_tahmin_data");
     fs::create_directory_symlink(ed / "kredi_db", ed / "eus_tahmin_data");  // followed: the target's entries
@@ -145,7 +146,8 @@ TEST(StatusReport, RawDataDirectoryThatIsAFileOrAMissingLink) {
 
 TEST(StatusReport, SubDirectoryReplacedByFileStopsTheReport) {
     TempDir ws;
-    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
+        fs::create_directories(ws / "external_data" / std::string(sub.name));
     fs::remove(ws / "external_data" / "eus_tahmin_data");
     spit(ws / "external_data" / "eus_tahmin_data", "x");
     RunResult r = status(ws);
@@ -165,21 +167,24 @@ TEST(StatusReport, SizesAreFixedUnitsRoundedHalfEven) {
     const uintmax_t out_bytes[2] = {1536, 1280};  // 1.5 exactly; 1.25 is a tie that goes to 1.2
     spit(ws / "outputs/json/sample_scoreboard.json", "");
     spit(ws / "outputs/json/sample_trending_lists.json", "");
-    for (const Case& c : {Case{1048576, "1.00"}, Case{0, "0.00"}, Case{1179648, "1.12"}, Case{uintmax_t{5} << 30, "5120.00"}}) {
+    for (const Case& c :
+         {Case{1048576, "1.00"}, Case{0, "0.00"}, Case{1179648, "1.12"}, Case{uintmax_t{5} << 30, "5120.00"}}) {
         spit(ws / "db/qev.duckdb", "");
         fs::resize_file(ws / "db/qev.duckdb", c.db_bytes);  // sparse, and not a database
         RunResult r = status(ws);
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(db_block(r.out).starts_with("    qev.duckdb: " + c.mb + " MB\n      Okuma hatası: ")) << r.out;
-        EXPECT_TRUE(r.out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 0.0 KB\n"
-                                    "    json/sample_trending_lists.json: 0.0 KB\n"));
+        EXPECT_TRUE(
+            r.out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 0.0 KB\n"
+                            "    json/sample_trending_lists.json: 0.0 KB\n"));
         EXPECT_EQ(fs::file_size(ws / "db/qev.duckdb"), c.db_bytes);
     }
     for (int i = 0; i < 2; ++i)
         fs::resize_file(ws / (i ? "outputs/json/sample_trending_lists.json" : "outputs/json/sample_scoreboard.json"),
                         out_bytes[i]);
-    EXPECT_TRUE(status(ws).out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 1.5 KB\n"
-                                         "    json/sample_trending_lists.json: 1.2 KB\n"));
+    EXPECT_TRUE(
+        status(ws).out.ends_with("\n  [outputs]\n    json/sample_scoreboard.json: 1.5 KB\n"
+                                 "    json/sample_trending_lists.json: 1.2 KB\n"));
     // An output directory that is a file holds nothing.
     fs::remove_all(ws / "outputs");
     spit(ws / "outputs", "");
@@ -214,7 +219,7 @@ TEST(StatusDatabase, NonEmptyTablesInEngineOrderWithAnyName) {
         listed = w.rows("SHOW TABLES");
     }
     const std::map<std::string, std::string> counts = {
-        {"zeta", "3"},       {"alpha", "1"}, {"big", "250000"}, {"x\"; DROP TABLE y; --", "4"},
+        {"zeta", "3"},       {"alpha", "1"},  {"big", "250000"}, {"x\"; DROP TABLE y; --", "4"},
         {"with space", "5"}, {"select", "6"}, {"müşteri", "7"},  {"y", "8"}};
     std::string expected = size_line(db);
     for (const auto& t : listed)
@@ -392,7 +397,8 @@ TEST(StatusInProcess, EngineLoadedOnlyForAnExistingDatabase) {
         std::fflush(stdout);
         std::_Exit(qs::duckdb_loaded() ? 3 : 0);
     };
-    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS) fs::create_directories(ws / "external_data" / std::string(sub.name));
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
+        fs::create_directories(ws / "external_data" / std::string(sub.name));
     spit(ws / "outputs/json/sample_scoreboard.json", "{}");
     EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
     spit(ws / "db/qev.duckdb", "");

@@ -120,7 +120,8 @@ std::vector<std::string> list_tables(const DuckDBApi& api, duckdb_connection con
     std::vector<std::string> tables;
     tables.reserve(rows);
     for (idx_t row = 0; row < rows; ++row) {
-        if (api.duckdb_value_is_null(&shown.res, 0, row)) throw std::runtime_error("SHOW TABLES boş tablo adı döndürdü");
+        if (api.duckdb_value_is_null(&shown.res, 0, row))
+            throw std::runtime_error("SHOW TABLES boş tablo adı döndürdü");
         char* name = api.duckdb_value_varchar(&shown.res, 0, row);
         if (name == nullptr) throw std::runtime_error("SHOW TABLES tablo adı okunamadı");
         tables.emplace_back(name);
@@ -136,8 +137,7 @@ void print_table_counts(const fs::path& db_path) {
     const DuckDBApi& api = duckdb_api();
     for (const std::string& table : list_tables(api, db.con)) {
         QueryResult counted(api, db.con, "SELECT COUNT(*) FROM " + quote_identifier(table));
-        if (counted.rows() < 1 || counted.columns() < 1)
-            throw std::runtime_error("COUNT(*) sonuç vermedi: " + table);
+        if (counted.rows() < 1 || counted.columns() < 1) throw std::runtime_error("COUNT(*) sonuç vermedi: " + table);
         const int64_t count = api.duckdb_value_int64(&counted.res, 0, 0);
         if (count > 0) print_line("      " + table + ": " + std::to_string(count) + " rows");
     }
