@@ -166,6 +166,12 @@ void write_file_atomic(const fs::path& path, std::string_view content) {
         return m;
     }());
     if (::fchmod(tmp.fd.fd, mode) != 0) throw_errno("izinler ayarlanamadı", path, errno);
+    // Keep the owner where we may (the engine's files stay the engine user's when root runs us);
+    // where we may not, the file becomes ours, as any rewrite would make it.
+    if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(tmp.fd.fd, st.st_uid, st.st_gid) != 0) {
+        // Not permitted: the rewrite proceeds with us as the owner.
+    }
     tmp.commit(path);
 }
 
