@@ -159,6 +159,14 @@ TEST_F(SyncNotebooks, ErrorReportsGoAtEveryDepthAndTheFixedPlaces) {
     EXPECT_TRUE(fs::exists(s / "2024" / "error_report.txt.bak"));
 }
 
+TEST_F(SyncNotebooks, DanglingLinkAtAFixedPlaceIsNoReport) {
+    fs::create_directories(ws / "outputs" / "json");
+    fs::create_symlink(tmp / "gone", ws / "outputs" / "json" / "error_report.txt");
+    spit(ws / "outputs" / "error_report.txt", "stale");
+    EXPECT_EQ(sync(), COPIED_LINE + "  [SYNC] 1 eski error_report temizlendi\n");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(ws / "outputs" / "json" / "error_report.txt")));
+}
+
 TEST_F(SyncNotebooks, CleanUpLineOnlyWhenSomethingWasDeleted) {
     set_stamp("1.0.0");
     fs::create_directories(ws / "seasons" / "2024" / "meta");

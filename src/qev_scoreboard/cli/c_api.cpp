@@ -4,6 +4,7 @@
 #include <string>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 
 namespace {
@@ -11,25 +12,11 @@ namespace {
 thread_local std::string g_message;
 thread_local const char* g_last_error = "";
 
-// "<path>: <action>: <reason>": what() of a file-system error puts the paths last, in brackets.
-std::string describe(const std::exception& e) {
-    const auto* fe = dynamic_cast<const std::filesystem::filesystem_error*>(&e);
-    if (!fe) return e.what();
-    std::string text = fe->what();
-    const std::string prefix = "filesystem error: ";
-    if (text.starts_with(prefix)) text.erase(0, prefix.size());
-    std::string paths;
-    for (const auto* p : {&fe->path1(), &fe->path2()})
-        if (!p->empty()) paths += " [" + p->string() + "]";
-    if (text.ends_with(paths)) text.erase(text.size() - paths.size());
-    return fe->path1().empty() ? text : fe->path1().string() + ": " + text;
-}
-
 void fail(const char* text) noexcept { g_last_error = text; }
 
 void fail(const std::exception& e) noexcept {
     try {
-        g_message = describe(e);
+        g_message = qev_scoreboard::describe_error(e);
         g_last_error = g_message.c_str();
     } catch (...) {
         g_last_error = "qev_scoreboard: hata iletisi için bellek yetersiz";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -165,21 +166,6 @@ Args parse_args(int argc, char** argv) {
     return args;
 }
 
-std::string describe(const std::exception& e) {
-    if (const auto* fe = dynamic_cast<const fs::filesystem_error*>(&e)) {
-        std::string out;
-        if (!fe->path1().empty()) out += fe->path1().string() + ": ";
-        // what() of filesystem_error repeats the paths; rebuild it as "<path>: <action>: <reason>".
-        std::string what = fe->what();
-        const std::string prefix = "filesystem error: ";
-        if (what.starts_with(prefix)) what.erase(0, prefix.size());
-        const auto bracket = what.find(" [");
-        if (bracket != std::string::npos) what.erase(bracket);
-        return out + what;
-    }
-    return e.what();
-}
-
 void dispatch(const Args& args) {
     const std::string& command = args.command ? *args.command : std::string();
     if (command == "init") {
@@ -217,7 +203,7 @@ int run_main(int argc, char** argv) {
         dispatch(args);
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: hata: %s\n", PROG, describe(e).c_str());
+        std::fprintf(stderr, "%s: hata: %s\n", PROG, describe_error(e).c_str());
         return 1;
     }
     // Output that never reached its destination (a full disk, a closed pipe) is a failure, not success.

@@ -196,4 +196,17 @@ bool path_exists(const fs::path& path) {
     throw_errno("erişilemedi", path, errno);
 }
 
+std::string describe_error(const std::exception& e) {
+    const auto* fe = dynamic_cast<const fs::filesystem_error*>(&e);
+    if (!fe) return e.what();
+    std::string text = fe->what();
+    const std::string prefix = "filesystem error: ";
+    if (text.starts_with(prefix)) text.erase(0, prefix.size());
+    std::string paths;
+    for (const auto* p : {&fe->path1(), &fe->path2()})
+        if (!p->empty()) paths += " [" + p->string() + "]";
+    if (text.ends_with(paths)) text.erase(text.size() - paths.size());
+    return fe->path1().empty() ? text : fe->path1().string() + ": " + text;
+}
+
 }  // namespace qev_scoreboard

@@ -2,6 +2,7 @@
 // File-system helpers shared by the commands. Every failure throws fs::filesystem_error (or
 // std::runtime_error for content problems) naming the path and the reason.
 
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -28,5 +29,9 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst);
 // Existence test that follows links: a missing path, a dangling link, a link loop or a path through a
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);
+
+// The one-line description of an error for the user: "<path>: <action>: <reason>" for a file-system
+// error (whose what() would put the paths last, in brackets), what() for anything else.
+std::string describe_error(const std::exception& e);
 
 }  // namespace qev_scoreboard

@@ -72,8 +72,9 @@ std::vector<fs::path> find_error_reports(const fs::path& seasons) {
 int remove_error_reports(const fs::path& base) {
     int silinen = 0;
     for (const auto& report : find_error_reports(base / "seasons")) silinen += remove_error_report(report);
-    silinen += remove_error_report(base / "outputs" / "json" / ERROR_REPORT);
-    silinen += remove_error_report(base / "outputs" / ERROR_REPORT);
+    // The two fixed places count only when something is really there: a dangling link is no report.
+    for (const fs::path& report : {base / "outputs" / "json" / ERROR_REPORT, base / "outputs" / ERROR_REPORT})
+        if (path_exists(report)) silinen += remove_error_report(report);
     return silinen;
 }
 
