@@ -7,12 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int fail(const char *what, const char *why) {
+static int fail(const char* what, const char* why) {
     fprintf(stderr, "qev-bench-status-baseline: %s: %s\n", what, why ? why : "?");
     return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) return fail("usage", "qev-bench-status-baseline DBFILE");
     duckdb_config config;
     duckdb_create_config(&config);
@@ -22,18 +22,19 @@ int main(int argc, char **argv) {
     duckdb_set_config(config, "autoload_known_extensions", "false");
     duckdb_database db;
     duckdb_connection con;
-    char *error = NULL;
+    char* error = NULL;
     if (duckdb_open_ext(argv[1], &db, config, &error) != DuckDBSuccess) return fail(argv[1], error);
     duckdb_destroy_config(&config);
     if (duckdb_connect(db, &con) != DuckDBSuccess) return fail(argv[1], "connect");
 
     duckdb_result tables;
-    if (duckdb_query(con, "SHOW TABLES", &tables) != DuckDBSuccess) return fail("SHOW TABLES", duckdb_result_error(&tables));
+    if (duckdb_query(con, "SHOW TABLES", &tables) != DuckDBSuccess)
+        return fail("SHOW TABLES", duckdb_result_error(&tables));
     char sql[4096];
     for (idx_t row = 0; row < duckdb_row_count(&tables); ++row) {
-        char *name = duckdb_value_varchar(&tables, 0, row);
-        char *q = sql + snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM \"");
-        for (const char *p = name; *p && q < sql + sizeof sql - 4; ++p) {
+        char* name = duckdb_value_varchar(&tables, 0, row);
+        char* q = sql + snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM \"");
+        for (const char* p = name; *p && q < sql + sizeof sql - 4; ++p) {
             if (*p == '"') *q++ = '"';
             *q++ = *p;
         }

@@ -14,9 +14,9 @@ TEST(Dispatcher, NoSubCommandPrintsMainHelp) {
         RunResult r = run_cli(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        for (const char* text : {"qev-scoreboard", "QEV Scoreboard Pipeline", "--dir",
-                                 "Çalışma dizini (varsayılan: bulunduğunuz dizin)", "Çalışma dizinini hazırla",
-                                 "Durum kontrolü", "Versiyon bilgisi", "Kurulum doğrulama"})
+        for (const char* text :
+             {"qev-scoreboard", "QEV Scoreboard Pipeline", "--dir", "Çalışma dizini (varsayılan: bulunduğunuz dizin)",
+              "Çalışma dizinini hazırla", "Durum kontrolü", "Versiyon bilgisi", "Kurulum doğrulama"})
             EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
 }
@@ -56,19 +56,19 @@ TEST(Dispatcher, VersionIgnoresDir) {
 TEST(Dispatcher, UsageErrorsGoToStderrWithStatus2) {
     TempDir ws;
     const std::vector<std::vector<std::string>> bad = {
-        {"bogus"},                              // unknown sub-command
-        {"ini"},                                // sub-commands are not abbreviated
-        {"init", "--dir", ws.path.string()},    // --dir belongs before the sub-command
-        {"--force", "init"},                    // --force belongs after it
-        {"--dir"},                              // missing value
-        {"verify", "--db"},                     // missing value
-        {"--dir", "--force", "init"},           // a value that is an option
-        {"init", "extra"},                      // leftover word
-        {"version", "x", "y"},                  // leftover words
-        {"--bogus"},                            // unknown option
-        {"-x", "version"},                      // unknown short option
-        {"status", "--force"},                  // option of another sub-command
-        {"verify", "--db=x", "--dbx=y"},        // unknown option after a good one
+        {"bogus"},                            // unknown sub-command
+        {"ini"},                              // sub-commands are not abbreviated
+        {"init", "--dir", ws.path.string()},  // --dir belongs before the sub-command
+        {"--force", "init"},                  // --force belongs after it
+        {"--dir"},                            // missing value
+        {"verify", "--db"},                   // missing value
+        {"--dir", "--force", "init"},         // a value that is an option
+        {"init", "extra"},                    // leftover word
+        {"version", "x", "y"},                // leftover words
+        {"--bogus"},                          // unknown option
+        {"-x", "version"},                    // unknown short option
+        {"status", "--force"},                // option of another sub-command
+        {"verify", "--db=x", "--dbx=y"},      // unknown option after a good one
     };
     for (const auto& args : bad) {
         RunResult r = run_cli(args, ws.path);
@@ -94,9 +94,13 @@ TEST(Dispatcher, AmbiguousPrefixIsNamed) {
 TEST(Dispatcher, HostileArgumentsDoNotCrash) {
     const std::string invalid_utf8 = "\xff\xfe\xc3";
     const std::string long_word(120000, 'a');  // just under the kernel's per-argument limit
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {invalid_utf8}, {"--" + invalid_utf8}, {"--dir", invalid_utf8, "version"}, {long_word},
-             {"--" + long_word}, {"verify", "--db=" + long_word + invalid_utf8, "extra"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{invalid_utf8},
+                                               {"--" + invalid_utf8},
+                                               {"--dir", invalid_utf8, "version"},
+                                               {long_word},
+                                               {"--" + long_word},
+                                               {"verify", "--db=" + long_word + invalid_utf8, "extra"}}) {
         RunResult r = run_cli(args);
         EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
     }

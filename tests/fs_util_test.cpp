@@ -1,9 +1,10 @@
 // Safe writes and copies, UTF-8 validation and link-following existence tests.
-#include <gtest/gtest.h>
+#include "qev_scoreboard/cli/fs_util.hpp"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "qev_scoreboard/cli/fs_util.hpp"
 #include "support.hpp"
 
 using namespace qev_test;
@@ -25,12 +26,12 @@ TEST(FsUtil, Utf8Validation) {
     EXPECT_TRUE(is_valid_utf8(""));
     EXPECT_TRUE(is_valid_utf8("Çalışma dizini — ├── ← \xF0\x9F\x98\x80"));
     EXPECT_FALSE(is_valid_utf8("\xff"));
-    EXPECT_FALSE(is_valid_utf8("\xc3"));               // truncated
-    EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));           // overlong
-    EXPECT_FALSE(is_valid_utf8("\xe0\x80\xaf"));       // overlong
-    EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));       // surrogate
-    EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));   // above U+10FFFF
-    EXPECT_FALSE(is_valid_utf8("a\x80z"));             // lone continuation
+    EXPECT_FALSE(is_valid_utf8("\xc3"));              // truncated
+    EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));          // overlong
+    EXPECT_FALSE(is_valid_utf8("\xe0\x80\xaf"));      // overlong
+    EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate
+    EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(is_valid_utf8("a\x80z"));            // lone continuation
 }
 
 TEST(FsUtil, AtomicWriteReplacesContentKeepsModeLeavesNoTemp) {
@@ -41,7 +42,7 @@ TEST(FsUtil, AtomicWriteReplacesContentKeepsModeLeavesNoTemp) {
     ::chmod(f.c_str(), 0640);
     write_file_atomic(f, "second");
     EXPECT_EQ(slurp(f), "second");
-    struct stat st{};
+    struct stat st {};
     ::stat(f.c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(entries(d.path), std::vector<fs::path>{"meta.json"});
@@ -70,7 +71,7 @@ TEST(FsUtil, CopyCarriesContentModeAndTimes) {
     ::utimensat(AT_FDCWD, src.c_str(), times, 0);
     spit(dst, "old user content that is longer than nothing");
     copy_file_atomic(src, dst);
-    struct stat st{};
+    struct stat st {};
     ::stat(dst.c_str(), &st);  // before reading it, which may move its access time
     EXPECT_EQ(slurp(dst), big);
     EXPECT_EQ(st.st_mode & 07777, 0751u);

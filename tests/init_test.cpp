@@ -129,7 +129,7 @@ std::map<std::string, std::string> fresh_tree(const fs::path& nb_dir, const std:
 }
 
 struct stat stat_of(const fs::path& p) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
     return st;
 }

@@ -27,7 +27,8 @@ TempDir::~TempDir() {
     // Tests may leave read-only directories behind; make them writable so removal succeeds.
     for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path, ec);
 }
@@ -75,7 +76,9 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd) {
     return r;
 }
 
-fs::path build_data_dir() { return fs::path(QEV_SCOREBOARD_EXE).parent_path().parent_path() / "share" / "qev-scoreboard"; }
+fs::path build_data_dir() {
+    return fs::path(QEV_SCOREBOARD_EXE).parent_path().parent_path() / "share" / "qev-scoreboard";
+}
 
 namespace {
 fs::path work(const std::optional<std::string>& dir) {
@@ -85,8 +88,12 @@ fs::path work(const std::optional<std::string>& dir) {
 }  // namespace
 
 fs::path FakeServices::get_work_dir(const std::optional<std::string>& dir) const { return work(dir); }
-fs::path FakeServices::get_source_dir(const std::optional<std::string>& dir) const { return work(dir) / "external_data"; }
-fs::path FakeServices::get_db_path(const std::optional<std::string>& dir) const { return work(dir) / "db" / "qev.duckdb"; }
+fs::path FakeServices::get_source_dir(const std::optional<std::string>& dir) const {
+    return work(dir) / "external_data";
+}
+fs::path FakeServices::get_db_path(const std::optional<std::string>& dir) const {
+    return work(dir) / "db" / "qev.duckdb";
+}
 fs::path FakeServices::get_output_dir(const std::optional<std::string>& dir) const { return work(dir) / "outputs"; }
 
 CaptureStdout::CaptureStdout() {

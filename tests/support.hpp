@@ -72,7 +72,7 @@ struct CaptureStdout {
     ~CaptureStdout();
     std::string finish();  // restores stdout and returns what was written
 
-   private:
+ private:
     int saved_fd_ = -1;
     fs::path file_;
     bool done_ = false;

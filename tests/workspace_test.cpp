@@ -20,8 +20,12 @@ TEST(VersionStamp, ReadTrimsWhiteSpaceOfEveryKind) {
         {"1.0.0", "1.0.0"},
         {"1.0.0\n", "1.0.0"},
         {"  1.0.0 \r\n", "1.0.0"},
-        {"\xC2\xA0" "1.0.0\xE3\x80\x80", "1.0.0"},  // no-break space, ideographic space
-        {"\x1f" "1.0 beta\xE2\x80\xA8", "1.0 beta"},  // inner space kept
+        {"\xC2\xA0"
+         "1.0.0\xE3\x80\x80",
+         "1.0.0"},  // no-break space, ideographic space
+        {"\x1f"
+         "1.0 beta\xE2\x80\xA8",
+         "1.0 beta"},  // inner space kept
         {"sürüm-ç", "sürüm-ç"},
     };
     for (const auto& [content, expected] : cases) {
@@ -54,9 +58,8 @@ TEST(PackageNotebooks, ListingIsDirectEntriesEndingInIpynbByCodePoint) {
                              "readme.txt", "x.IPYNB", "x.ipynb.bak"})
         spit(pkg / name, "{}");
     spit(pkg / "sub" / "deep.ipynb", "{}");
-    EXPECT_EQ(list_package_notebooks(pkg.path),
-              (std::vector<std::string>{".ipynb", "Zeta.ipynb", "alpha.ipynb", "nb_10.ipynb", "nb_2.ipynb",
-                                        "Ölçüm.ipynb"}));
+    EXPECT_EQ(list_package_notebooks(pkg.path), (std::vector<std::string>{".ipynb", "Zeta.ipynb", "alpha.ipynb",
+                                                                          "nb_10.ipynb", "nb_2.ipynb", "Ölçüm.ipynb"}));
     EXPECT_TRUE(list_package_notebooks(pkg / "missing").empty());
     EXPECT_TRUE(list_package_notebooks(pkg / "readme.txt").empty());
 }

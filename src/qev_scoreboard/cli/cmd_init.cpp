@@ -66,7 +66,7 @@ struct Installed {
 // mkdir -p that names the component at fault: a file standing where a directory must be is reported
 // as "not a directory" on that very path.
 void make_dirs(const fs::path& dir) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(dir.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode)) throw_errno("dizin oluşturulamadı", dir, ENOTDIR);
         return;

@@ -49,7 +49,7 @@ size_t count_entries(const fs::path& dir) {
 
 // Size in bytes of what `path` leads to.
 std::uintmax_t size_of(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) throw_errno("boyutu okunamadı", path, errno);
     return static_cast<std::uintmax_t>(st.st_size);
 }

@@ -55,7 +55,9 @@ std::string option_usage(const std::vector<OptionSpec>& options) {
     return out;
 }
 
-std::string main_usage() { return std::string("kullanım: ") + PROG + option_usage({MAIN_OPTION}) + " {init,status,version,verify} ..."; }
+std::string main_usage() {
+    return std::string("kullanım: ") + PROG + option_usage({MAIN_OPTION}) + " {init,status,version,verify} ...";
+}
 
 std::string sub_usage(const SubCommand& sc) {
     return std::string("kullanım: ") + PROG + " " + sc.name + option_usage(sc.options);
@@ -65,8 +67,10 @@ std::string option_lines(const std::vector<OptionSpec>& options) {
     std::string out = std::string("seçenekler:\n") + HELP_LINE + "\n";
     for (const auto& o : options) {
         std::string left = std::string("  --") + o.name + (o.metavar ? std::string(" ") + o.metavar : "");
-        if (left.size() < 14) left.resize(14, ' ');
-        else left += "  ";
+        if (left.size() < 14)
+            left.resize(14, ' ');
+        else
+            left += "  ";
         out += left + o.help + "\n";
     }
     return out;
@@ -117,7 +121,8 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
         if (c == '?') {
             if (optopt != 0) throw UsageError{usage, std::string("tanınmayan seçenek: -") + static_cast<char>(optopt)};
             std::string given = word;
-            std::string stem = given.substr(2, given.find('=') == std::string::npos ? std::string::npos : given.find('=') - 2);
+            std::string stem =
+                given.substr(2, given.find('=') == std::string::npos ? std::string::npos : given.find('=') - 2);
             std::string matches;
             for (const auto& o : longopts) {
                 if (o.name && std::strncmp(o.name, stem.c_str(), stem.size()) == 0)
@@ -148,7 +153,8 @@ Args parse_args(int argc, char** argv) {
     for (const auto& candidate : sub_commands())
         if (word == candidate.name) sc = &candidate;
     if (!sc)
-        throw UsageError{main_usage(), "geçersiz alt komut: '" + word + "' (seçenekler: init, status, version, verify)"};
+        throw UsageError{main_usage(),
+                         "geçersiz alt komut: '" + word + "' (seçenekler: init, status, version, verify)"};
     args.command = sc->name;
 
     const int sub_argc = argc - first;

@@ -105,7 +105,7 @@ std::string read_file(const fs::path& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.fd < 0) throw_errno("açılamadı", path, errno);
     std::string out;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
     char buf[1 << 16];
     for (;;) {
@@ -156,7 +156,7 @@ bool is_valid_utf8(std::string_view s) {
 }
 
 void write_file_atomic(const fs::path& path, std::string_view content) {
-    struct stat st{};
+    struct stat st {};
     bool existed = ::stat(path.c_str(), &st) == 0;
     TempFile tmp(path);
     write_all(tmp.fd.fd, content.data(), content.size(), path);
@@ -178,7 +178,7 @@ void write_file_atomic(const fs::path& path, std::string_view content) {
 void copy_file_atomic(const fs::path& src, const fs::path& dst) {
     Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0) throw_errno("açılamadı", src, errno);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(in.fd, &st) != 0) throw_errno("okunamadı", src, errno);
     if (S_ISDIR(st.st_mode)) throw_errno("kopyalanamadı", src, EISDIR);
     TempFile tmp(dst);
@@ -190,7 +190,7 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst) {
 }
 
 bool path_exists(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return false;
     throw_errno("erişilemedi", path, errno);

@@ -33,7 +33,7 @@ void create_dirs(const fs::path& dir) {
 // Deletes the error report at `path`: a link is deleted as a link; a directory of that name is no report
 // and stays. Returns whether something was deleted.
 bool remove_error_report(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return false;
         throw_errno("erişilemedi", path, errno);

@@ -31,11 +31,11 @@ void* open_library() {
 const DuckDBApi* load() {
     void* handle = open_library();
     static DuckDBApi api{};
-#define QEV_DUCKDB_RESOLVE(name)                                                                     \
-    api.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));                          \
-    if (api.name == nullptr) {                                                                       \
-        ::dlclose(handle);                                                                           \
-        throw std::runtime_error("DuckDB kütüphanesi eksik: " #name " bulunamadı");                  \
+#define QEV_DUCKDB_RESOLVE(name)                                                    \
+    api.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));         \
+    if (api.name == nullptr) {                                                      \
+        ::dlclose(handle);                                                          \
+        throw std::runtime_error("DuckDB kütüphanesi eksik: " #name " bulunamadı"); \
     }
     QEV_DUCKDB_FUNCTIONS(QEV_DUCKDB_RESOLVE)
 #undef QEV_DUCKDB_RESOLVE

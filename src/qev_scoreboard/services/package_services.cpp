@@ -1,5 +1,3 @@
-#include "qev_scoreboard/services/services.hpp"
-
 #include <dlfcn.h>
 
 #include <fstream>
@@ -7,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "qev_scoreboard/services/services.hpp"
 #include "qev_scoreboard/version.hpp"
 
 namespace qev_scoreboard {
