@@ -59,10 +59,6 @@ struct Installed {
     long skipped = 0;
 };
 
-[[noreturn]] void throw_errno(const char* what, const fs::path& path, int err) {
-    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
-}
-
 // mkdir -p that names the component at fault: a file standing where a directory must be is reported
 // as "not a directory" on that very path.
 void make_dirs(const fs::path& dir) {

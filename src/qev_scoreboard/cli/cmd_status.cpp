@@ -26,10 +26,6 @@ namespace {
 constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scoreboard.json",
                                                             "json/sample_trending_lists.json"};
 
-[[noreturn]] void throw_errno(const std::string& what, const fs::path& path, int err) {
-    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
-}
-
 // Number of entries directly inside `dir` (a link to a directory is followed), hidden ones included.
 // Anything that cannot be listed, such as a plain file, throws.
 size_t count_entries(const fs::path& dir) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/fs_util.hpp"
 
 namespace qev_scoreboard {
 
@@ -45,10 +46,6 @@ const Evp& evp() {
     return api;
 }
 
-[[noreturn]] void throw_errno(const char* what, const fs::path& path) {
-    throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
-}
-
 }  // namespace
 
 std::string _file_hash(const fs::path& path) {
@@ -58,7 +55,7 @@ std::string _file_hash(const fs::path& path) {
         throw std::runtime_error("SHA-256 başlatılamadı");
 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw_errno("açılamadı", path);
+    if (fd < 0) throw_errno("açılamadı", path, errno);
     std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) { ::close(*f); });
 
     unsigned char block[8192];
@@ -67,7 +64,7 @@ std::string _file_hash(const fs::path& path) {
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw_errno("okunamadı", path);
+            throw_errno("okunamadı", path, errno);
         }
         if (api.digest_update(ctx.get(), block, static_cast<size_t>(n)) != 1)
             throw std::runtime_error("SHA-256 hesaplanamadı: " + path.string());

@@ -12,10 +12,6 @@ namespace qev_scoreboard {
 
 namespace {
 
-[[noreturn]] void throw_errno(const std::string& what, const fs::path& path, int err) {
-    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
-}
-
 // A file descriptor closed on every path out of the scope that owns it.
 struct Fd {
     int fd = -1;
@@ -194,6 +190,10 @@ bool path_exists(const fs::path& path) {
     if (::stat(path.c_str(), &st) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return false;
     throw_errno("erişilemedi", path, errno);
+}
+
+[[noreturn]] void throw_errno(const std::string& what, const fs::path& path, int err) {
+    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
 }
 
 std::string describe_error(const std::exception& e) {

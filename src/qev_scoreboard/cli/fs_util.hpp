@@ -30,6 +30,9 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst);
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);
 
+// Throws fs::filesystem_error for `path` with the action `what` and the system error `err`.
+[[noreturn]] void throw_errno(const std::string& what, const fs::path& path, int err);
+
 // The one-line description of an error for the user: "<path>: <action>: <reason>" for a file-system
 // error (whose what() would put the paths last, in brackets), what() for anything else.
 std::string describe_error(const std::exception& e);

@@ -20,10 +20,6 @@ namespace {
 
 constexpr std::string_view ERROR_REPORT = "error_report.txt";
 
-[[noreturn]] void throw_errno(const char* what, const fs::path& path, int err) {
-    throw fs::filesystem_error(what, path, std::error_code(err, std::generic_category()));
-}
-
 void create_dirs(const fs::path& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
