@@ -1,6 +1,10 @@
 // The command line as a user meets it: help, version, usage errors and exit statuses.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
+
+#include "qev_scoreboard/cli/cli.hpp"
 #include "support.hpp"
 
 using namespace qev_test;
@@ -124,8 +128,55 @@ TEST(Dispatcher, VerifyNeverChangesExitStatus) {
 }
 
 TEST(Dispatcher, OutputThatCannotBeWrittenIsAFailure) {
-    RunResult r = run_cli({"version", ">/dev/full"});  // leftover word: still a usage error
-    EXPECT_EQ(r.status, 2);
+    // A full disk behind standard output: the run must not report success.
+    for (const char* args : {"version", "--help"}) {
+        const std::string cmd = std::string("'") + QEV_SCOREBOARD_EXE + "' " + args + " >/dev/full 2>/dev/null";
+        const int rc = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(rc)) << args;
+        EXPECT_EQ(WEXITSTATUS(rc), 1) << args;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the dispatcher in-process, with the package services a test controls.
+int run_in_process(std::vector<std::string> words) {
+    words.insert(words.begin(), "qev-scoreboard");
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return qev_scoreboard::run_main(static_cast<int>(words.size()), argv.data());
+}
+
+TEST(Dispatcher, VerifyGetsTheDbTextExactlyAsTyped) {
+    FakeServices fake;
+    ScopedServices scoped(fake);
+    CaptureStdout out;
+    EXPECT_EQ(run_in_process({"--dir", "/elsewhere", "verify"}), 0);
+    EXPECT_EQ(run_in_process({"verify", "--db", "a b/../c.duckdb"}), 0);
+    EXPECT_EQ(run_in_process({"verify", "--db=x=y"}), 0);
+    EXPECT_EQ(run_in_process({"verify", "--d", "-5"}), 0);
+    EXPECT_EQ(run_in_process({"verify", "--db="}), 0);
+    out.finish();
+    EXPECT_EQ(fake.verify_calls, (std::vector<std::string>{"db/qev.duckdb", "a b/../c.duckdb", "x=y", "-5", ""}));
+}
+
+TEST(Dispatcher, EmptyDirMeansTheCurrentDirectory) {
+    TempDir ws;
+    ASSERT_EQ(run_cli({"init"}, ws.path).status, 0);
+    for (const char* form : {"--dir=", ""}) {
+        std::vector<std::string> args = std::string(form).empty() ? std::vector<std::string>{"--dir", "", "status"}
+                                                                  : std::vector<std::string>{form, "status"};
+        RunResult r = run_cli(args, ws.path);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("QEV Scoreboard v1.0.0 — status\nÇalışma dizini: .\n\n  [external_data]\n"
+                              "    kik_data_ham_csv: BOŞ\n",
+                              0),
+                  0u)
+            << r.out;
+    }
 }
 
 }  // namespace
