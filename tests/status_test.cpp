@@ -158,6 +158,29 @@ TEST(StatusReport, SubDirectoryReplacedByFileStopsTheReport) {
                          ": listelenemedi: Not a directory\n");
 }
 
+TEST(StatusReport, PermissionDeniedIsAnErrorNotAbsence) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+    TempDir ws;
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
+        fs::create_directories(ws / "external_data" / std::string(sub.name));
+    // Unlistable: the entry exists but cannot be counted.
+    fs::permissions(ws / "external_data" / "kredi_db", fs::perms::none);
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, heading(ws.path.string()) + "  [external_data]\n    kik_data_ham_csv: BOŞ\n");
+    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "external_data" / "kredi_db").string() +
+                         ": listelenemedi: Permission denied\n");
+    fs::permissions(ws / "external_data" / "kredi_db", fs::perms::owner_all);
+
+    // Unsearchable: whether anything lies below cannot be told, which is not the same as "YOK".
+    fs::permissions(ws / "external_data", fs::perms::owner_read);
+    r = status(ws);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, heading(ws.path.string()) + "  [external_data]\n");
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+    fs::permissions(ws / "external_data", fs::perms::owner_all);
+}
+
 TEST(StatusReport, SizesAreFixedUnitsRoundedHalfEven) {
     TempDir ws;
     struct Case {
