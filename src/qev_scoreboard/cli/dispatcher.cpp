@@ -132,12 +132,12 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
                 throw UsageError{usage, "belirsiz seçenek: " + given + " (olası: " + matches + ")"};
             throw UsageError{usage, "tanınmayan seçenek: " + given};
         }
-        const OptionSpec& spec = options[static_cast<size_t>(index)];
+        const OptionSpec& chosen = options[static_cast<size_t>(index)];
         // A value given as the next word must not itself look like an option (`--dir --force`).
         if (optarg && optarg == argv[optind - 1] && optarg[0] == '-' && optarg[1] != '\0' &&
             !std::isdigit(static_cast<unsigned char>(optarg[1])))
-            throw UsageError{usage, std::string("--") + spec.name + " bir değer bekliyor"};
-        take(spec, optarg);
+            throw UsageError{usage, std::string("--") + chosen.name + " bir değer bekliyor"};
+        take(chosen, optarg);
     }
     return optind;
 }
