@@ -64,6 +64,8 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
 // The package notebook names (*.ipynb directly in nb_dir), ascending by code point. A missing
 // nb_dir, or one that is not a directory, yields none.
 std::vector<std::string> list_package_notebooks(const fs::path& nb_dir);
+// The package notebooks that are installed into a work directory: all but the ingest notebook.
+std::vector<std::string> installable_notebooks(const fs::path& nb_dir);
 
 // Version stamp db/.nb_version: the recorded version ("" when missing, empty or all white space).
 std::string read_version_stamp(const fs::path& base);

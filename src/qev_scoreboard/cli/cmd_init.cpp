@@ -1,12 +1,9 @@
 // `init`: scaffolds a work directory, or brings an existing one up to date with the installed package:
 // directory tree, data readme copy, notebooks (by fingerprint, or all with --force), version stamp and
 // the engine's meta hashes after a version change, then the summary and the closing banner.
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
@@ -59,24 +56,6 @@ struct Installed {
     long skipped = 0;
 };
 
-// mkdir -p that names the component at fault: a file standing where a directory must be is reported
-// as "not a directory" on that very path.
-void make_dirs(const fs::path& dir) {
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) throw_errno("dizin oluşturulamadı", dir, ENOTDIR);
-        return;
-    }
-    if (errno != ENOENT && errno != ENOTDIR) throw_errno("dizin oluşturulamadı", dir, errno);
-    const fs::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir) make_dirs(parent);
-    if (::mkdir(dir.c_str(), 0777) == 0) return;
-    const int err = errno;
-    // Someone else may have made it meanwhile; only a directory will do.
-    if (err == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-    throw_errno("dizin oluşturulamadı", dir, err);
-}
-
 // The sixteen directories of the tree, relative to the work directory, in creation order.
 std::vector<std::string> tree_dirs() {
     std::vector<std::string> dirs = {"db",        "outputs/json", "outputs/html", "outputs/validation",
@@ -87,7 +66,7 @@ std::vector<std::string> tree_dirs() {
 
 void create_tree(const fs::path& base) {
     for (const std::string& rel : tree_dirs()) {
-        make_dirs(base / rel);
+        make_directories(base / rel);
         print_line("  [OK] " + rel + "/");
     }
 }
@@ -117,8 +96,7 @@ void copy_readme(const fs::path& base) {
 
 Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool force) {
     Installed result;
-    for (const std::string& name : list_package_notebooks(nb_dir)) {
-        if (name == INGEST_NOTEBOOK) continue;
+    for (const std::string& name : installable_notebooks(nb_dir)) {
         const fs::path src = nb_dir / name;
         const fs::path dst = base / name;
         if (force) {
@@ -143,10 +121,7 @@ void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::strin
     const std::string old_version = read_version_stamp(base);
     write_version_stamp(base, version);
     if (old_version.empty() || old_version == version) return;
-    std::vector<std::string> all_nb;
-    for (std::string& name : list_package_notebooks(nb_dir))
-        if (name != INGEST_NOTEBOOK) all_nb.push_back(std::move(name));
-    _update_meta_hashes(base, all_nb);
+    _update_meta_hashes(base, installable_notebooks(nb_dir));
 }
 
 void print_summary(const Installed& inst) {

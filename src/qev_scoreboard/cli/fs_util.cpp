@@ -185,6 +185,24 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst) {
     tmp.commit(dst);
 }
 
+// mkdir -p that names the component at fault: a file standing where a directory must be is reported
+// as "not a directory" on that very path.
+void make_directories(const fs::path& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) throw_errno("dizin oluşturulamadı", dir, ENOTDIR);
+        return;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) throw_errno("dizin oluşturulamadı", dir, errno);
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir) make_directories(parent);
+    if (::mkdir(dir.c_str(), 0777) == 0) return;
+    const int err = errno;
+    // Someone else may have made it meanwhile; only a directory will do.
+    if (err == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+    throw_errno("dizin oluşturulamadı", dir, err);
+}
+
 bool path_exists(const fs::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) return true;

@@ -26,6 +26,10 @@ void write_file_atomic(const fs::path& path, std::string_view content);
 // temporary file beside `dst` and a rename: a failed copy never leaves a truncated `dst`.
 void copy_file_atomic(const fs::path& src, const fs::path& dst);
 
+// Creates `dir` with its missing parents; an existing directory is no error. A non-directory in the
+// way is reported on that very component as "not a directory".
+void make_directories(const fs::path& dir);
+
 // Existence test that follows links: a missing path, a dangling link, a link loop or a path through a
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);

@@ -20,12 +20,6 @@ namespace {
 
 constexpr std::string_view ERROR_REPORT = "error_report.txt";
 
-void create_dirs(const fs::path& dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw fs::filesystem_error("dizin oluşturulamadı", dir, ec);
-}
-
 // Deletes the error report at `path`: a link is deleted as a link; a directory of that name is no report
 // and stays. Returns whether something was deleted.
 bool remove_error_report(const fs::path& path) {
@@ -77,15 +71,14 @@ int remove_error_reports(const fs::path& base) {
 }  // namespace
 
 void _sync_notebooks(const fs::path& base) {
-    create_dirs(base / "db");
+    make_directories(base / "db");
     const std::string current = read_version_stamp(base);
     const std::string version = services().version();
     if (current == version) return;
 
     const fs::path nb_dir = services().get_notebooks_dir();
     std::vector<std::string> updated;
-    for (const auto& name : list_package_notebooks(nb_dir)) {
-        if (name == INGEST_NOTEBOOK) continue;
+    for (const auto& name : installable_notebooks(nb_dir)) {
         copy_file_atomic(nb_dir / name, base / name);
         updated.push_back(name);
     }

@@ -71,4 +71,10 @@ std::vector<std::string> list_package_notebooks(const fs::path& nb_dir) {
     return names;
 }
 
+std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
+    std::vector<std::string> names = list_package_notebooks(nb_dir);
+    std::erase(names, INGEST_NOTEBOOK);
+    return names;
+}
+
 }  // namespace qev_scoreboard
