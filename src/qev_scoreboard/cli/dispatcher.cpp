@@ -1,5 +1,7 @@
 // The command line: `qev-scoreboard [--dir DIR] <sub-command> [options]`. Each parser accepts only its
 // own options in its own place; glibc's getopt_long supplies unique-prefix matching and --opt=value.
+#include "qev_scoreboard/cli/dispatcher.hpp"
+
 #include <getopt.h>
 
 #include <cctype>
@@ -88,17 +90,6 @@ std::string main_help() {
 
 std::string sub_help(const SubCommand& sc) { return sub_usage(sc) + "\n\n" + option_lines(sc.options); }
 
-// A usage error: reported with the parser's usage line, ends the run with status 2.
-struct UsageError {
-    std::string usage;
-    std::string message;
-};
-
-// A help request: printed to standard output, ends the run with status 0.
-struct HelpRequest {
-    std::string text;
-};
-
 // Parses argv[0..argc) (argv[0] names the parser) with `options`; returns the index of the first word
 // that is not an option, and hands each recognised option to `take`.
 template <typename Take>
@@ -142,6 +133,8 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
     return optind;
 }
 
+}  // namespace
+
 Args parse_args(int argc, char** argv) {
     Args args;
     const int first = parse_options(argc, argv, {MAIN_OPTION}, main_usage(), main_help(),
@@ -171,6 +164,8 @@ Args parse_args(int argc, char** argv) {
     }
     return args;
 }
+
+namespace {
 
 void dispatch(const Args& args) {
     const std::string& command = args.command ? *args.command : std::string();
