@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Runs every test: the release build's, then the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Expects scripts/setup.sh to have run.
+# Runs every check: the source layout (clang-format), the release build's tests, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing pass. Expects scripts/setup.sh
+# to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+find src include tests bench fuzz -type f \( -name '*.c' -o -name '*.h' -o -name '*.cpp' -o -name '*.hpp' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror
 
 ctest --preset release --timeout 300
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan --timeout 600
+
+./scripts/fuzz.sh 15
