@@ -32,8 +32,7 @@ struct DuckDBApi {
 #undef QEV_DUCKDB_MEMBER
 };
 
-// The loaded API. The first call loads libduckdb.so from beside this library (falling back to the
-// system's search path); a missing or broken library throws std::runtime_error with the loader's reason.
+// The loaded API. The first call loads libduckdb.so from the installation's private directory; a missing or broken library throws std::runtime_error with the loader's reason.
 // The library stays loaded until the process ends.
 const DuckDBApi& duckdb_api();
 
