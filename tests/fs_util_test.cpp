@@ -1,10 +1,11 @@
 // Safe writes and copies, UTF-8 validation and link-following existence tests.
-#include "qev_scoreboard/cli/fs_util.hpp"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

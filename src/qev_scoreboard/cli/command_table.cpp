@@ -12,11 +12,15 @@ const std::vector<Command>& command_table() {
     static const std::vector<Command> table = {
         {"init",
          "Çalışma dizinini hazırla",
-         {{"force", nullptr, "Hash kontrolü yapma, tüm dosyaları üzerine yaz", [](Args& a, const char*) { a.force = true; }}},
+         {{"force", nullptr, "Hash kontrolü yapma, tüm dosyaları üzerine yaz",
+           [](Args& a, const char*) { a.force = true; }}},
          cmd_init},
         {"status", "Durum kontrolü", {}, cmd_status},
         {"version", "Versiyon bilgisi", {}, cmd_version},
-        {"verify", "Kurulum doğrulama", {{"db", "DB", "DB yolu", [](Args& a, const char* v) { a.db = v; }}}, cmd_verify},
+        {"verify",
+         "Kurulum doğrulama",
+         {{"db", "DB", "DB yolu", [](Args& a, const char* v) { a.db = v; }}},
+         cmd_verify},
     };
     return table;
 }

@@ -1,5 +1,7 @@
 // The command line: `qev-scoreboard [--dir DIR] <sub-command> [options]`. Each parser accepts only its
 // own options in its own place; glibc's getopt_long supplies unique-prefix matching and --opt=value.
+#include "qev_scoreboard/cli/dispatcher.hpp"
+
 #include <getopt.h>
 
 #include <cctype>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/command_table.hpp"
-#include "qev_scoreboard/cli/dispatcher.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 
 namespace qev_scoreboard {
@@ -129,8 +130,7 @@ Args parse_args(int argc, char** argv) {
     const std::string word = argv[first];
     const Command* sc = find_command(word);
     if (!sc)
-        throw UsageError{main_usage(),
-                         "geçersiz alt komut: '" + word + "' (seçenekler: " + command_names(", ") + ")"};
+        throw UsageError{main_usage(), "geçersiz alt komut: '" + word + "' (seçenekler: " + command_names(", ") + ")"};
     args.command = sc->name;
 
     const int sub_argc = argc - first;

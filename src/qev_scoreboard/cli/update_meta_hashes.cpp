@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
-#include <utility>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"

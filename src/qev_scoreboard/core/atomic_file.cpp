@@ -52,7 +52,8 @@ std::string random_suffix() {
     if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         struct timespec ts {};
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        unsigned long long x = static_cast<unsigned long long>(ts.tv_nsec) ^ (static_cast<unsigned long long>(::getpid()) << 32);
+        unsigned long long x =
+            static_cast<unsigned long long>(ts.tv_nsec) ^ (static_cast<unsigned long long>(::getpid()) << 32);
         for (auto& b : bytes) b = static_cast<unsigned char>(x >>= 5);
     }
     std::string out;

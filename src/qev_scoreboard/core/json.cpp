@@ -84,7 +84,6 @@ struct Parser {
         return v;
     }
 
-
     unsigned unicode_escape() {
         unsigned cp = hex4();
         if (cp >= 0xDC00 && cp <= 0xDFFF) fail("eşsiz vekil karakter");
