@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "qev_scoreboard/cli/meta_json.hpp"
+#include "qev_scoreboard/core/json.hpp"
 
 using qev_scoreboard::dump_json;
 using qev_scoreboard::find_member;

@@ -1,5 +1,5 @@
 #pragma once
-// The command-line parser and the program's entry point.
+// The command line: `qev-scoreboard [--dir DIR] <sub-command> [options]`.
 
 #include <string>
 
@@ -7,18 +7,18 @@
 
 namespace qev_scoreboard {
 
-// A usage error: reported with the parser's usage line, ends the run with status 2.
+// A usage error: reported with the parser's usage line; the run ends with status 2.
 struct UsageError {
     std::string usage;
     std::string message;
 };
 
-// A help request: printed to standard output, ends the run with status 0.
+// A help request: printed to standard output; the run ends with status 0.
 struct HelpRequest {
     std::string text;
 };
 
-// Parses argv[1..argc) (argv[0] is the program name). Throws UsageError or HelpRequest.
+// Parses argv (argv[0] names the program) into the record. Throws UsageError or HelpRequest.
 Args parse_args(int argc, char** argv);
 
 // Parses argv, runs one command and returns the process exit status (0, 1 or 2).
