@@ -1,7 +1,4 @@
 // The status command: a read-only report on one working directory (raw data, database, sample outputs).
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -15,8 +12,10 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
-#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -25,30 +24,6 @@ namespace {
 
 constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scoreboard.json",
                                                             "json/sample_trending_lists.json"};
-
-// Number of entries directly inside `dir` (a link to a directory is followed), hidden ones included.
-// Anything that cannot be listed, such as a plain file, throws.
-size_t count_entries(const fs::path& dir) {
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-    if (!d) throw_errno("listelenemedi", dir, errno);
-    size_t n = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* e = ::readdir(d.get());
-        if (e == nullptr) {
-            if (errno != 0) throw_errno("listelenemedi", dir, errno);
-            return n;
-        }
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-    }
-}
-
-// Size in bytes of what `path` leads to.
-std::uintmax_t size_of(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw_errno("boyutu okunamadı", path, errno);
-    return static_cast<std::uintmax_t>(st.st_size);
-}
 
 // Fixed-point with `digits` decimals; ties go to the even digit, as printf does for a double.
 std::string fixed(double value, int digits) {
@@ -70,26 +45,10 @@ std::string quote_identifier(std::string_view name) {
 // Length of the well-formed UTF-8 sequence at `s[i]` and its code point, or 0 when the bytes there are
 // not one (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short).
 size_t utf8_sequence(std::string_view s, size_t i, char32_t& cp) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    size_t len;
-    char32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        len = 2, min = 0x80, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        len = 3, min = 0x800, cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        len = 4, min = 0x10000, cp = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
+    const unsigned char lead = static_cast<unsigned char>(s[i]);
+    const size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (len == 1 || i + len > s.size() || !is_valid_utf8(s.substr(i, len))) return 0;
+    return decode_utf8_at(s, i, cp);
 }
 
 // `text` made safe to print as part of one report line: line breaks, tabs, terminal escapes and every
@@ -244,8 +203,9 @@ int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const std::strin
 // failure, leaving the lines of the tables before it. Views over the raw files name them relative to the
 // work directory, where the notebooks run, so the session runs with that as its working directory.
 void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
-    const std::string db_file = fs::absolute(db_path).string();
-    const std::string work_dir_text = fs::absolute(work_dir).string();
+    const auto absolute = [](const fs::path& p) { return (p.is_absolute() ? p : current_directory() / p).string(); };
+    const std::string db_file = absolute(db_path);
+    const std::string work_dir_text = absolute(work_dir);
     with_working_directory(work_dir, [&](bool private_cwd) {
         // Without a working directory of its own the engine still finds relative names under the work
         // directory through its search path (a comma would split it), though a file at the same relative
@@ -273,7 +233,7 @@ void print_external_data(const fs::path& source_dir) {
             print_line("    " + name + ": YOK");
             continue;
         }
-        const size_t n = count_entries(p);
+        const size_t n = list_directory(p).size();
         print_line("    " + name + ": " + (n > 0 ? std::to_string(n) + " dosya" : std::string("BOŞ")));
     }
 }
@@ -284,7 +244,7 @@ void print_database(const fs::path& db_path, const fs::path& work_dir) {
         print_line("    qev.duckdb: YOK — pipeline henüz çalışmamış");
         return;
     }
-    print_line("    qev.duckdb: " + fixed(static_cast<double>(size_of(db_path)) / 1048576.0, 2) + " MB");
+    print_line("    qev.duckdb: " + fixed(static_cast<double>(size_in_bytes(db_path)) / 1048576.0, 2) + " MB");
     // The one place where errors are findings: whatever goes wrong with the engine or the file is shown
     // and the report goes on.
     try {
@@ -300,7 +260,7 @@ void print_outputs(const fs::path& output_dir) {
         const fs::path fpath = output_dir / rel;
         const std::string label(rel);
         if (path_exists(fpath))
-            print_line("    " + label + ": " + fixed(static_cast<double>(size_of(fpath)) / 1024.0, 1) + " KB");
+            print_line("    " + label + ": " + fixed(static_cast<double>(size_in_bytes(fpath)) / 1024.0, 1) + " KB");
         else
             print_line("    " + label + ": YOK");
     }
@@ -309,13 +269,12 @@ void print_outputs(const fs::path& output_dir) {
 }  // namespace
 
 void cmd_status(const Args& args) {
-    const PackageServices& svc = services();
-    const fs::path base = svc.get_work_dir(args.dir);
-    const fs::path source_dir = svc.get_source_dir(args.dir);
-    const fs::path db_path = svc.get_db_path(args.dir);
-    const fs::path output_dir = svc.get_output_dir(args.dir);
+    const fs::path base = get_work_dir(args.dir);
+    const fs::path source_dir = get_source_dir(args.dir);
+    const fs::path db_path = get_db_path(args.dir);
+    const fs::path output_dir = get_output_dir(args.dir);
 
-    print_line("QEV Scoreboard v" + svc.version() + " — status");
+    print_line("QEV Scoreboard v" + services().version() + " — status");
     print_line("Çalışma dizini: " + base.string() + "\n");
     print_external_data(source_dir);
     print_database(db_path, base);

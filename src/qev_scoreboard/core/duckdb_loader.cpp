@@ -1,4 +1,4 @@
-#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -11,11 +11,11 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/self_location.hpp"
 
 namespace qev_scoreboard {
 
@@ -23,18 +23,17 @@ namespace {
 
 const DuckDBApi* g_api = nullptr;
 
+// Only our own copy, from the installation's private directory: another DuckDB on the system may be
+// another version.
 void* open_library() {
-    std::string reason;
+    std::string path;
     try {
-        fs::path beside = library_dir() / "libduckdb.so";
-        if (void* h = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-        reason = ::dlerror();
+        path = (private_library_dir() / "libduckdb.so").string();
     } catch (const std::exception& e) {
-        reason = e.what();
+        throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + e.what());
     }
-    // An installation without the bundled runtime may still have the engine on the system.
-    if (void* h = ::dlopen("libduckdb.so", RTLD_NOW | RTLD_LOCAL)) return h;
-    throw std::runtime_error("DuckDB kütüphanesi yüklenemedi: " + reason);
+    if (void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+    throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + ::dlerror());
 }
 
 const DuckDBApi* load() {
@@ -68,14 +67,16 @@ namespace qev_scoreboard {
 
 namespace {
 
+constexpr const char* OPEN_ACTION = "veritabanı açılamadı";
+
 [[noreturn]] void fail_open(const std::string& path, const std::string& reason) {
-    throw std::runtime_error(path + ": veritabanı açılamadı: " + reason);
+    throw FileError(OPEN_ACTION, path, EINVAL, reason);
 }
 
 // The engine opens and reads whatever it is given and would wait forever on a FIFO with no writer.
 void require_regular_file(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) fail_open(path, std::generic_category().message(errno));
+    if (::stat(path.c_str(), &st) != 0) throw_file_error(OPEN_ACTION, path, errno);
     if (S_ISREG(st.st_mode)) return;
     if (S_ISDIR(st.st_mode)) fail_open(path, "bir dizin, veritabanı dosyası değil");
     if (S_ISFIFO(st.st_mode)) fail_open(path, "bir FIFO, veritabanı dosyası değil");
@@ -161,7 +162,7 @@ namespace qev_scoreboard {
 
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
     const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) throw std::runtime_error(dir.string() + ": açılamadı: " + std::generic_category().message(errno));
+    if (dir_fd < 0) throw_file_error("açılamadı", dir, errno);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
