@@ -42,61 +42,6 @@ std::string quote_identifier(std::string_view name) {
     return out + '"';
 }
 
-// Length of the well-formed UTF-8 sequence at `s[i]` and its code point, or 0 when the bytes there are
-// not one (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short).
-size_t utf8_sequence(std::string_view s, size_t i, char32_t& cp) {
-    const unsigned char lead = static_cast<unsigned char>(s[i]);
-    const size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (len == 1 || i + len > s.size() || !is_valid_utf8(s.substr(i, len))) return 0;
-    return decode_utf8_at(s, i, cp);
-}
-
-// `text` made safe to print as part of one report line: line breaks, tabs, terminal escapes and every
-// other control character (C0, DEL, C1) become escapes, bytes that are not UTF-8 become \xHH, and a
-// backslash is doubled, so that every backslash printed starts an escape and no two names print alike.
-// Printable text, Turkish letters included, passes unchanged.
-std::string visible(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    char buf[8];
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if (c == '\n') {
-                out += "\\n";
-            } else if (c == '\r') {
-                out += "\\r";
-            } else if (c == '\t') {
-                out += "\\t";
-            } else if (c == '\\') {
-                out += "\\\\";
-            } else if (c < 0x20 || c == 0x7F) {
-                std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        char32_t cp = 0;
-        const size_t len = utf8_sequence(text, i, cp);
-        if (len == 0) {
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-            ++i;
-        } else if (cp <= 0x9F) {  // C1 controls, such as the 8-bit escape introducer U+009B
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
-            out += buf;
-            i += len;
-        } else {
-            out.append(text.substr(i, len));
-            i += len;
-        }
-    }
-    return out;
-}
-
 // The engine's message on one line: its own line breaks (query context, hints) would break the
 // report's one-entry-per-line layout, and what is left of control characters is made visible.
 std::string one_line(std::string_view message) {
@@ -113,7 +58,7 @@ std::string one_line(std::string_view message) {
         pending_space = false;
         out += message[i];
     }
-    return visible(out);
+    return printable(out);
 }
 
 // One data chunk of a result, destroyed on every way out; empty once the result is exhausted.
@@ -189,13 +134,13 @@ int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const std::strin
     QueryResult counted(api, con, "SELECT COUNT(*) FROM " + quote_identifier(table));
     const Chunk chunk = counted.next();
     if (!chunk || chunk.size() < 1 || counted.columns() < 1)
-        throw std::runtime_error("COUNT(*) sonuç vermedi: " + visible(table));
+        throw std::runtime_error("COUNT(*) sonuç vermedi: " + printable(table));
     if (counted.first_column_type() != DUCKDB_TYPE_BIGINT)
-        throw std::runtime_error("COUNT(*) tamsayı döndürmedi: " + visible(table));
+        throw std::runtime_error("COUNT(*) tamsayı döndürmedi: " + printable(table));
     uint64_t* validity = nullptr;
     const int64_t* count = chunk.values<int64_t>(validity);
     if (validity && !api.duckdb_validity_row_is_valid(validity, 0))
-        throw std::runtime_error("COUNT(*) boş değer döndürdü: " + visible(table));
+        throw std::runtime_error("COUNT(*) boş değer döndürdü: " + printable(table));
     return count[0];
 }
 
@@ -215,7 +160,7 @@ void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
         const DuckDBApi& api = duckdb_api();
         for (const std::string& table : list_tables(api, db.con)) {
             const int64_t count = count_rows(api, db.con, table);
-            if (count > 0) print_line("      " + visible(table) + ": " + std::to_string(count) + " rows");
+            if (count > 0) print_line("      " + printable(table) + ": " + std::to_string(count) + " rows");
         }
     });
 }
