@@ -90,6 +90,8 @@ class Trace:
 @support.needs_root
 @unittest.skipUnless(shutil.which("strace"), "strace is not installed")
 class FlushedBeforeRenamed(unittest.TestCase):
+    maxDiff = None
+
     def test_init_force_flushes_in_order(self):
         with support.Scratch() as tmp:
             ws = support.workdir(tmp, stamp="0.0.1")
@@ -107,14 +109,14 @@ class FlushedBeforeRenamed(unittest.TestCase):
                                 "the meta file was not rewritten: the scenario is void")
             trace = Trace(parse_trace(log.read_text(errors="replace")))
 
+            problems = []
             stamp = str(ws / "db" / ".nb_version")
             placed = trace.placements_to(stamp)
             self.assertTrue(placed, "the stamp was not renamed into place")
             stamp_event, stamp_tmp = placed[-1]
-            self.assertTrue(trace.flushed({stamp_tmp}, trace.last_data_on({stamp_tmp}), stamp_event.start),
-                            "the stamp's temporary file was not flushed before its rename")
+            if not trace.flushed({stamp_tmp}, trace.last_data_on({stamp_tmp}), stamp_event.start):
+                problems.append("stamp: its temporary file not flushed before its rename")
 
-            problems = []
             for name in support.package_notebooks():
                 dst = str(ws / name)
                 placements = trace.placements_to(dst)
@@ -126,14 +128,13 @@ class FlushedBeforeRenamed(unittest.TestCase):
                     problems.append(f"{name}: data not flushed before the stamp's rename")
                 if placements and not trace.flushed({str(ws)}, placements[-1][0].end, stamp_event.start):
                     problems.append(f"{name}: its directory entry not flushed before the stamp's rename")
-            self.assertEqual(problems, [])
 
             placed = trace.placements_to(str(meta))
             self.assertTrue(placed, "the meta file was not renamed into place")
             meta_event, meta_tmp = placed[-1]
-            self.assertTrue(trace.flushed({meta_tmp}, trace.last_data_on({meta_tmp}), meta_event.start),
-                            "the meta file's temporary file was not flushed before its rename")
-
+            if not trace.flushed({meta_tmp}, trace.last_data_on({meta_tmp}), meta_event.start):
+                problems.append("meta file: its temporary file not flushed before its rename")
+            self.assertEqual(problems, [])
 
 if __name__ == "__main__":
     support.main()
