@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 build="${1:-build/release}"
 [ -x "$build/bin/qev-scoreboard" ] || { echo "no program at $build/bin/qev-scoreboard: build first" >&2; exit 1; }
 command -v rsync >/dev/null || { echo "rsync is not installed" >&2; exit 1; }
-rsync --help | grep -q -- --fsync || { echo "this rsync has no --fsync" >&2; exit 1; }
+grep -q -- --fsync <<<"$(rsync --help)" || { echo "this rsync has no --fsync" >&2; exit 1; }
 
 scratch=$(mktemp -d /tmp/qev-bench-init-durable.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -30,7 +30,8 @@ mkdir -p "$cp_dst" "$rsync_dst"
 
 # The runs must do what they claim before they are timed.
 "$exe" --dir "$ws" init >/dev/null
-"$exe" --dir "$ws" init --force | grep -q "^  GÜNCELLENDİ : 200 dosya$" || { echo "FAIL: --force" >&2; exit 1; }
+forced=$("$exe" --dir "$ws" init --force)
+grep -q "^  GÜNCELLENDİ : 200 dosya$" <<<"$forced" || { echo "FAIL: --force: $forced" >&2; exit 1; }
 
 pkg_nbs=$(echo "$share"/notebooks/*.ipynb)
 # shellcheck disable=SC2086
