@@ -42,9 +42,10 @@ _qev_npm_fetch("${QEV_DUCKDB_HEADER_PKG}" "src/duckdb/src/include/duckdb.h" "${Q
 
 set(DUCKDB_INCLUDE_DIR "${QEV_DUCKDB_CACHE}/include")
 set(DUCKDB_LIBRARY "${QEV_DUCKDB_CACHE}/libduckdb.so")
-# The runtime goes beside our own library in the build tree, as it does when installed.
-add_custom_command(OUTPUT "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}/libduckdb.so"
-  COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}"
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${DUCKDB_LIBRARY}" "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}/libduckdb.so"
+# The runtime goes into the private directory of the build tree, as it does when installed.
+set(QEV_BUILD_DUCKDB_LIBRARY "${PROJECT_BINARY_DIR}/${QEV_PRIVATE_LIBDIR}/libduckdb.so")
+add_custom_command(OUTPUT "${QEV_BUILD_DUCKDB_LIBRARY}"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/${QEV_PRIVATE_LIBDIR}"
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different "${DUCKDB_LIBRARY}" "${QEV_BUILD_DUCKDB_LIBRARY}"
   DEPENDS "${DUCKDB_LIBRARY}")
-add_custom_target(qev_duckdb_runtime DEPENDS "${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR}/libduckdb.so")
+add_custom_target(qev_duckdb_runtime DEPENDS "${QEV_BUILD_DUCKDB_LIBRARY}")
