@@ -44,6 +44,7 @@ def parse_trace(text):
     events, pending = [], {}
     for index, line in enumerate(text.splitlines()):
         pid, _, rest = line.partition(" ")
+        rest = rest.lstrip()  # strace pads the pid column
         start = index
         if rest.endswith("<unfinished ...>"):
             pending[pid] = (rest[: -len("<unfinished ...>")], index)
