@@ -24,7 +24,7 @@ class AutoSyncPastUnlistableSeason(unittest.TestCase):
     def tearDownClass(cls):
         cls.scratch.__exit__(None, None, None)
 
-    def make_ws(self, name):
+    def make_ws(self, name, closed_season="2024_01"):
         ws = self.tmp / name
         proc = support.run(["--dir", ws, "init"], program=self.program)
         self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
@@ -39,7 +39,7 @@ class AutoSyncPastUnlistableSeason(unittest.TestCase):
         meta.mkdir()
         for kod in json.loads((support.DATA_DIR / "adim_registry.json").read_text()):
             (meta / f"adim_{kod}.json").write_text(json.dumps({"nb_hash": "0000000000000000"}))
-        closed = ws / "seasons" / "2024_01"
+        closed = ws / "seasons" / closed_season
         (closed / "meta").mkdir(parents=True)
         (closed / "error_report.txt").write_text("hata\n")
         support.chown_tree(ws)
@@ -58,6 +58,19 @@ class AutoSyncPastUnlistableSeason(unittest.TestCase):
         self.assertIn("  [SYNC] 3 eski error_report temizlendi\n", out)
         os.chmod(ws / "seasons" / "2024_01", 0o755)
         self.assertTrue((ws / "seasons" / "2024_01" / "error_report.txt").exists())
+
+    def test_unlistable_newest_season_is_passed_by_the_refresh(self):
+        # The refresh meets the closed season first for every step: each step is left alone there,
+        # as a meta file that cannot be read would be, and the older season's files are not touched.
+        ws, reports = self.make_ws("newest", closed_season="2024_09")
+        older = ws / "seasons" / "2024_02" / "meta"
+        before = {p.name: p.read_bytes() for p in older.iterdir()}
+        status, error, out = support.sync_in_child(self.library, ws, as_nobody=True)
+        self.assertEqual((status, error), (0, ""))
+        self.assertNotIn("meta hash", out)
+        self.assertEqual({p.name: p.read_bytes() for p in older.iterdir()}, before)
+        for report in reports:
+            self.assertFalse(report.exists(), report)
 
     def test_report_that_cannot_be_deleted_fails_the_call(self):
         ws, _ = self.make_ws("undeletable")
