@@ -4,7 +4,7 @@
 include(CMakePackageConfigHelpers)
 
 set(QEV_CMAKE_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qev_scoreboard)
-set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig CACHE STRING "pkg-config file directory, relative to the prefix")
 
 install(EXPORT qev_scoreboardTargets
   NAMESPACE qev_scoreboard::
