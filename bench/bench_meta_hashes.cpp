@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace {
@@ -21,16 +22,12 @@ using namespace qev_scoreboard;
 
 constexpr int SEASONS = 200, NOTEBOOKS = 15, STEPS_PER_NOTEBOOK = 4;
 
-struct RegistryOnly : PackageServices {
+// The installed package but for its data directory, whose registry names the benchmark's notebooks.
+struct BenchPackage : PackageServices {
+    fs::path data;
     StepRegistry registry;
     const PackageServices& pkg = package_services();
-    fs::path get_work_dir(const std::optional<std::string>& d) const override { return pkg.get_work_dir(d); }
-    fs::path get_source_dir(const std::optional<std::string>& d) const override { return pkg.get_source_dir(d); }
-    fs::path get_db_path(const std::optional<std::string>& d) const override { return pkg.get_db_path(d); }
-    fs::path get_output_dir(const std::optional<std::string>& d) const override { return pkg.get_output_dir(d); }
-    fs::path get_notebooks_dir() const override { return pkg.get_notebooks_dir(); }
-    fs::path get_data_readme() const override { return pkg.get_data_readme(); }
-    StepRegistry adim_registry() const override { return registry; }
+    fs::path data_dir() const override { return data; }
     bool verify_all(const std::string& db) const override { return pkg.verify_all(db); }
     std::string version() const override { return pkg.version(); }
 };
@@ -49,7 +46,7 @@ std::string meta_text(const std::string& kod, const std::string& hash) {
 
 struct Workspace {
     fs::path base;
-    RegistryOnly services;
+    BenchPackage services;
     std::vector<std::string> notebooks;
 
     Workspace() {
@@ -62,6 +59,11 @@ struct Workspace {
                 services.registry.push_back({std::to_string(10 + n) + "_" + std::to_string(s), notebooks.back()});
         }
         for (int s = 0; s < SEASONS; ++s) fs::create_directories(season(s) / "meta");
+        services.data = base / "package";
+        std::string registry = "{";
+        for (const StepRecord& step : services.registry)
+            registry += (registry.size() > 1 ? ", \"" : "\"") + step.kod + "\": {\"nb\": \"" + step.nb + "\"}";
+        put(services.data / "adim_registry.json", registry + "}");
         set_services(&services);
     }
     ~Workspace() {

@@ -1,3 +1,8 @@
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/dispatcher.hpp"
+#include "qev_scoreboard/core/atomic_file.hpp"
 
-int main(int argc, char** argv) { return qev_scoreboard::run_main(argc, argv); }
+int main(int argc, char** argv) {
+    // The program, unlike the library, owns its signal dispositions: an interrupted copy leaves nothing.
+    qev_scoreboard::remove_temporary_files_on_signals();
+    return qev_scoreboard::run_main(argc, argv);
+}

@@ -1,10 +1,11 @@
 // The command line as a user meets it: help, version, usage errors and exit statuses.
+#include "qev_scoreboard/cli/dispatcher.hpp"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 
-#include "qev_scoreboard/cli/cli.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

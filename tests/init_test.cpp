@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "support.hpp"
 
 using namespace qev_test;
@@ -305,8 +306,8 @@ TEST(InitRun, FileInPlaceOfADirectoryStopsAfterTheEarlierLines) {
     RunResult r = init(ws.path);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, head(ws.path.string(), 5));
-    EXPECT_EQ(r.err,
-              "qev-scoreboard: hata: " + (ws / "seasons").string() + ": dizin oluşturulamadı: Not a directory\n");
+    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "seasons").string() +
+                         ": dizin oluşturulamadı: " + qev_scoreboard::errno_reason(ENOTDIR) + "\n");
     EXPECT_FALSE(fs::exists(ws / "external_data"));
     EXPECT_FALSE(fs::exists(ws / "db/.nb_version"));
     EXPECT_EQ(slurp(ws / "seasons"), "bir dosya");
@@ -347,12 +348,8 @@ TEST(InitRun, NotebookThatCannotBeReplacedStopsWithoutTruncating) {
 // ---- in-process, with a package shaped by the test ------------------------------------------------
 
 struct Package {
-    TempDir dir;
     FakeServices svc;
     Package() {
-        fs::create_directories(dir / "notebooks");
-        svc.notebooks_dir = dir / "notebooks";
-        svc.data_readme = dir / "readme.txt";
         svc.version_text = VERSION;
         spit(svc.data_readme, "oku beni\n");
     }
@@ -376,7 +373,7 @@ TEST(InitPackage, EmptyOrMissingNotebookDir) {
     Package pkg;
     TempDir ws;
     EXPECT_EQ(pkg.run(ws.path), report(ws.path.string(), 0));
-    pkg.svc.notebooks_dir = pkg.dir / "yok";
+    fs::remove_all(pkg.svc.notebooks_dir);
     EXPECT_EQ(pkg.run(ws.path, true), report(ws.path.string(), 0));
     EXPECT_EQ(tree(ws.path), fresh_tree({}, {}, "oku beni\n"));
 }
@@ -423,7 +420,8 @@ TEST(InitPackage, BadReadmeStopsBeforeAnyNotebook) {
     TempDir ws;
     spit(ws / "external_data/VERI_KOPYALA.txt", "önceki");
     spit(pkg.svc.data_readme, "ge\347ersiz");
-    EXPECT_EQ(pkg.run(ws.path), head(ws.path.string()) + "!" + pkg.svc.data_readme.string() + ": geçerli UTF-8 değil");
+    EXPECT_EQ(pkg.run(ws.path),
+              head(ws.path.string()) + "!" + pkg.svc.data_readme.string() + ": okunamadı: geçerli UTF-8 değil");
     EXPECT_EQ(slurp(ws / "external_data/VERI_KOPYALA.txt"), "önceki");
     EXPECT_FALSE(fs::exists(ws / "a.ipynb"));
 

@@ -1,7 +1,7 @@
 // The meta file reader and writer: exact layout, numbers and order kept, malformed files refused.
-#include "qev_scoreboard/cli/meta_json.hpp"
-
 #include <gtest/gtest.h>
+
+#include "qev_scoreboard/core/json.hpp"
 
 using qev_scoreboard::dump_json;
 using qev_scoreboard::json_string;

@@ -80,21 +80,15 @@ fs::path build_data_dir() {
     return fs::path(QEV_SCOREBOARD_EXE).parent_path().parent_path() / "share" / "qev-scoreboard";
 }
 
-namespace {
-fs::path work(const std::optional<std::string>& dir) {
-    if (!dir) return fs::current_path();
-    return dir->empty() ? fs::path(".") : fs::path(*dir);
-}
-}  // namespace
+FakeServices::FakeServices() { fs::create_directories(notebooks_dir); }
 
-fs::path FakeServices::get_work_dir(const std::optional<std::string>& dir) const { return work(dir); }
-fs::path FakeServices::get_source_dir(const std::optional<std::string>& dir) const {
-    return work(dir) / "external_data";
+fs::path FakeServices::data_dir() const {
+    std::string text = "{";
+    for (const auto& step : registry)
+        text += (text.size() > 1 ? ", \"" : "\"") + step.kod + "\": {\"nb\": \"" + step.nb + "\"}";
+    spit(root / "adim_registry.json", registry_text.value_or(text + "}"));
+    return root.path;
 }
-fs::path FakeServices::get_db_path(const std::optional<std::string>& dir) const {
-    return work(dir) / "db" / "qev.duckdb";
-}
-fs::path FakeServices::get_output_dir(const std::optional<std::string>& dir) const { return work(dir) / "outputs"; }
 
 CaptureStdout::CaptureStdout() {
     std::fflush(stdout);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_test {
@@ -38,21 +39,21 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd = {}
 // The package directory of the build tree: notebooks, data readme and registry as shipped.
 fs::path build_data_dir();
 
-// Package services whose every answer a test can set; paths follow the installed layout by default.
+// Package services that tests control: a package data directory of the test's own (its notebooks,
+// data readme and registry file), a version text, and a record of the installation checks asked for.
 struct FakeServices : qev_scoreboard::PackageServices {
-    fs::path notebooks_dir;
-    fs::path data_readme;
+    TempDir root;
+    fs::path notebooks_dir = root / "notebooks";
+    fs::path data_readme = root / "VERI_KOPYALA.txt";
+    // Written to adim_registry.json whenever the data directory is asked for; registry_text, when set,
+    // is written instead (to shape a broken registry).
     qev_scoreboard::StepRegistry registry;
+    std::optional<std::string> registry_text;
     std::string version_text = "1.1.0";
     mutable std::vector<std::string> verify_calls;
 
-    fs::path get_work_dir(const std::optional<std::string>& dir) const override;
-    fs::path get_source_dir(const std::optional<std::string>& dir) const override;
-    fs::path get_db_path(const std::optional<std::string>& dir) const override;
-    fs::path get_output_dir(const std::optional<std::string>& dir) const override;
-    fs::path get_notebooks_dir() const override { return notebooks_dir; }
-    fs::path get_data_readme() const override { return data_readme; }
-    qev_scoreboard::StepRegistry adim_registry() const override { return registry; }
+    FakeServices();
+    fs::path data_dir() const override;
     bool verify_all(const std::string& db) const override {
         verify_calls.push_back(db);
         return true;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "support.hpp"
 
@@ -25,26 +26,25 @@ const std::string COPIED_LINE = "  [SYNC] Notebook'lar kopyalandı: v1.1.0 (4 do
 const std::string UPDATED_LINE = "  [SYNC] Notebook'lar güncellendi: v1.0.0 → v1.1.0 (4 dosya)\n";
 
 struct RegistryFails : FakeServices {
-    qev_scoreboard::StepRegistry adim_registry() const override { throw std::runtime_error("adım kaydı okunamadı"); }
+    RegistryFails() { registry_text = "{\"01\": {}}"; }
 };
 
 class SyncNotebooks : public ::testing::Test {
  protected:
     TempDir tmp;
-    fs::path pkg = tmp / "pkg";
     fs::path ws = tmp / "ws";
     FakeServices fake;
+    fs::path pkg = fake.notebooks_dir;
     std::optional<ScopedServices> scope;
 
     void SetUp() override {
         for (const auto& name : PACKAGE_NOTEBOOKS) spit(pkg / name, "{\"cells\": [], \"name\": \"" + name + "\"}");
         spit(pkg / "README.txt", "not a notebook");
         spit(pkg / "old" / "nb_09_old.ipynb", "below the notebook directory");
-        fake.notebooks_dir = pkg;
         use(fake);
     }
     void use(FakeServices& s) {
-        s.notebooks_dir = pkg;
+        if (&s != &fake) fs::copy(pkg, s.notebooks_dir, fs::copy_options::recursive);
         scope.reset();
         scope.emplace(s);
     }
@@ -129,7 +129,7 @@ TEST_F(SyncNotebooks, VersionsCompareAsExactText) {
 
 TEST_F(SyncNotebooks, MissingNotebookDirectoryStillRecordsTheVersion) {
     set_stamp("1.0.0");
-    fake.notebooks_dir = tmp / "nowhere";
+    fs::remove_all(fake.notebooks_dir);
     EXPECT_EQ(sync(), "  [SYNC] Notebook'lar güncellendi: v1.0.0 → v1.1.0 (0 dosya)\n");
     EXPECT_EQ(stamp(), "1.1.0");
 }
@@ -224,11 +224,12 @@ TEST_F(SyncNotebooks, FailedCopyKeepsOldStampAndEarlierCopies) {
 TEST_F(SyncNotebooks, FailureAfterTheStampIsNotRepeated) {
     RegistryFails failing;
     use(failing);
-    failing.notebooks_dir = tmp / "nowhere";  // the refresh runs even with nothing copied
+    fs::remove_all(failing.notebooks_dir);  // the refresh runs even with nothing copied
     spit(ws / "seasons" / "error_report.txt", "stale");
     std::runtime_error error("");
     EXPECT_EQ(sync_failing(error), "");
-    EXPECT_STREQ(error.what(), "adım kaydı okunamadı");
+    EXPECT_EQ(std::string(error.what()), (failing.root / "adim_registry.json").string() +
+                                             ": adım kaydı okunamadı: '01' adımının \"nb\" alanı yok");
     EXPECT_EQ(stamp(), "1.1.0");
     EXPECT_TRUE(fs::exists(ws / "seasons" / "error_report.txt"));
     EXPECT_EQ(sync(), "");
@@ -256,7 +257,7 @@ TEST_F(SyncNotebooks, CFunctionReportsThroughStatusAndLastError) {
     spit(ws / "db", "a file in the way");
     EXPECT_NE(qev_scoreboard_sync_notebooks(ws.c_str()), 0);
     EXPECT_EQ(std::string(qev_scoreboard_last_error()),
-              (ws / "db").string() + ": dizin oluşturulamadı: Not a directory");
+              (ws / "db").string() + ": dizin oluşturulamadı: " + qev_scoreboard::errno_reason(ENOTDIR));
 
     fs::remove(ws / "db");
     CaptureStdout out;

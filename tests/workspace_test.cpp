@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/services/paths.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

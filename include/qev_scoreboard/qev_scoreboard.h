@@ -6,6 +6,13 @@
  * All text is UTF-8. No C++ exception ever leaves these functions.
  */
 
+/* Marks the library's interface; everything else in it is hidden. */
+#if defined(__GNUC__)
+#define QEV_SCOREBOARD_API __attribute__((visibility("default")))
+#else
+#define QEV_SCOREBOARD_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -20,7 +27,7 @@ extern "C" {
  * Returns: 0 on success; non-zero on failure, after which qev_scoreboard_last_error() describes it.
  *          Work done before the failure stays done.
  */
-int qev_scoreboard_sync_notebooks(const char* work_dir);
+QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks(const char* work_dir);
 
 /*
  * Returns the description of the failure of the most recent qev_scoreboard_sync_notebooks call made on
@@ -30,7 +37,7 @@ int qev_scoreboard_sync_notebooks(const char* work_dir);
  * The string is owned by the library and must not be freed or modified. It stays valid until the next
  * qev_scoreboard_sync_notebooks call on the same thread; copy it to keep it longer.
  */
-const char* qev_scoreboard_last_error(void);
+QEV_SCOREBOARD_API const char* qev_scoreboard_last_error(void);
 
 #ifdef __cplusplus
 }

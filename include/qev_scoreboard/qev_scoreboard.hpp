@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "qev_scoreboard/qev_scoreboard.h"  // QEV_SCOREBOARD_API
+
 namespace qev_scoreboard {
 
 // Brings the notebooks installed in the work directory `base` up to the installed package version.
@@ -17,10 +19,10 @@ namespace qev_scoreboard {
 // directories are not followed) and in base/outputs/json and base/outputs, and prints a "  [SYNC] "
 // summary line (plus a clean-up line when reports were deleted) to standard output through C stdio.
 //
-// Throws std::filesystem::filesystem_error or std::runtime_error naming the path and the reason at the first
+// Throws std::filesystem::filesystem_error or std::runtime_error (what() names the path and the reason) at the first
 // failure; what was done before it stays done and no summary line is printed. A failed copy leaves the
 // old stamp, so the next call starts over; a failure after the stamp was written is not repeated.
 // Not safe against a second process synchronising the same work directory at the same time.
-void _sync_notebooks(const std::filesystem::path& base);
+QEV_SCOREBOARD_API void _sync_notebooks(const std::filesystem::path& base);
 
 }  // namespace qev_scoreboard

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 
 namespace {
@@ -16,7 +15,7 @@ void fail(const char* text) noexcept { g_last_error = text; }
 
 void fail(const std::exception& e) noexcept {
     try {
-        g_message = qev_scoreboard::describe_error(e);
+        g_message = e.what();
         g_last_error = g_message.c_str();
     } catch (...) {
         g_last_error = "qev_scoreboard: hata iletisi için bellek yetersiz";

@@ -1,6 +1,6 @@
 #pragma once
-// The command module: the parsed-arguments record, the shared constants and every routine that the
-// dispatcher, the commands and the synchronisation code call one another through.
+// The command module: the parsed-arguments record, the shared constants, the command handlers and the
+// synchronisation routines that init and the auto-sync share.
 
 #include <array>
 #include <filesystem>
@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 // The parsed command line. `dir` is the --dir value as typed (absent when not given).
 struct Args {
     std::optional<std::string> dir;
-    std::optional<std::string> command;  // "init", "status", "version", "verify"; absent: no sub-command
+    std::optional<std::string> command;  // a sub-command's name; absent: no sub-command
     bool force = false;                  // init --force
     std::string db = "db/qev.duckdb";    // verify --db
 };
@@ -46,29 +46,25 @@ inline constexpr std::string_view INGEST_NOTEBOOK = "nb_01_ingest.ipynb";
 // Writes `text` and one line break to standard output.
 void print_line(std::string_view text);
 
-// Parses argv, runs one command and returns the process exit status (0, 1 or 2).
-int run_main(int argc, char** argv);
-
 void cmd_init(const Args& args);
 void cmd_status(const Args& args);
 void cmd_version(const Args& args);
+void cmd_verify(const Args& args);
 
-// First 16 lower-case hex characters of the SHA-256 of the file's bytes. Throws fs::filesystem_error
-// when the file cannot be opened or read.
+// First 16 lower-case hex characters of the SHA-256 of the file's bytes. Throws FileError when the file
+// cannot be opened or read, or is not a regular file.
 std::string _file_hash(const fs::path& path);
 
 // Writes the current fingerprint of each named notebook into the newest season's meta file of every
 // step that runs from it; prints the "[SYNC] ... meta hash" line when files changed.
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks);
 
-// The package notebook names (*.ipynb directly in nb_dir), ascending by code point. A missing
-// nb_dir, or one that is not a directory, yields none.
-std::vector<std::string> list_package_notebooks(const fs::path& nb_dir);
 // The package notebooks that are installed into a work directory: all but the ingest notebook.
 std::vector<std::string> installable_notebooks(const fs::path& nb_dir);
 
 // Version stamp db/.nb_version: the recorded version ("" when missing, empty or all white space).
 std::string read_version_stamp(const fs::path& base);
+// Writes the stamp, flushed to disk before it replaces the old one.
 void write_version_stamp(const fs::path& base, const std::string& version);
 
 }  // namespace qev_scoreboard

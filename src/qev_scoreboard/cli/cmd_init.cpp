@@ -2,12 +2,14 @@
 // directory tree, data readme copy, notebooks (by fingerprint, or all with --force), version stamp and
 // the engine's meta hashes after a version change, then the summary and the closing banner.
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -87,9 +89,7 @@ std::string to_lf(const std::string& text) {
 }
 
 void copy_readme(const fs::path& base) {
-    const fs::path src = services().get_data_readme();
-    const std::string text = read_file(src);
-    if (!is_valid_utf8(text)) throw std::runtime_error(src.string() + ": geçerli UTF-8 değil");
+    const std::string text = read_utf8_file(get_data_readme());
     write_file_atomic(base / "external_data" / "VERI_KOPYALA.txt", to_lf(text));
     print_line("  [OK] external_data/VERI_KOPYALA.txt");
 }
@@ -99,14 +99,15 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
     for (const std::string& name : installable_notebooks(nb_dir)) {
         const fs::path src = nb_dir / name;
         const fs::path dst = base / name;
+        // Flushed once, for all of them, before the stamp names their version.
         if (force) {
-            copy_file_atomic(src, dst);
+            copy_file_atomic(src, dst, Flush::ByCaller);
             result.updated.push_back(name);
         } else if (!path_exists(dst)) {
-            copy_file_atomic(src, dst);
+            copy_file_atomic(src, dst, Flush::ByCaller);
             result.created.push_back(name);
         } else if (_file_hash(src) != _file_hash(dst)) {
-            copy_file_atomic(src, dst);
+            copy_file_atomic(src, dst, Flush::ByCaller);
             result.updated.push_back(name);
         } else {
             ++result.skipped;
@@ -146,9 +147,8 @@ void print_summary(const Installed& inst) {
 }  // namespace
 
 void cmd_init(const Args& args) {
-    const PackageServices& pkg = services();
-    const std::string version = pkg.version();
-    const fs::path base = pkg.get_work_dir(args.dir);
+    const std::string version = services().version();
+    const fs::path base = get_work_dir(args.dir);
 
     print_line("QEV Scoreboard v" + version + " — init");
     print_line("Çalışma dizini: " + base.string() + "\n");
@@ -156,8 +156,9 @@ void cmd_init(const Args& args) {
     create_tree(base);
     copy_readme(base);
 
-    const fs::path nb_dir = pkg.get_notebooks_dir();
+    const fs::path nb_dir = get_notebooks_dir();
     const Installed inst = install_notebooks(base, nb_dir, args.force);
+    if (!inst.created.empty() || !inst.updated.empty()) sync_filesystem(base);
     update_stamp(base, nb_dir, version);
 
     print_summary(inst);

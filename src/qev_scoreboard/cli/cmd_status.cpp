@@ -1,7 +1,4 @@
 // The status command: a read-only report on one working directory (raw data, database, sample outputs).
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -15,8 +12,9 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
-#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -25,30 +23,6 @@ namespace {
 
 constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scoreboard.json",
                                                             "json/sample_trending_lists.json"};
-
-// Number of entries directly inside `dir` (a link to a directory is followed), hidden ones included.
-// Anything that cannot be listed, such as a plain file, throws.
-size_t count_entries(const fs::path& dir) {
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-    if (!d) throw_errno("listelenemedi", dir, errno);
-    size_t n = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* e = ::readdir(d.get());
-        if (e == nullptr) {
-            if (errno != 0) throw_errno("listelenemedi", dir, errno);
-            return n;
-        }
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++n;
-    }
-}
-
-// Size in bytes of what `path` leads to.
-std::uintmax_t size_of(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw_errno("boyutu okunamadı", path, errno);
-    return static_cast<std::uintmax_t>(st.st_size);
-}
 
 // Fixed-point with `digits` decimals; ties go to the even digit, as printf does for a double.
 std::string fixed(double value, int digits) {
@@ -152,7 +126,7 @@ void print_external_data(const fs::path& source_dir) {
             print_line("    " + name + ": YOK");
             continue;
         }
-        const size_t n = count_entries(p);
+        const size_t n = list_directory(p).size();
         print_line("    " + name + ": " + (n > 0 ? std::to_string(n) + " dosya" : std::string("BOŞ")));
     }
 }
@@ -163,7 +137,7 @@ void print_database(const fs::path& db_path) {
         print_line("    qev.duckdb: YOK — pipeline henüz çalışmamış");
         return;
     }
-    print_line("    qev.duckdb: " + fixed(static_cast<double>(size_of(db_path)) / 1048576.0, 2) + " MB");
+    print_line("    qev.duckdb: " + fixed(static_cast<double>(size_in_bytes(db_path)) / 1048576.0, 2) + " MB");
     // The one place where errors are findings: whatever goes wrong with the engine or the file is shown
     // and the report goes on.
     try {
@@ -179,7 +153,7 @@ void print_outputs(const fs::path& output_dir) {
         const fs::path fpath = output_dir / rel;
         const std::string label(rel);
         if (path_exists(fpath))
-            print_line("    " + label + ": " + fixed(static_cast<double>(size_of(fpath)) / 1024.0, 1) + " KB");
+            print_line("    " + label + ": " + fixed(static_cast<double>(size_in_bytes(fpath)) / 1024.0, 1) + " KB");
         else
             print_line("    " + label + ": YOK");
     }
@@ -188,13 +162,12 @@ void print_outputs(const fs::path& output_dir) {
 }  // namespace
 
 void cmd_status(const Args& args) {
-    const PackageServices& svc = services();
-    const fs::path base = svc.get_work_dir(args.dir);
-    const fs::path source_dir = svc.get_source_dir(args.dir);
-    const fs::path db_path = svc.get_db_path(args.dir);
-    const fs::path output_dir = svc.get_output_dir(args.dir);
+    const fs::path base = get_work_dir(args.dir);
+    const fs::path source_dir = get_source_dir(args.dir);
+    const fs::path db_path = get_db_path(args.dir);
+    const fs::path output_dir = get_output_dir(args.dir);
 
-    print_line("QEV Scoreboard v" + svc.version() + " — status");
+    print_line("QEV Scoreboard v" + services().version() + " — status");
     print_line("Çalışma dizini: " + base.string() + "\n");
     print_external_data(source_dir);
     print_database(db_path);

@@ -1,5 +1,7 @@
 // The command line: `qev-scoreboard [--dir DIR] <sub-command> [options]`. Each parser accepts only its
 // own options in its own place; glibc's getopt_long supplies unique-prefix matching and --opt=value.
+#include "qev_scoreboard/cli/dispatcher.hpp"
+
 #include <getopt.h>
 
 #include <cctype>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
-#include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/cli/command_table.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 
 namespace qev_scoreboard {
 
@@ -20,30 +21,6 @@ namespace {
 
 constexpr const char* PROG = "qev-scoreboard";
 constexpr const char* HELP_LINE = "  -h, --help  bu yardımı göster ve çık";
-
-struct OptionSpec {
-    const char* name;
-    const char* metavar;  // nullptr for a flag
-    const char* help;
-};
-
-struct SubCommand {
-    const char* name;
-    const char* help;
-    std::vector<OptionSpec> options;
-};
-
-const std::vector<SubCommand>& sub_commands() {
-    static const std::vector<SubCommand> table = {
-        {"init", "Çalışma dizinini hazırla", {{"force", nullptr, "Hash kontrolü yapma, tüm dosyaları üzerine yaz"}}},
-        {"status", "Durum kontrolü", {}},
-        {"version", "Versiyon bilgisi", {}},
-        {"verify", "Kurulum doğrulama", {{"db", "DB", "DB yolu"}}},
-    };
-    return table;
-}
-
-const OptionSpec MAIN_OPTION = {"dir", "DIR", "Çalışma dizini (varsayılan: bulunduğunuz dizin)"};
 
 std::string option_usage(const std::vector<OptionSpec>& options) {
     std::string out = " [-h]";
@@ -55,11 +32,18 @@ std::string option_usage(const std::vector<OptionSpec>& options) {
     return out;
 }
 
-std::string main_usage() {
-    return std::string("kullanım: ") + PROG + option_usage({MAIN_OPTION}) + " {init,status,version,verify} ...";
+// "init,status,version,verify", from the table.
+std::string command_names(const char* separator) {
+    std::string out;
+    for (const auto& c : command_table()) out += std::string(out.empty() ? "" : separator) + c.name;
+    return out;
 }
 
-std::string sub_usage(const SubCommand& sc) {
+std::string main_usage() {
+    return std::string("kullanım: ") + PROG + option_usage({main_option()}) + " {" + command_names(",") + "} ...";
+}
+
+std::string sub_usage(const Command& sc) {
     return std::string("kullanım: ") + PROG + " " + sc.name + option_usage(sc.options);
 }
 
@@ -78,32 +62,20 @@ std::string option_lines(const std::vector<OptionSpec>& options) {
 
 std::string main_help() {
     std::string out = main_usage() + "\n\nQEV Scoreboard Pipeline\n\nalt komutlar:\n";
-    for (const auto& sc : sub_commands()) {
+    for (const auto& sc : command_table()) {
         std::string name = std::string("  ") + sc.name;
         name.resize(14, ' ');
         out += name + sc.help + "\n";
     }
-    return out + "\n" + option_lines({MAIN_OPTION});
+    return out + "\n" + option_lines({main_option()});
 }
 
-std::string sub_help(const SubCommand& sc) { return sub_usage(sc) + "\n\n" + option_lines(sc.options); }
-
-// A usage error: reported with the parser's usage line, ends the run with status 2.
-struct UsageError {
-    std::string usage;
-    std::string message;
-};
-
-// A help request: printed to standard output, ends the run with status 0.
-struct HelpRequest {
-    std::string text;
-};
+std::string sub_help(const Command& sc) { return sub_usage(sc) + "\n\n" + option_lines(sc.options); }
 
 // Parses argv[0..argc) (argv[0] names the parser) with `options`; returns the index of the first word
-// that is not an option, and hands each recognised option to `take`.
-template <typename Take>
+// that is not an option, and applies each recognised option to `args`.
 int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options, const std::string& usage,
-                  const std::string& help, Take take) {
+                  const std::string& help, Args& args) {
     std::vector<option> longopts;
     for (const auto& o : options) longopts.push_back({o.name, o.metavar ? required_argument : no_argument, nullptr, 0});
     longopts.push_back({"help", no_argument, nullptr, 'h'});
@@ -137,33 +109,33 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
         if (optarg && optarg == argv[optind - 1] && optarg[0] == '-' && optarg[1] != '\0' &&
             !std::isdigit(static_cast<unsigned char>(optarg[1])))
             throw UsageError{usage, std::string("--") + chosen.name + " bir değer bekliyor"};
-        take(chosen, optarg);
+        chosen.apply(args, optarg);
     }
     return optind;
 }
 
+const Command* find_command(const std::string& word) {
+    for (const auto& candidate : command_table())
+        if (word == candidate.name) return &candidate;
+    return nullptr;
+}
+
+}  // namespace
+
 Args parse_args(int argc, char** argv) {
     Args args;
-    const int first = parse_options(argc, argv, {MAIN_OPTION}, main_usage(), main_help(),
-                                    [&](const OptionSpec&, const char* value) { args.dir = value; });
+    const int first = parse_options(argc, argv, {main_option()}, main_usage(), main_help(), args);
     if (first >= argc) return args;
 
     const std::string word = argv[first];
-    const SubCommand* sc = nullptr;
-    for (const auto& candidate : sub_commands())
-        if (word == candidate.name) sc = &candidate;
+    const Command* sc = find_command(word);
     if (!sc)
-        throw UsageError{main_usage(),
-                         "geçersiz alt komut: '" + word + "' (seçenekler: init, status, version, verify)"};
+        throw UsageError{main_usage(), "geçersiz alt komut: '" + word + "' (seçenekler: " + command_names(", ") + ")"};
     args.command = sc->name;
 
     const int sub_argc = argc - first;
     char** sub_argv = argv + first;
-    const int rest = parse_options(sub_argc, sub_argv, sc->options, sub_usage(*sc), sub_help(*sc),
-                                   [&](const OptionSpec& o, const char* value) {
-                                       if (std::strcmp(o.name, "force") == 0) args.force = true;
-                                       if (std::strcmp(o.name, "db") == 0) args.db = value;
-                                   });
+    const int rest = parse_options(sub_argc, sub_argv, sc->options, sub_usage(*sc), sub_help(*sc), args);
     if (rest < sub_argc) {
         std::string extra;
         for (int i = rest; i < sub_argc; ++i) extra += std::string(extra.empty() ? "" : " ") + sub_argv[i];
@@ -171,23 +143,6 @@ Args parse_args(int argc, char** argv) {
     }
     return args;
 }
-
-void dispatch(const Args& args) {
-    const std::string& command = args.command ? *args.command : std::string();
-    if (command == "init") {
-        cmd_init(args);
-    } else if (command == "status") {
-        cmd_status(args);
-    } else if (command == "version") {
-        cmd_version(args);
-    } else if (command == "verify") {
-        services().verify_all(args.db);
-    } else {
-        std::fputs(main_help().c_str(), stdout);
-    }
-}
-
-}  // namespace
 
 void print_line(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -206,15 +161,18 @@ int run_main(int argc, char** argv) {
         return 2;
     }
     try {
-        dispatch(args);
+        if (const Command* c = args.command ? find_command(*args.command) : nullptr)
+            c->handler(args);
+        else
+            std::fputs(main_help().c_str(), stdout);
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: hata: %s\n", PROG, describe_error(e).c_str());
+        std::fprintf(stderr, "%s: hata: %s\n", PROG, e.what());
         return 1;
     }
     // Output that never reached its destination (a full disk, a closed pipe) is a failure, not success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: hata: standart çıktıya yazılamadı: %s\n", PROG, std::strerror(errno));
+        std::fprintf(stderr, "%s: hata: standart çıktı: yazılamadı: %s\n", PROG, errno_reason(errno).c_str());
         return 1;
     }
     return 0;

@@ -1,17 +1,16 @@
 // The notebook auto-sync offered to callers outside the program: when the package version changed since
 // the work directory was last synchronised, reinstall its notebooks and clear the stale error reports.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -20,51 +19,38 @@ namespace {
 
 constexpr std::string_view ERROR_REPORT = "error_report.txt";
 
-// Deletes the error report at `path`: a link is deleted as a link; a directory of that name is no report
-// and stays. Returns whether something was deleted.
-bool remove_error_report(const fs::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return false;
-        throw_errno("erişilemedi", path, errno);
-    }
-    if (S_ISDIR(st.st_mode)) return false;
-    if (::unlink(path.c_str()) != 0) {
-        if (errno == ENOENT) return false;  // gone meanwhile: not ours to count
-        throw_errno("silinemedi", path, errno);
-    }
-    return true;
-}
-
 // Every error report under `seasons`, at any depth, itself included; links to directories are not
 // descended into. Collected before any deletion so the walk never sees a directory change under it.
-// Walked by hand so that a directory that cannot be listed is named in the error.
+// A directory we may not list holds nothing we could delete: it is passed over, not a reason to leave
+// the reports elsewhere in place.
 std::vector<fs::path> find_error_reports(const fs::path& seasons) {
     std::vector<fs::path> found;
-    if (!path_exists(seasons) || !fs::is_directory(seasons)) return found;
+    if (!leads_to_directory(seasons)) return found;
     std::vector<fs::path> pending{seasons};
     while (!pending.empty()) {
         const fs::path dir = std::move(pending.back());
         pending.pop_back();
-        std::error_code ec;
-        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-            if (it->path().filename() == ERROR_REPORT) found.push_back(it->path());
-            std::error_code type_ec;
-            if (fs::is_directory(it->symlink_status(type_ec))) pending.push_back(it->path());
-            if (type_ec && type_ec != std::errc::no_such_file_or_directory)
-                throw fs::filesystem_error("erişilemedi", it->path(), type_ec);
+        std::vector<DirEntry> entries;
+        try {
+            entries = list_directory(dir);
+        } catch (const FileError& e) {
+            if (e.code().value() == EACCES || e.code().value() == EPERM) continue;
+            throw;
         }
-        if (ec) throw fs::filesystem_error("dizin okunamadı", dir, ec);
+        for (const DirEntry& entry : entries) {
+            if (entry.name == ERROR_REPORT) found.push_back(dir / entry.name);
+            if (entry.is_directory) pending.push_back(dir / entry.name);
+        }
     }
     return found;
 }
 
 int remove_error_reports(const fs::path& base) {
     int silinen = 0;
-    for (const auto& report : find_error_reports(base / "seasons")) silinen += remove_error_report(report);
+    for (const auto& report : find_error_reports(base / "seasons")) silinen += remove_file(report);
     // The two fixed places count only when something is really there: a dangling link is no report.
     for (const fs::path& report : {base / "outputs" / "json" / ERROR_REPORT, base / "outputs" / ERROR_REPORT})
-        if (path_exists(report)) silinen += remove_error_report(report);
+        if (path_exists(report)) silinen += remove_file(report);
     return silinen;
 }
 
@@ -76,12 +62,14 @@ void _sync_notebooks(const fs::path& base) {
     const std::string version = services().version();
     if (current == version) return;
 
-    const fs::path nb_dir = services().get_notebooks_dir();
+    const fs::path nb_dir = get_notebooks_dir();
     std::vector<std::string> updated;
     for (const auto& name : installable_notebooks(nb_dir)) {
-        copy_file_atomic(nb_dir / name, base / name);
+        copy_file_atomic(nb_dir / name, base / name, Flush::ByCaller);
         updated.push_back(name);
     }
+    // The stamp names these notebooks' version: they reach the disk first, all in one flush.
+    if (!updated.empty()) sync_filesystem(base);
     // Recorded before the refresh and the clean-up: if one of those fails, the next call does not redo them.
     write_version_stamp(base, version);
     _update_meta_hashes(base, updated);

@@ -6,12 +6,15 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
-#include "qev_scoreboard/cli/meta_json.hpp"
-#include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/services/registry.hpp"
 
 namespace qev_scoreboard {
 
@@ -20,7 +23,7 @@ namespace {
 // Season directory names, greatest first. Listed anew for every step code.
 std::vector<std::string> seasons_newest_first(const fs::path& seasons_dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(seasons_dir)) names.push_back(entry.path().filename().string());
+    for (DirEntry& entry : list_directory(seasons_dir)) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end(), std::greater<>());
     return names;
 }
@@ -30,12 +33,11 @@ std::vector<std::string> seasons_newest_first(const fs::path& seasons_dir) {
 // file is then left exactly as it was.
 bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
     try {
-        JsonValue doc = parse_meta_json(read_file(meta_path));
+        JsonValue doc = parse_meta_json(read_utf8_file(meta_path));
         const JsonValue* current = find_member(doc, "nb_hash");
         if (current && current->kind == JsonValue::Kind::String && current->text == hash) return false;
         set_member(doc, "nb_hash", json_string(hash));
-        // Through a link, replace the file it points to rather than the link itself.
-        write_file_atomic(fs::canonical(meta_path), dump_json(doc));
+        write_file_atomic(meta_path, dump_json(doc));
         return true;
     } catch (const std::exception&) {
         return false;
@@ -46,7 +48,7 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
 
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks) {
     std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
-    for (const StepRecord& step : services().adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
+    for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
 
     const fs::path seasons_dir = base / "seasons";
     if (!path_exists(seasons_dir)) return;

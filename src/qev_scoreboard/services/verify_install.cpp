@@ -1,14 +1,21 @@
 // The installation check behind `verify`: one line per check, "[OK]" or "[HATA]", and a closing count.
 // Its findings are for the user; they never change the exit status.
+#include "qev_scoreboard/services/verify_install.hpp"
+
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <functional>
 #include <set>
 #include <string>
 
-#include "qev_scoreboard/cli/cli.hpp"
-#include "qev_scoreboard/cli/fs_util.hpp"
-#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/sha256.hpp"
+#include "qev_scoreboard/services/paths.hpp"
+#include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -18,7 +25,7 @@ namespace {
 struct Tally {
     int failed = 0;
 
-    // Runs one check: it returns the detail of an OK line or throws with the failure's reason.
+    // Runs one check: it returns the detail of an OK line or throws with the failure's description.
     void check(const std::string& label, const std::function<std::string()>& probe) {
         std::string line;
         try {
@@ -31,56 +38,68 @@ struct Tally {
     }
 };
 
-std::string check_notebooks(const PackageServices& s) {
-    const fs::path dir = s.get_notebooks_dir();
-    if (!fs::is_directory(dir)) throw std::runtime_error(dir.string() + " bulunamadı");
+std::string check_notebooks() {
+    const fs::path dir = get_notebooks_dir();
+    if (!leads_to_directory(dir)) throw FileError("okunamadı", dir, ENOENT, "notebook dizini bulunamadı");
     const auto names = list_package_notebooks(dir);
-    if (names.empty()) throw std::runtime_error(dir.string() + " içinde notebook yok");
+    if (names.empty()) throw FileError("okunamadı", dir, ENOENT, "notebook yok");
     return dir.string() + " (" + std::to_string(names.size()) + " notebook)";
 }
 
-std::string check_readme(const PackageServices& s) {
-    const fs::path path = s.get_data_readme();
-    const std::string text = read_file(path);
-    if (!is_valid_utf8(text)) throw std::runtime_error(path.string() + " geçerli UTF-8 değil");
+std::string check_readme() {
+    const fs::path path = get_data_readme();
+    read_utf8_file(path);
     return path.string();
 }
 
-std::string check_registry(const PackageServices& s) {
-    const StepRegistry registry = s.adim_registry();
-    const auto shipped = list_package_notebooks(s.get_notebooks_dir());
+std::string check_registry() {
+    const StepRegistry registry = adim_registry();
+    const fs::path nb_dir = get_notebooks_dir();
+    const auto shipped = list_package_notebooks(nb_dir);
     const std::set<std::string> have(shipped.begin(), shipped.end());
     std::set<std::string> named;
     for (const auto& step : registry) {
         if (!have.count(step.nb))
-            throw std::runtime_error("'" + step.kod + "' adımının notebook'u paketle gelmiyor: " + step.nb);
+            throw FileError("okunamadı", nb_dir / step.nb, ENOENT,
+                            "'" + step.kod + "' adımının notebook'u paketle gelmiyor");
         named.insert(step.nb);
     }
     return std::to_string(registry.size()) + " adım, " + std::to_string(named.size()) + " notebook";
 }
 
+std::string check_digest() { return load_digest_library(); }
+
 std::string check_engine() { return std::string("DuckDB ") + duckdb_api().duckdb_library_version(); }
 
 std::string check_database(const std::string& db) {
-    DuckDBReadOnly session(db);
+    try {
+        DuckDBReadOnly session(db);
+    } catch (const std::exception& e) {
+        throw FileError("açılamadı", db, EIO, e.what());
+    }
     return db + " salt-okunur açıldı";
 }
 
 }  // namespace
 
 bool run_verify_all(const std::string& db) {
-    const PackageServices& s = services();
-    std::printf("QEV Scoreboard v%s — verify\n\n", s.version().c_str());
+    std::printf("QEV Scoreboard v%s — verify\n\n", services().version().c_str());
     Tally tally;
-    tally.check("Notebook dizini", [&] { return check_notebooks(s); });
-    tally.check("Veri okuma dosyası", [&] { return check_readme(s); });
-    tally.check("Adım kaydı", [&] { return check_registry(s); });
+    tally.check("Notebook dizini", check_notebooks);
+    tally.check("Veri okuma dosyası", check_readme);
+    tally.check("Adım kaydı", check_registry);
+    tally.check("Özet kütüphanesi", check_digest);
     tally.check("Veritabanı motoru", check_engine);
-    if (path_exists(db)) {
-        tally.check("Veritabanı", [&] { return check_database(db); });
-    } else {
-        std::printf("  [--]   Veritabanı: %s YOK — pipeline henüz çalışmamış\n", db.c_str());
+    bool absent = false;
+    try {
+        absent = !path_exists(db);
+    } catch (const std::exception&) {
+        // Not absent: opening it names the failure.
     }
+    if (absent)
+        std::printf("  [--]   Veritabanı: %s YOK — pipeline henüz çalışmamış\n", db.c_str());
+    else
+        tally.check("Veritabanı", [&] { return check_database(db); });
     if (tally.failed == 0) {
         std::printf("\nKurulum doğrulandı.\n");
     } else {

@@ -1,10 +1,10 @@
-#include "qev_scoreboard/cli/meta_json.hpp"
+#include "qev_scoreboard/core/json.hpp"
 
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
 
-#include "qev_scoreboard/cli/fs_util.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 
 namespace qev_scoreboard {
 
@@ -82,24 +82,6 @@ struct Parser {
             v = (v << 4) | static_cast<unsigned>(digit);
         }
         return v;
-    }
-
-    static void append_utf8(std::string& out, unsigned cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
     }
 
     unsigned unicode_escape() {

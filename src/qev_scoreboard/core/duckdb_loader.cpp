@@ -1,4 +1,4 @@
-#include "qev_scoreboard/services/duckdb_loader.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
 
 #include <dlfcn.h>
 
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/core/self_location.hpp"
 
 namespace qev_scoreboard {
 
@@ -14,18 +14,17 @@ namespace {
 
 const DuckDBApi* g_api = nullptr;
 
+// Only our own copy, from the installation's private directory: another DuckDB on the system may be
+// another version.
 void* open_library() {
-    std::string reason;
+    std::string path;
     try {
-        fs::path beside = library_dir() / "libduckdb.so";
-        if (void* h = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-        reason = ::dlerror();
+        path = (private_library_dir() / "libduckdb.so").string();
     } catch (const std::exception& e) {
-        reason = e.what();
+        throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + e.what());
     }
-    // An installation without the bundled runtime may still have the engine on the system.
-    if (void* h = ::dlopen("libduckdb.so", RTLD_NOW | RTLD_LOCAL)) return h;
-    throw std::runtime_error("DuckDB kütüphanesi yüklenemedi: " + reason);
+    if (void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+    throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + ::dlerror());
 }
 
 const DuckDBApi* load() {

@@ -32,9 +32,8 @@ struct DuckDBApi {
 #undef QEV_DUCKDB_MEMBER
 };
 
-// The loaded API. The first call loads libduckdb.so from beside this library (falling back to the
-// system's search path); a missing or broken library throws std::runtime_error with the loader's reason.
-// The library stays loaded until the process ends.
+// The loaded API. The first call loads libduckdb.so from the installation's private directory; a missing or broken
+// library throws std::runtime_error with the loader's reason. The library stays loaded until the process ends.
 const DuckDBApi& duckdb_api();
 
 // True once duckdb_api() has loaded the engine in this process.

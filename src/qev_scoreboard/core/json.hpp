@@ -1,5 +1,5 @@
 #pragma once
-// Reader and writer for the pipeline engine's step meta files.
+// Lossless JSON reader and writer, for the pipeline engine's step meta files and the step registry.
 //
 // A small strict recursive-descent parser into our own tree rather than a general JSON library: the
 // engine's files must come back with the same meaning, so every number keeps the exact text it was

@@ -1,0 +1,38 @@
+#pragma once
+// Replacing files so that a reader, a crash or a signal never sees half of one.
+//
+// A replacement is written to a short-named temporary file beside its target and renamed over it. What
+// the user set survives: owner and group (where the system permits), permission bits, and links (the
+// file a link leads to is replaced, the link stays). A target that may not be written fails as a plain
+// write would; where the directory refuses a new file but the target itself may be written, the target
+// is rewritten in place instead. Every failure throws FileError; the original then stays and the
+// temporary file is removed.
+
+#include <filesystem>
+#include <string_view>
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+enum class Flush {
+    BeforeRename,  // the new content reaches the disk before it replaces the old
+    ByCaller,      // the caller flushes the file system before anything names the file
+};
+
+// Replaces `path` with `content`, flushed before the rename. A new file gets mode 0666 less the umask;
+// an existing one keeps its mode, owner and group.
+void write_file_atomic(const fs::path& path, std::string_view content);
+
+// Copies the regular file `src` to `dst`: content, permission bits, access and modification times; an
+// existing `dst` keeps its owner and group.
+void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush = Flush::BeforeRename);
+
+// Unlinks every temporary file in flight. Async-signal-safe.
+void remove_temporary_files_in_flight() noexcept;
+
+// For programs, not libraries: on SIGINT, SIGTERM or SIGHUP, remove the temporary files in flight and
+// end by that same signal. A signal the process ignores stays ignored.
+void remove_temporary_files_on_signals();
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,32 @@
+#pragma once
+// The one error type for file-system failures: it knows the action, the path and the reason, and
+// describes itself as "<path>: <action>: <reason>" in Turkish, whatever the C library's language.
+
+#include <filesystem>
+#include <string>
+
+namespace qev_scoreboard {
+
+// Derives from std::filesystem::filesystem_error so callers that catch the standard type still do;
+// what() is our own text, never the standard library's.
+class FileError : public std::filesystem::filesystem_error {
+ public:
+    // The reason is the Turkish text for `err` (an errno value).
+    FileError(std::string action, const std::filesystem::path& path, int err);
+    // A reason that no errno value names (for example invalid UTF-8); code() is then `err`.
+    FileError(std::string action, const std::filesystem::path& path, int err, std::string reason);
+
+    const char* what() const noexcept override { return text_.c_str(); }
+    const std::string& action() const noexcept { return action_; }
+
+ private:
+    std::string action_;
+    std::string text_;
+};
+
+// Turkish description of an errno value; unknown values fall back to the C library's text and number.
+std::string errno_reason(int err);
+
+[[noreturn]] void throw_file_error(std::string action, const std::filesystem::path& path, int err);
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,48 @@
+#pragma once
+// File-system primitives over the system calls. Every failure throws FileError naming the path.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+// Creates `dir` with its missing parents (mode 0777 less the umask); an existing directory is no error.
+// A non-directory in the way is reported on that very component ("bir dizin değil").
+void make_directories(const fs::path& dir);
+
+// Existence test that follows links: a missing path, a dangling link, a link loop or a path through a
+// non-directory is absent (false). Any other failure (e.g. permission denied) throws.
+bool path_exists(const fs::path& path);
+
+// True when `path` leads (through links) to a directory; false when it is absent or anything else.
+bool leads_to_directory(const fs::path& path);
+
+struct DirEntry {
+    std::string name;
+    bool is_directory = false;  // the entry itself, links not followed
+};
+
+// The entries of `dir` (links to it followed), without "." and "..", in the order the system gives.
+std::vector<DirEntry> list_directory(const fs::path& dir);
+
+// Size in bytes of what `path` leads to.
+std::uintmax_t size_in_bytes(const fs::path& path);
+
+// Deletes the non-directory at `path` (a link as a link). False when nothing is there, or when a
+// directory stands there (it is left alone).
+bool remove_file(const fs::path& path);
+
+// The process's current directory.
+fs::path current_directory();
+
+// Flushes the whole file system holding `path` to disk, as `sync -f` does.
+void sync_filesystem(const fs::path& path);
+
+// Flushes the directory `dir` itself, so a rename inside it reaches the disk.
+void sync_directory(const fs::path& dir);
+
+}  // namespace qev_scoreboard

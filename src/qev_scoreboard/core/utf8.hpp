@@ -1,0 +1,21 @@
+#pragma once
+// UTF-8: validation, decoding one code point, and trimming white space of every kind.
+
+#include <string>
+#include <string_view>
+
+namespace qev_scoreboard {
+
+// True when `text` is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+// Decodes the code point at s[i] of valid UTF-8 into `cp`; returns its length in bytes.
+size_t decode_utf8_at(std::string_view s, size_t i, char32_t& cp);
+
+// Appends the UTF-8 form of `cp` (at most U+10FFFF, no surrogate) to `out`.
+void append_utf8(std::string& out, char32_t cp);
+
+// Valid UTF-8 `s` without the white space (Unicode's included) at either end.
+std::string trim_unicode_space(std::string_view s);
+
+}  // namespace qev_scoreboard
