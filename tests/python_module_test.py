@@ -4,8 +4,8 @@
 Usage: python_module_test.py MODULE_DIR LIBRARY PACKAGE_NOTEBOOK_DIR VERSION
 MODULE_DIR holds the qev_scoreboard_cli package; LIBRARY is the library it must load.
 """
-import errno
 import os
+import re
 import sys
 import tempfile
 import unittest
@@ -68,7 +68,10 @@ class PythonModule(unittest.TestCase):
             (ws / "db").write_text("a file where the db directory belongs")
             with self.assertRaises(OSError) as caught:
                 captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(ws))
-            self.assertEqual(str(caught.exception), f"{ws / 'db'}: dizin oluşturulamadı: {os.strerror(errno.ENOTDIR)}")
+            # The library's own description, whole: path, action and reason.
+            description = qev_scoreboard_cli._lib.qev_scoreboard_last_error().decode()
+            self.assertRegex(description, "^" + re.escape(f"{ws / 'db'}: dizin oluşturulamadı: ") + ".+")
+            self.assertEqual(str(caught.exception), description)
             self.assertEqual(list(ws.glob("*.ipynb")), [])
 
     def test_unusable_arguments_are_refused_before_the_library(self):
