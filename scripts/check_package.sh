@@ -40,6 +40,15 @@ for pkg in qev-scoreboard libqev-scoreboard1; do
   done
 done
 
+# pkg-config needs every module the library's .pc file requires, private ones included.
+dev_deps=$(dpkg-deb -f "$(printf '%s\n' "${debs[@]}" | grep /libqev-scoreboard-dev_)" Depends)
+for mod in $(dpkg-deb --fsys-tarfile "$(printf '%s\n' "${debs[@]}" | grep /libqev-scoreboard-dev_)" \
+    | tar xO --wildcards '*/qev_scoreboard.pc' | sed -n 's/^Requires\(\.private\)\?: *//p' | tr ',' '\n' | awk '{print $1}'); do
+  owner=$(dpkg -S "/usr/lib/$multiarch/pkgconfig/$mod.pc" "/usr/share/pkgconfig/$mod.pc" 2>/dev/null | cut -d: -f1 | head -1 || true)
+  [ -n "$owner" ] || fail "no installed package provides $mod.pc"
+  [[ ", $dev_deps," == *", $owner"[\ ,]* ]] || fail "libqev-scoreboard-dev needs $mod ($owner) but does not depend on it: $dev_deps"
+done
+
 echo "== unpacked install" >&2
 root="$scratch/root"
 for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
@@ -64,7 +73,7 @@ grep -q "file=$root/usr/lib/qev-scoreboard/libduckdb.so .*generating link map" "
   "$root/usr/lib/libqev_scoreboard.so.1" "$root/usr/share/qev-scoreboard/notebooks" "$version" >&2 \
   || fail "Python module"
 
-cmake -DPREFIX="$root/usr" -DCONSUMER_SRC="$top/tests/consumer" -DSCRATCH="$scratch/consumer" -DVERSION="$version" \
+cmake -DPREFIX="$root/usr" -DSYSROOT="$root" -DCONSUMER_SRC="$top/tests/consumer" -DSCRATCH="$scratch/consumer" -DVERSION="$version" \
   -DLIBDIR=lib -DPKGCONFIG_DIR="lib/$multiarch/pkgconfig" -DGENERATOR=Ninja -DCXX_COMPILER=c++ -DC_COMPILER=cc \
   -DPKG_CONFIG=pkg-config -P tests/installed_consumer_test.cmake >&2 || fail "consumer build against the unpacked tree"
 

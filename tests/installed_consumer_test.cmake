@@ -4,7 +4,8 @@
 #   BUILD_DIR CONSUMER_SRC SCRATCH VERSION GENERATOR CXX_COMPILER C_COMPILER CXX_FLAGS C_FLAGS
 #   EXE_LINKER_FLAGS PKG_CONFIG LIBDIR
 # Given PREFIX (an installed tree, e.g. unpacked packages) instead of BUILD_DIR, it checks that tree;
-# PKGCONFIG_DIR (relative to the prefix) defaults to LIBDIR/pkgconfig.
+# PKGCONFIG_DIR (relative to the prefix) defaults to LIBDIR/pkgconfig; SYSROOT is the root of a staged
+# tree whose pkg-config file names its final prefix.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -86,7 +87,11 @@ if(EXISTS "${SCRATCH}/ws-failing/qev_pipeline.ipynb")
 endif()
 
 # pkg-config, from the installed tree only.
-set(pc ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/${PKGCONFIG_DIR}" "${PKG_CONFIG}")
+set(pc ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/${PKGCONFIG_DIR}")
+if(DEFINED SYSROOT)
+  list(APPEND pc "PKG_CONFIG_SYSROOT_DIR=${SYSROOT}")
+endif()
+list(APPEND pc "${PKG_CONFIG}")
 run(${pc} --modversion qev_scoreboard)
 if(NOT run_out STREQUAL "${VERSION}\n")
   message(FATAL_ERROR "pkg-config version: ${run_out}")
