@@ -3,7 +3,7 @@
 # cannot avoid:
 #   a second init (everything identical)  vs  openssl dgst -sha256 over both trees' notebooks  (<= 1.2x)
 #   init --force                          vs  cp -p of the same files                         (<= 1.5x)
-# The program finds its package data relative to its library, so it runs from a throw-away prefix
+# The program finds its package data relative to its own file, so it runs from a throw-away prefix
 # holding copies of the built program and libraries and the generated notebooks.
 # Usage: bench/init.sh [BUILD_DIR]   (default: build/release)
 set -euo pipefail

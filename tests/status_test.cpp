@@ -2,6 +2,7 @@
 // way each kind of failure shows.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,7 +66,7 @@ struct TestDb {
         if (con) api.duckdb_disconnect(&con);
         if (db) api.duckdb_close(&db);
     }
-    // First column of every row, as text.
+    // First column of every row, as text (VARCHAR and BIGINT columns; NULL as "NULL").
     std::vector<std::string> rows(const std::string& sql) {
         duckdb_result r;
         if (api.duckdb_query(con, sql.c_str(), &r) != DuckDBSuccess) {
@@ -74,10 +75,24 @@ struct TestDb {
             throw std::runtime_error(sql + ": " + message);
         }
         std::vector<std::string> out;
-        for (idx_t i = 0; i < api.duckdb_row_count(&r); ++i) {
-            char* v = api.duckdb_value_varchar(&r, 0, i);
-            out.emplace_back(v ? v : "NULL");
-            api.duckdb_free(v);
+        const duckdb_type type = api.duckdb_column_count(&r) ? api.duckdb_column_type(&r, 0) : DUCKDB_TYPE_INVALID;
+        while (duckdb_data_chunk chunk = api.duckdb_fetch_chunk(r)) {
+            duckdb_vector v = api.duckdb_data_chunk_get_vector(chunk, 0);
+            uint64_t* validity = api.duckdb_vector_get_validity(v);
+            void* data = api.duckdb_vector_get_data(v);
+            for (idx_t i = 0; i < api.duckdb_data_chunk_get_size(chunk); ++i) {
+                if (validity && !api.duckdb_validity_row_is_valid(validity, i)) {
+                    out.emplace_back("NULL");
+                } else if (type == DUCKDB_TYPE_VARCHAR) {
+                    duckdb_string_t s = static_cast<duckdb_string_t*>(data)[i];
+                    out.emplace_back(api.duckdb_string_t_data(&s), api.duckdb_string_t_length(s));
+                } else if (type == DUCKDB_TYPE_BIGINT) {
+                    out.push_back(std::to_string(static_cast<int64_t*>(data)[i]));
+                } else {
+                    out.emplace_back("<type " + std::to_string(type) + ">");
+                }
+            }
+            api.duckdb_destroy_data_chunk(&chunk);
         }
         api.duckdb_destroy_result(&r);
         return out;
@@ -267,10 +282,11 @@ TEST(StatusDatabase, FailingStatementEndsTheBlockOnly) {
         w.exec("CREATE VIEW m_broken AS SELECT * FROM b_gone");
         w.exec("DROP TABLE b_gone");
         w.exec("CREATE TABLE z_last AS SELECT * FROM range(3)");
-        // Counting this view would read a file: the report's connection is not allowed to.
+        // A view over a raw file that has since gone away.
         w.exec("CREATE VIEW c_file AS SELECT * FROM read_csv('" + (ws / "rows.csv").string() + "')");
         ASSERT_EQ(w.rows("SHOW TABLES"), (std::vector<std::string>{"a_first", "c_file", "m_broken", "z_last"}));
     }
+    fs::remove(ws / "rows.csv");
     RunResult r = status(ws);
     EXPECT_EQ(r.status, 0);
     const std::string block = db_block(r.out);
@@ -366,6 +382,176 @@ TEST(StatusDatabase, MissingEngineIsAFinding) {
     const std::string block = db_block(slurp(out));
     EXPECT_TRUE(block.starts_with("    qev.duckdb: 0.00 MB\n      Okuma hatası: DuckDB kütüphanesi yüklenemedi: "))
         << block;
+}
+
+// A work directory shaped like the pipeline's: raw CSV and Parquet files, and a database whose bronze
+// views name them relative to the work directory, between ordinary tables.
+struct PipelineWorkDir {
+    TempDir ws;
+    fs::path db = ws / "db/qev.duckdb";
+    // What the db block must show, wherever status is run from.
+    std::string expected;
+
+    PipelineWorkDir() {
+        spit(ws / "external_data/kik_data_ham_csv/2024.csv", "id,ad\n1,a\n2,b\n3,c\n");
+        spit(ws / "external_data/kik_data_ham_csv/2025.csv", "id,ad\n4,ç\n5,ş\n");
+        fs::create_directories(ws / "external_data/kredi_db");
+        TestDb w(db);
+        w.exec("COPY (SELECT range AS id FROM range(1234)) TO '" + (ws / "external_data/kredi_db/k.parquet").string() +
+               "'");
+        // The notebooks run inside the work directory; this connection finds the same names through its
+        // search path (nothing of that name lies under the test's own working directory).
+        w.exec("SET file_search_path = '" + ws.path.string() + "'");
+        w.exec("CREATE TABLE a_before AS SELECT * FROM range(3)");
+        w.exec("CREATE VIEW bronze_kik AS SELECT * FROM read_csv('external_data/kik_data_ham_csv/*.csv')");
+        w.exec("CREATE VIEW bronze_kredi AS SELECT * FROM read_parquet('external_data/kredi_db/k.parquet')");
+        w.exec("CREATE TABLE c_empty(x INT)");
+        w.exec("CREATE TABLE z_after AS SELECT * FROM range(4)");
+        w.close();
+        expected = size_line(db) +
+                   "      a_before: 3 rows\n      bronze_kik: 5 rows\n      bronze_kredi: 1234 rows\n"
+                   "      z_after: 4 rows\n";
+    }
+};
+
+std::vector<std::string> entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(StatusViews, RawFilesCountedRelativeToTheWorkDirectoryFromAnywhere) {
+    PipelineWorkDir p;
+    const std::string before = slurp(p.db);
+    ASSERT_EQ(entries(p.ws / "db"), std::vector<std::string>{"qev.duckdb"});
+
+    // Elsewhere, inside, and from the parent with a relative --dir.
+    TempDir elsewhere;
+    for (const auto& [args, cwd] : std::vector<std::pair<std::vector<std::string>, fs::path>>{
+             {{"--dir", p.ws.path.string(), "status"}, elsewhere.path},
+             {{"status"}, p.ws.path},
+             {{"--dir", p.ws.path.filename().string(), "status"}, p.ws.path.parent_path()}}) {
+        RunResult r = run_cli(args, cwd);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(db_block(r.out), p.expected) << "run in " << cwd;
+    }
+
+    // Files at the same relative names under the caller's working directory are not the work directory's.
+    TempDir decoy;
+    spit(decoy / "external_data/kik_data_ham_csv/2024.csv", "id,ad\n9,x\n");
+    fs::create_directories(decoy / "external_data/kredi_db");
+    {
+        TestDb d(decoy / "scratch.duckdb");
+        d.exec("COPY (SELECT range AS id FROM range(7)) TO '" + (decoy / "external_data/kredi_db/k.parquet").string() +
+               "'");
+    }
+    RunResult r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy.path);
+    EXPECT_EQ(db_block(r.out), p.expected);
+
+    // A raw file gone since: the views before it still count, and the message names it.
+    fs::remove(p.ws / "external_data/kredi_db/k.parquet");
+    r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy.path);
+    const std::string block = db_block(r.out);
+    EXPECT_TRUE(block.starts_with(size_line(p.db) + "      a_before: 3 rows\n      bronze_kik: 5 rows\n"
+                                                    "      Okuma hatası: "))
+        << block;
+    EXPECT_NE(block.find("k.parquet"), std::string::npos) << block;
+    EXPECT_EQ(block.find("z_after"), std::string::npos) << block;
+
+    EXPECT_EQ(slurp(p.db), before) << "status changed the database";
+    EXPECT_EQ(entries(p.ws / "db"), std::vector<std::string>{"qev.duckdb"}) << "status left a file behind";
+}
+
+TEST(StatusViews, ControlCharactersInNamesAreShownOnOneLine) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    // Raw name, and how the report must show it.
+    const std::map<std::string, std::string> shown = {
+        {"line\nbreak", "line\\nbreak"},
+        {"car\rriage", "car\\rriage"},
+        {"tab\tstop", "tab\\tstop"},
+        {"esc\x1b[2J\x1b]0;title\x07", "esc\\x1b[2J\\x1b]0;title\\x07"},
+        {"del\x7f", "del\\x7f"},
+        {"c1\xc2\x9b"
+         "31m\xc2\x85",
+         "c1\\u009b31m\\u0085"},
+        {"back\\slash", "back\\slash"},  // printable: unchanged
+        {"müşteri İĞÜŞÖÇ ığüşöç €", "müşteri İĞÜŞÖÇ ığüşöç €"},
+        {"      forged: 9 rows", "      forged: 9 rows"},
+    };
+    std::vector<std::string> listed;
+    {
+        TestDb w(db);
+        int n = 1;
+        for (const auto& [name, _] : shown)
+            w.exec("CREATE TABLE \"" + name + "\" AS SELECT * FROM range(" + std::to_string(n++) + ")");
+        listed = w.rows("SHOW TABLES");
+    }
+    ASSERT_EQ(listed.size(), shown.size());
+    std::map<std::string, int> rows;
+    int n = 1;
+    for (const auto& [name, _] : shown) rows[name] = n++;
+    std::string expected = size_line(db);
+    for (const auto& t : listed) expected += "      " + shown.at(t) + ": " + std::to_string(rows.at(t)) + " rows\n";
+    RunResult r = status(ws);
+    EXPECT_EQ(r.status, 0);
+    const std::string block = db_block(r.out);
+    EXPECT_EQ(block, expected);
+    EXPECT_EQ(std::count(block.begin(), block.end(), '\n'), static_cast<long>(shown.size() + 1));
+    EXPECT_EQ(std::count_if(block.begin(), block.end(),
+                            [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f; }),
+              0);
+}
+
+TEST(StatusViews, InvalidUtf8InAMessageIsShownEscaped) {
+    TempDir ws;
+    const fs::path dir = ws / "w\xff\xc3";
+    spit(dir / "db/qev.duckdb", "not a database");
+    const std::string block = db_block(run_cli({"--dir", dir.string(), "status"}).out);
+    EXPECT_TRUE(block.starts_with("    qev.duckdb: 0.00 MB\n      Okuma hatası: ")) << block;
+    EXPECT_NE(block.find("w\\xff\\xc3"), std::string::npos) << block;
+    EXPECT_EQ(block.find('\xff'), std::string::npos) << block;
+}
+
+// The built program with `args` (quoted for the shell) and a deadline, so that a hang fails the test
+// instead of stopping the suite.
+RunResult run_within(const std::string& args, int seconds) {
+    TempDir io;
+    const std::string cmd = "timeout -s KILL " + std::to_string(seconds) + " '" + std::string(QEV_SCOREBOARD_EXE) +
+                            "' " + args + " > '" + (io / "out").string() + "' 2>'" + (io / "err").string() +
+                            "' < /dev/null";
+    const int rc = std::system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(io / "out"), slurp(io / "err")};
+}
+
+TEST(StatusViews, DatabasePathThatIsNoRegularFileFailsAtOnce) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    fs::create_directories(db.parent_path());
+    ASSERT_EQ(::mkfifo(db.c_str(), 0600), 0);
+    // The installation check opens the database the same way.
+    RunResult v = run_within("verify --db '" + db.string() + "'", 30);
+    EXPECT_EQ(v.status, 0);
+    EXPECT_NE(v.out.find("[HATA] Veritabanı: " + db.string() + ": veritabanı açılamadı: bir FIFO"), std::string::npos)
+        << v.out;
+    for (int kind = 0; kind < 3; ++kind) {
+        if (kind == 1) {
+            fs::remove(db);
+            fs::create_directory(db);  // its size can be read, it is still no database
+        } else if (kind == 2) {
+            fs::remove(db);
+            fs::create_symlink("/dev/null", db);
+        }
+        RunResult r = run_within("--dir '" + ws.path.string() + "' status", 30);
+        EXPECT_EQ(r.status, 0) << "kind " << kind << " (137: killed after hanging)";
+        const std::string block = db_block(r.out);
+        EXPECT_TRUE(block.starts_with("    qev.duckdb: 0.00 MB\n      Okuma hatası: ")) << block;
+        EXPECT_EQ(std::count(block.begin(), block.end(), '\n'), 2) << block;
+        EXPECT_TRUE(r.out.ends_with(NO_OUTPUTS));
+    }
+    fs::remove(db);
+    EXPECT_EQ(entries(ws / "db"), std::vector<std::string>{});
 }
 
 TEST(StatusInProcess, AWorkDirectoryThatCannotBeFoundPrintsNothing) {

@@ -14,6 +14,7 @@
 #include "qev_scoreboard/cli/cli.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -42,7 +43,7 @@ std::string quote_identifier(std::string_view name) {
 }
 
 // The engine's message on one line: its own line breaks (query context, hints) would break the
-// report's one-entry-per-line layout.
+// report's one-entry-per-line layout, and what is left of control characters is made visible.
 std::string one_line(std::string_view message) {
     std::string out;
     bool pending_space = false;
@@ -57,10 +58,33 @@ std::string one_line(std::string_view message) {
         pending_space = false;
         out += message[i];
     }
-    return out;
+    return printable(out);
 }
 
-// One materialised query result, destroyed on every way out. A failing statement throws DuckDB's message.
+// One data chunk of a result, destroyed on every way out; empty once the result is exhausted.
+struct Chunk {
+    const DuckDBApi& api;
+    duckdb_data_chunk chunk;
+
+    Chunk(const DuckDBApi& a, duckdb_data_chunk c) : api(a), chunk(c) {}
+    Chunk(const Chunk&) = delete;
+    Chunk& operator=(const Chunk&) = delete;
+    ~Chunk() {
+        if (chunk) api.duckdb_destroy_data_chunk(&chunk);
+    }
+
+    explicit operator bool() const { return chunk != nullptr; }
+    idx_t size() const { return api.duckdb_data_chunk_get_size(chunk); }
+    // First column's values, and its validity mask (null when every row is valid).
+    template <typename T>
+    const T* values(uint64_t*& validity) const {
+        duckdb_vector v = api.duckdb_data_chunk_get_vector(chunk, 0);
+        validity = api.duckdb_vector_get_validity(v);
+        return static_cast<const T*>(api.duckdb_vector_get_data(v));
+    }
+};
+
+// One query result, destroyed on every way out. A failing statement throws DuckDB's message.
 struct QueryResult {
     const DuckDBApi& api;
     duckdb_result res{};
@@ -77,40 +101,68 @@ struct QueryResult {
     QueryResult& operator=(const QueryResult&) = delete;
     ~QueryResult() { api.duckdb_destroy_result(&res); }
 
-    idx_t rows() { return api.duckdb_row_count(&res); }
     idx_t columns() { return api.duckdb_column_count(&res); }
+    duckdb_type first_column_type() { return api.duckdb_column_type(&res, 0); }
+    Chunk next() { return Chunk(api, api.duckdb_fetch_chunk(res)); }
 };
 
 std::vector<std::string> list_tables(const DuckDBApi& api, duckdb_connection con) {
     QueryResult shown(api, con, "SHOW TABLES");
-    const idx_t rows = shown.rows();
-    if (rows > 0 && shown.columns() != 1)
-        throw std::runtime_error("SHOW TABLES satırı tek değer yerine " + std::to_string(shown.columns()) +
-                                 " sütun taşıyor");
     std::vector<std::string> tables;
-    tables.reserve(rows);
-    for (idx_t row = 0; row < rows; ++row) {
-        if (api.duckdb_value_is_null(&shown.res, 0, row))
-            throw std::runtime_error("SHOW TABLES boş tablo adı döndürdü");
-        char* name = api.duckdb_value_varchar(&shown.res, 0, row);
-        if (name == nullptr) throw std::runtime_error("SHOW TABLES tablo adı okunamadı");
-        tables.emplace_back(name);
-        api.duckdb_free(name);
+    for (;;) {
+        const Chunk chunk = shown.next();
+        if (!chunk) return tables;
+        const idx_t rows = chunk.size();
+        if (rows == 0) continue;
+        if (shown.columns() != 1)
+            throw std::runtime_error("SHOW TABLES satırı tek değer yerine " + std::to_string(shown.columns()) +
+                                     " sütun taşıyor");
+        if (shown.first_column_type() != DUCKDB_TYPE_VARCHAR)
+            throw std::runtime_error("SHOW TABLES tablo adı yerine metin olmayan bir değer döndürdü");
+        uint64_t* validity = nullptr;
+        const auto* names = chunk.values<duckdb_string_t>(validity);
+        for (idx_t row = 0; row < rows; ++row) {
+            if (validity && !api.duckdb_validity_row_is_valid(validity, row))
+                throw std::runtime_error("SHOW TABLES boş tablo adı döndürdü");
+            duckdb_string_t name = names[row];
+            tables.emplace_back(api.duckdb_string_t_data(&name), api.duckdb_string_t_length(name));
+        }
     }
-    return tables;
+}
+
+int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const std::string& table) {
+    QueryResult counted(api, con, "SELECT COUNT(*) FROM " + quote_identifier(table));
+    const Chunk chunk = counted.next();
+    if (!chunk || chunk.size() < 1 || counted.columns() < 1)
+        throw std::runtime_error("COUNT(*) sonuç vermedi: " + printable(table));
+    if (counted.first_column_type() != DUCKDB_TYPE_BIGINT)
+        throw std::runtime_error("COUNT(*) tamsayı döndürmedi: " + printable(table));
+    uint64_t* validity = nullptr;
+    const int64_t* count = chunk.values<int64_t>(validity);
+    if (validity && !api.duckdb_validity_row_is_valid(validity, 0))
+        throw std::runtime_error("COUNT(*) boş değer döndürdü: " + printable(table));
+    return count[0];
 }
 
 // Row count of every table, printed as it comes; tables without rows print nothing. Throws on the first
-// failure, leaving the lines of the tables before it.
-void print_table_counts(const fs::path& db_path) {
-    DuckDBReadOnly db(db_path.string());
-    const DuckDBApi& api = duckdb_api();
-    for (const std::string& table : list_tables(api, db.con)) {
-        QueryResult counted(api, db.con, "SELECT COUNT(*) FROM " + quote_identifier(table));
-        if (counted.rows() < 1 || counted.columns() < 1) throw std::runtime_error("COUNT(*) sonuç vermedi: " + table);
-        const int64_t count = api.duckdb_value_int64(&counted.res, 0, 0);
-        if (count > 0) print_line("      " + table + ": " + std::to_string(count) + " rows");
-    }
+// failure, leaving the lines of the tables before it. Views over the raw files name them relative to the
+// work directory, where the notebooks run, so the session runs with that as its working directory.
+void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
+    const auto absolute = [](const fs::path& p) { return (p.is_absolute() ? p : current_directory() / p).string(); };
+    const std::string db_file = absolute(db_path);
+    const std::string work_dir_text = absolute(work_dir);
+    with_working_directory(work_dir, [&](bool private_cwd) {
+        // Without a working directory of its own the engine still finds relative names under the work
+        // directory through its search path (a comma would split it), though a file at the same relative
+        // name under the process's working directory then comes first.
+        const bool need_search_path = !private_cwd && work_dir_text.find(',') == std::string::npos;
+        DuckDBReadOnly db(db_file, need_search_path ? work_dir_text : std::string());
+        const DuckDBApi& api = duckdb_api();
+        for (const std::string& table : list_tables(api, db.con)) {
+            const int64_t count = count_rows(api, db.con, table);
+            if (count > 0) print_line("      " + printable(table) + ": " + std::to_string(count) + " rows");
+        }
+    });
 }
 
 void print_external_data(const fs::path& source_dir) {
@@ -131,7 +183,7 @@ void print_external_data(const fs::path& source_dir) {
     }
 }
 
-void print_database(const fs::path& db_path) {
+void print_database(const fs::path& db_path, const fs::path& work_dir) {
     print_line("\n  [db]");
     if (!path_exists(db_path)) {
         print_line("    qev.duckdb: YOK — pipeline henüz çalışmamış");
@@ -141,7 +193,7 @@ void print_database(const fs::path& db_path) {
     // The one place where errors are findings: whatever goes wrong with the engine or the file is shown
     // and the report goes on.
     try {
-        print_table_counts(db_path);
+        print_table_counts(db_path, work_dir);
     } catch (const std::exception& e) {
         print_line("      Okuma hatası: " + one_line(e.what()));
     }
@@ -170,7 +222,7 @@ void cmd_status(const Args& args) {
     print_line("QEV Scoreboard v" + services().version() + " — status");
     print_line("Çalışma dizini: " + base.string() + "\n");
     print_external_data(source_dir);
-    print_database(db_path);
+    print_database(db_path, base);
     print_outputs(output_dir);
 }
 

@@ -1,11 +1,20 @@
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <exception>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 
 namespace qev_scoreboard {
@@ -56,15 +65,54 @@ bool duckdb_loaded() { return g_api != nullptr; }
 
 namespace qev_scoreboard {
 
-DuckDBReadOnly::DuckDBReadOnly(const std::string& path) {
+namespace {
+
+constexpr const char* OPEN_ACTION = "veritabanı açılamadı";
+
+[[noreturn]] void fail_open(const std::string& path, const std::string& reason) {
+    throw FileError(OPEN_ACTION, path, EINVAL, reason);
+}
+
+// The engine opens and reads whatever it is given and would wait forever on a FIFO with no writer.
+void require_regular_file(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw_file_error(OPEN_ACTION, path, errno);
+    if (S_ISREG(st.st_mode)) return;
+    if (S_ISDIR(st.st_mode)) fail_open(path, "bir dizin, veritabanı dosyası değil");
+    if (S_ISFIFO(st.st_mode)) fail_open(path, "bir FIFO, veritabanı dosyası değil");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) fail_open(path, "bir aygıt, veritabanı dosyası değil");
+    fail_open(path, "düzenli bir dosya değil");
+}
+
+// A SQL string literal that means exactly `text`.
+std::string sql_literal(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir) {
+    require_regular_file(path);
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
     if (api.duckdb_create_config(&config) != DuckDBSuccess) throw std::runtime_error("DuckDB ayarları oluşturulamadı");
     static constexpr const char* settings[][2] = {
         {"access_mode", "READ_ONLY"},
-        {"enable_external_access", "false"},
+        // Views over the raw files must be countable; what reaches beyond local files needs an extension,
+        // and none is ever installed or loaded.
+        {"enable_external_access", "true"},
         {"autoinstall_known_extensions", "false"},
         {"autoload_known_extensions", "false"},
+        {"allow_community_extensions", "false"},
+        {"allow_unsigned_extensions", "false"},
+        {"allow_persistent_secrets", "false"},
+        // No spill files next to the database: the report creates nothing.
+        {"temp_directory", ""},
     };
     for (const auto& [name, value] : settings) {
         if (api.duckdb_set_config(config, name, value) != DuckDBSuccess) {
@@ -85,12 +133,53 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path) {
         api.duckdb_close(&db);
         throw std::runtime_error("veritabanına bağlanılamadı: " + path);
     }
+    // The search path is a per-connection setting, so it is set here; then nothing may change anything.
+    std::vector<std::string> statements;
+    if (!file_search_dir.empty()) statements.push_back("SET file_search_path = " + sql_literal(file_search_dir));
+    statements.push_back("SET lock_configuration = true");
+    for (const std::string& sql : statements) {
+        duckdb_result res;
+        const bool ok = api.duckdb_query(con, sql.c_str(), &res) == DuckDBSuccess;
+        std::string message = ok ? "" : api.duckdb_result_error(&res) ? api.duckdb_result_error(&res) : sql;
+        api.duckdb_destroy_result(&res);
+        if (!ok) {
+            api.duckdb_disconnect(&con);
+            api.duckdb_close(&db);
+            throw std::runtime_error(message);
+        }
+    }
 }
 
 DuckDBReadOnly::~DuckDBReadOnly() {
     const DuckDBApi& api = duckdb_api();
     if (con) api.duckdb_disconnect(&con);
     if (db) api.duckdb_close(&db);
+}
+
+}  // namespace qev_scoreboard
+
+namespace qev_scoreboard {
+
+void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
+    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) throw_file_error("açılamadı", dir, errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{dir_fd};
+    std::exception_ptr failure;
+    // Threads share the working directory unless one asks for its own; threads started from this one
+    // (the engine's workers) share this one's.
+    std::thread worker([&] {
+        try {
+            const bool private_cwd = ::unshare(CLONE_FS) == 0 && ::fchdir(dir_fd) == 0;
+            body(private_cwd);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace qev_scoreboard

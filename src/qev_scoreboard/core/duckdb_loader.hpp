@@ -1,29 +1,42 @@
 #pragma once
 // The DuckDB C API, loaded with dlopen() on first use only: commands that never open a database never
-// pay for loading the engine.
+// pay for loading the engine. Only the current API is visible here: results are read as data chunks.
 
+#ifndef DUCKDB_API_NO_DEPRECATED
+#define DUCKDB_API_NO_DEPRECATED
+#endif
 #include <duckdb.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
 
 namespace qev_scoreboard {
 
-#define QEV_DUCKDB_FUNCTIONS(X) \
-    X(duckdb_library_version)   \
-    X(duckdb_create_config)     \
-    X(duckdb_set_config)        \
-    X(duckdb_destroy_config)    \
-    X(duckdb_open)              \
-    X(duckdb_open_ext)          \
-    X(duckdb_close)             \
-    X(duckdb_connect)           \
-    X(duckdb_disconnect)        \
-    X(duckdb_query)             \
-    X(duckdb_destroy_result)    \
-    X(duckdb_result_error)      \
-    X(duckdb_column_count)      \
-    X(duckdb_row_count)         \
-    X(duckdb_value_is_null)     \
-    X(duckdb_value_varchar)     \
-    X(duckdb_value_int64)       \
+#define QEV_DUCKDB_FUNCTIONS(X)     \
+    X(duckdb_library_version)       \
+    X(duckdb_create_config)         \
+    X(duckdb_set_config)            \
+    X(duckdb_destroy_config)        \
+    X(duckdb_open)                  \
+    X(duckdb_open_ext)              \
+    X(duckdb_close)                 \
+    X(duckdb_connect)               \
+    X(duckdb_disconnect)            \
+    X(duckdb_query)                 \
+    X(duckdb_destroy_result)        \
+    X(duckdb_result_error)          \
+    X(duckdb_column_count)          \
+    X(duckdb_column_type)           \
+    X(duckdb_fetch_chunk)           \
+    X(duckdb_destroy_data_chunk)    \
+    X(duckdb_data_chunk_get_size)   \
+    X(duckdb_data_chunk_get_vector) \
+    X(duckdb_vector_get_data)       \
+    X(duckdb_vector_get_validity)   \
+    X(duckdb_validity_row_is_valid) \
+    X(duckdb_string_t_length)       \
+    X(duckdb_string_t_data)         \
     X(duckdb_free)
 
 struct DuckDBApi {
@@ -41,22 +54,33 @@ bool duckdb_loaded();
 
 }  // namespace qev_scoreboard
 
-#include <string>
-
 namespace qev_scoreboard {
 
-// A read-only connection to one database file, closed when it goes out of scope. Opening also switches
-// off external access and extension auto-install/auto-load, so nothing stored in the file can make us
-// write, reach the network or load code.
+// A read-only connection to one database file, closed when it goes out of scope. Views stored in the
+// file may read local files, as the pipeline that made them does; nothing else is allowed: no writing,
+// no spill files, no extension installed or loaded (so no network), no persistent secrets, and the
+// configuration is locked before the first query. Anything but a regular file at `path` (a FIFO, a
+// device, a directory) is refused before the engine sees it, so opening never blocks.
 struct DuckDBReadOnly {
     duckdb_database db = nullptr;
     duckdb_connection con = nullptr;
 
-    // Throws std::runtime_error carrying DuckDB's own message when the file cannot be opened.
-    explicit DuckDBReadOnly(const std::string& path);
+    // Throws std::runtime_error carrying DuckDB's own message when the file cannot be opened. A non-empty
+    // `file_search_dir` is where the engine looks for relative file names (besides the working directory).
+    explicit DuckDBReadOnly(const std::string& path, const std::string& file_search_dir = "");
     DuckDBReadOnly(const DuckDBReadOnly&) = delete;
     DuckDBReadOnly& operator=(const DuckDBReadOnly&) = delete;
     ~DuckDBReadOnly();
 };
+
+}  // namespace qev_scoreboard
+
+namespace qev_scoreboard {
+
+// Runs `body` on a thread of its own whose working directory is `dir`, so that relative file names in
+// what `body` runs (and in every thread it starts) resolve there, while the process's working directory
+// stays untouched. Where the system refuses a private working directory, `body` runs with the process's
+// one and receives false. Exceptions from `body` reach the caller.
+void with_working_directory(const std::filesystem::path& dir, const std::function<void(bool private_cwd)>& body);
 
 }  // namespace qev_scoreboard

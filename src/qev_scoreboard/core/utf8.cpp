@@ -1,5 +1,7 @@
 #include "qev_scoreboard/core/utf8.hpp"
 
+#include <cstdio>
+
 namespace qev_scoreboard {
 
 namespace {
@@ -86,6 +88,59 @@ std::string trim_unicode_space(std::string_view s) {
         i += len;
     }
     return seen ? std::string(s.substr(begin, end - begin)) : std::string();
+}
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `s[i]` and its code point, or 0 when the bytes there are
+// not one (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short).
+size_t utf8_sequence(std::string_view s, size_t i, char32_t& cp) {
+    const unsigned char lead = static_cast<unsigned char>(s[i]);
+    const size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (len == 1 || i + len > s.size() || !is_valid_utf8(s.substr(i, len))) return 0;
+    return decode_utf8_at(s, i, cp);
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    char buf[8];
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (c == '\n') {
+                out += "\\n";
+            } else if (c == '\r') {
+                out += "\\r";
+            } else if (c == '\t') {
+                out += "\\t";
+            } else if (c < 0x20 || c == 0x7F) {
+                std::snprintf(buf, sizeof buf, "\\x%02x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const size_t len = utf8_sequence(text, i, cp);
+        if (len == 0) {
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+            ++i;
+        } else if (cp <= 0x9F) {  // C1 controls, such as the 8-bit escape introducer U+009B
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+            out += buf;
+            i += len;
+        } else {
+            out.append(text.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
 }
 
 }  // namespace qev_scoreboard

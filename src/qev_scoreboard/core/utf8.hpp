@@ -18,4 +18,9 @@ void append_utf8(std::string& out, char32_t cp);
 // Valid UTF-8 `s` without the white space (Unicode's included) at either end.
 std::string trim_unicode_space(std::string_view s);
 
+// `text` made safe to print as part of one line: line breaks, tabs, terminal escapes and every other
+// control character (C0, DEL, C1) become escapes (\n, \r, \t, \xHH, \u00HH), bytes that are not UTF-8
+// become \xHH. Printable text, Turkish letters and backslashes included, passes unchanged.
+std::string printable(std::string_view text);
+
 }  // namespace qev_scoreboard

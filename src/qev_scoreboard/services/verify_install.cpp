@@ -74,6 +74,8 @@ std::string check_engine() { return std::string("DuckDB ") + duckdb_api().duckdb
 std::string check_database(const std::string& db) {
     try {
         DuckDBReadOnly session(db);
+    } catch (const FileError&) {
+        throw;  // already "<path>: <action>: <reason>"
     } catch (const std::exception& e) {
         throw FileError("açılamadı", db, EIO, e.what());
     }
