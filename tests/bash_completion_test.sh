@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The bash completion offers sub-commands, each sub-command's options and directories after --dir.
-# Usage: bash_completion_test.sh COMPLETION_FILE
+# The bash completion offers sub-commands, each sub-command's options and directories after --dir; it
+# and the manual page cover every sub-command and option the program's own help names.
+# Usage: bash_completion_test.sh COMPLETION_FILE PROGRAM MANUAL_PAGE_SOURCE
 set -uo pipefail
 source /usr/share/bash-completion/bash_completion || exit 1
 source "$1" || exit 1
@@ -41,4 +42,19 @@ complete_line "qev-scoreboard verify --" "--db --help"
 complete_line "qev-scoreboard verify --db work-f" "work-file"
 complete_line "qev-scoreboard status -" "--help -h"
 complete_line "qev-scoreboard version " "--help -h"
+# Against the program's help: its sub-commands and each one's options, in the completion and the manual.
+program=$2
+manual=$3
+commands=$("$program" --help | head -1 | grep -o '{[a-z,]*}' | tr -d '{}' | tr ',' '\n' | LC_ALL=C sort | paste -sd' ')
+[ -n "$commands" ] || { echo "FAIL: no sub-commands in the program's help"; exit 1; }
+complete_line "qev-scoreboard " "$commands"
+complete_line "qev-scoreboard -" "$( (echo -h; echo --help; "$program" --help | head -1 | grep -o -- '--[a-z-]*') | LC_ALL=C sort -u | paste -sd' ')"
+for command in $commands; do
+  options=$( (echo -h; echo --help; "$program" "$command" --help | head -1 | grep -o -- '--[a-z-]*') | LC_ALL=C sort -u | paste -sd' ')
+  complete_line "qev-scoreboard $command -" "$options"
+  grep -q "^\.B $command\$" "$manual" || { echo "FAIL: the manual page has no entry for $command"; failures=$((failures + 1)); }
+  for option in $options; do
+    grep -q -- "${option//-/\\\\-}" "$manual" || { echo "FAIL: the manual page does not name $option"; failures=$((failures + 1)); }
+  done
+done
 exit $((failures > 0))
