@@ -2,6 +2,7 @@
 // the engine does not re-run steps whose notebook changed only by being reinstalled.
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "qev_scoreboard/cli/cli.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/services/registry.hpp"
@@ -44,6 +46,19 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
     }
 }
 
+enum class Presence { Absent, Present, Hidden };
+
+// Whether the step's meta file is in this season. A season we may not search may hold it: like a meta
+// file we cannot read, it is left alone and ends the search for that step, rather than the whole refresh.
+Presence meta_file_presence(const fs::path& candidate) {
+    try {
+        return path_exists(candidate) ? Presence::Present : Presence::Absent;
+    } catch (const FileError& e) {
+        if (e.code().value() == EACCES) return Presence::Hidden;
+        throw;
+    }
+}
+
 }  // namespace
 
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks) {
@@ -63,8 +78,9 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
         for (const std::string& kod : codes->second) {
             for (const std::string& season : seasons_newest_first(seasons_dir)) {
                 const fs::path candidate = seasons_dir / season / "meta" / ("adim_" + kod + ".json");
-                if (!path_exists(candidate)) continue;
-                if (refresh_meta_file(candidate, hash)) ++guncellenen;
+                const Presence presence = meta_file_presence(candidate);
+                if (presence == Presence::Absent) continue;
+                if (presence == Presence::Present && refresh_meta_file(candidate, hash)) ++guncellenen;
                 break;
             }
         }

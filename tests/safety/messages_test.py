@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Every failure is told as "<path>: <action>: <reason>": on standard error after "qev-scoreboard: hata: ",
+and in the [HATA] lines of `verify`; a huge stamp is reported by name, not as an allocation failure."""
+import os
+import re
+import unittest
+
+import support
+
+STDERR_LINE = re.compile(r"^qev-scoreboard: hata: (/[^:]*): ([^:]+): (.+)$")
+VERIFY_LINE = re.compile(r"^  \[HATA\] [^:]+: (/[^:]*): ([^:]+): (.+)$")
+FOREIGN = ("filesystem error", "bad_alloc", "std::", "what()")
+
+
+class Messages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = support.Scratch()
+        cls.tmp = cls.scratch.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.__exit__(None, None, None)
+
+    def assert_failure_names(self, proc, path):
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 1, err)
+        lines = err.splitlines()
+        self.assertTrue(lines, "nothing on standard error")
+        for line in lines:
+            m = STDERR_LINE.match(line)
+            self.assertIsNotNone(m, f"not '<path>: <action>: <reason>': {line!r}")
+            for word in FOREIGN:
+                self.assertNotIn(word, line)
+        self.assertIn(str(path), [STDERR_LINE.match(line).group(1) for line in lines], err)
+
+    def assert_verify_names(self, proc, path):
+        out = proc.stdout.decode("utf-8", "replace")
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        failed = [line for line in out.splitlines() if line.startswith("  [HATA] ")]
+        self.assertTrue(failed, out)
+        for line in failed:
+            self.assertIsNotNone(VERIFY_LINE.match(line), f"not '<path>: <action>: <reason>': {line!r}")
+            for word in FOREIGN:
+                self.assertNotIn(word, line)
+        self.assertIn(str(path), [VERIFY_LINE.match(line).group(1) for line in failed], out)
+
+    def test_directory_blocked_by_a_file(self):
+        ws = self.tmp / "blocked"
+        ws.mkdir()
+        (ws / "db").write_text("")
+        self.assert_failure_names(support.run(["--dir", ws, "init"]), ws / "db")
+
+    def test_stamp_not_utf8(self):
+        ws = support.workdir(self.tmp, "not-utf8")
+        stamp = ws / "db" / ".nb_version"
+        stamp.write_bytes(b"\xff\xfe1.0")
+        self.assert_failure_names(support.run(["--dir", ws, "init"]), stamp)
+
+    def test_huge_sparse_stamp(self):
+        ws = support.workdir(self.tmp, "huge-stamp")
+        stamp = ws / "db" / ".nb_version"
+        with open(stamp, "wb") as f:
+            f.truncate(50 * 10**9)
+        try:
+            proc = support.run(["--dir", ws, "init"])
+        finally:
+            stamp.unlink()
+        self.assert_failure_names(proc, stamp)
+
+    @support.needs_root
+    def test_unreadable_installed_notebook(self):
+        ws = support.workdir(self.tmp, "unreadable-notebook")
+        support.chown_tree(ws)
+        nb = ws / support.package_notebooks()[0]
+        os.chmod(nb, 0)
+        prefix = self.tmp / "prefix-nb"
+        program, _ = support.make_prefix(prefix)
+        self.assert_failure_names(support.run(["--dir", ws, "init"], as_nobody=True, program=program), nb)
+
+    def test_broken_step_registry(self):
+        prefix = self.tmp / "prefix-registry"
+        program, data = support.make_prefix(prefix)
+        registry = data / "adim_registry.json"
+        registry.write_text('{"01a": ')
+        ws = support.workdir(self.tmp, "broken-registry", stamp="0.0.1")
+        self.assert_failure_names(support.run(["--dir", ws, "init"], program=program), registry)
+
+    @support.needs_root
+    def test_verify_names_unreadable_package_files(self):
+        prefix = self.tmp / "prefix-verify"
+        program, data = support.make_prefix(prefix)
+        for path in (data / "notebooks", data / "adim_registry.json", data / "VERI_KOPYALA.txt"):
+            with self.subTest(path=path.name):
+                mode = os.stat(path).st_mode
+                os.chmod(path, 0)
+                try:
+                    proc = support.run(["verify", "--db", self.tmp / "yok.duckdb"], as_nobody=True, program=program)
+                finally:
+                    os.chmod(path, mode)
+                self.assert_verify_names(proc, path)
+
+
+if __name__ == "__main__":
+    support.main()
