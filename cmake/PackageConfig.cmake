@@ -4,7 +4,7 @@
 include(CMakePackageConfigHelpers)
 
 set(QEV_CMAKE_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qev_scoreboard)
-set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig CACHE STRING "pkg-config file directory, relative to the prefix")
 
 install(EXPORT qev_scoreboardTargets
   NAMESPACE qev_scoreboard::
@@ -20,6 +20,14 @@ install(FILES
   DESTINATION ${QEV_CMAKE_CONFIG_DIR})
 
 # pkg-config expands ${pcfiledir} to the directory the .pc file was found in.
-file(RELATIVE_PATH QEV_PC_PREFIX_FROM_PCDIR /prefix/${QEV_PKGCONFIG_DIR} /prefix)
+# A system package names its prefix instead: pkg-config then drops /usr/include and /usr/lib from the
+# flags it gives, and a staged tree is reached through PKG_CONFIG_SYSROOT_DIR.
+option(QEV_PKGCONFIG_RELOCATABLE "The pkg-config file finds the prefix from its own place" ON)
+if(QEV_PKGCONFIG_RELOCATABLE)
+  file(RELATIVE_PATH QEV_PC_PREFIX_FROM_PCDIR /prefix/${QEV_PKGCONFIG_DIR} /prefix)
+  set(QEV_PC_PREFIX "\${pcfiledir}/${QEV_PC_PREFIX_FROM_PCDIR}")
+else()
+  set(QEV_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+endif()
 configure_file(cmake/qev_scoreboard.pc.in ${PROJECT_BINARY_DIR}/package/qev_scoreboard.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/package/qev_scoreboard.pc DESTINATION ${QEV_PKGCONFIG_DIR})

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every check: the source layout (clang-format), the release build's tests, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing pass. Expects scripts/setup.sh
-# to have run.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing pass, then the Debian packages'
+# checks. Expects scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +15,4 @@ cmake --build --preset asan
 ctest --preset asan --timeout 600
 
 ./scripts/fuzz.sh 15
+./scripts/check_package.sh

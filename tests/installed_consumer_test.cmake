@@ -3,6 +3,9 @@
 # they did. Run with cmake -P; every input comes in as -D<name>=<value> from tests/CMakeLists.txt:
 #   BUILD_DIR CONSUMER_SRC SCRATCH VERSION GENERATOR CXX_COMPILER C_COMPILER CXX_FLAGS C_FLAGS
 #   EXE_LINKER_FLAGS PKG_CONFIG LIBDIR
+# Given PREFIX (an installed tree, e.g. unpacked packages) instead of BUILD_DIR, it checks that tree;
+# PKGCONFIG_DIR (relative to the prefix) defaults to LIBDIR/pkgconfig; SYSROOT is the root of a staged
+# tree whose pkg-config file names its final prefix.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -37,13 +40,22 @@ function(check_synced ws)
   endif()
 endfunction()
 
-set(prefix "${SCRATCH}/prefix")
+if(DEFINED PREFIX)
+  set(prefix "${PREFIX}")
+else()
+  set(prefix "${SCRATCH}/prefix")
+endif()
+if(NOT DEFINED PKGCONFIG_DIR)
+  set(PKGCONFIG_DIR "${LIBDIR}/pkgconfig")
+endif()
 set(NB_DIR "${prefix}/share/qev-scoreboard/notebooks")
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}/ws-failing")
 file(WRITE "${SCRATCH}/ws-failing/db" "a file where the db directory belongs")
 
-run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+if(NOT DEFINED PREFIX)
+  run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+endif()
 
 # The consumer is built with the same compiler and flags as this build: a sanitizer build's library
 # needs its runtime in the program that loads it.
@@ -75,7 +87,11 @@ if(EXISTS "${SCRATCH}/ws-failing/qev_pipeline.ipynb")
 endif()
 
 # pkg-config, from the installed tree only.
-set(pc ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/${LIBDIR}/pkgconfig" "${PKG_CONFIG}")
+set(pc ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/${PKGCONFIG_DIR}")
+if(DEFINED SYSROOT)
+  list(APPEND pc "PKG_CONFIG_SYSROOT_DIR=${SYSROOT}")
+endif()
+list(APPEND pc "${PKG_CONFIG}")
 run(${pc} --modversion qev_scoreboard)
 if(NOT run_out STREQUAL "${VERSION}\n")
   message(FATAL_ERROR "pkg-config version: ${run_out}")

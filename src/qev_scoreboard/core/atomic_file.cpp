@@ -103,7 +103,8 @@ Target inspect(const fs::path& path, const char* action) {
 void keep_owner(int fd, const struct stat& old) {
     if (old.st_uid == ::geteuid() && old.st_gid == ::getegid()) return;
     if (::fchown(fd, old.st_uid, old.st_gid) == 0) return;
-    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0) return;
+    // Neither is ours to give: the file stays with this user's own owner and group.
 }
 
 void flush(int fd, const fs::path& path) {
@@ -216,8 +217,8 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush when) {
         rewrite_in_place(t, dst, action, when, [&](int fd) {
             copy_bytes(in.get(), fd, src, dst);
             // Mode and times are the owner's to set; a plain copy by someone else leaves them.
-            (void)::fchmod(fd, src_st.st_mode & 07777);
-            (void)::futimens(fd, times);
+            if (::fchmod(fd, src_st.st_mode & 07777) != 0 && errno != EPERM) throw_file_error(action, dst, errno);
+            if (::futimens(fd, times) != 0 && errno != EPERM) throw_file_error(action, dst, errno);
             return src_st.st_size;
         });
         return;

@@ -1,0 +1,16 @@
+# What an installed system offers beyond the library and the program: the Python module over the C
+# interface, the manual page and the bash completion. scripts/package.sh turns an install to /usr
+# into Debian packages.
+
+# The Python module is pure Python (ctypes), so it goes where Debian's python3 looks for every
+# version. It is staged in the build tree at the same place, so the build tree can be tested as is.
+set(QEV_PYTHON_DIR lib/python3/dist-packages CACHE STRING "Python module directory, relative to the prefix")
+set(_qev_py_pkg ${PROJECT_BINARY_DIR}/${QEV_PYTHON_DIR}/qev_scoreboard_cli)
+file(RELATIVE_PATH QEV_LIB_FROM_PYTHON_PACKAGE ${_qev_py_pkg} ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
+configure_file(python/qev_scoreboard_cli/__init__.py.in ${_qev_py_pkg}/__init__.py @ONLY)
+install(FILES ${_qev_py_pkg}/__init__.py DESTINATION ${QEV_PYTHON_DIR}/qev_scoreboard_cli)
+
+configure_file(packaging/qev-scoreboard.1.in ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/bash-completion/qev-scoreboard
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
