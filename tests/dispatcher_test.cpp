@@ -94,6 +94,16 @@ TEST(Dispatcher, AmbiguousPrefixIsNamed) {
     RunResult bad = run_cli({"--zz"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("--zz"), std::string::npos);
+    // A flag given a value is named as typed, not as a short option nobody typed.
+    for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--help=x"}, "--help bir değer almaz"},
+             {{"init", "--h=1"}, "--help bir değer almaz"},
+             {{"init", "--force=x"}, "--force bir değer almaz"},
+             {{"-q"}, "tanınmayan seçenek: -q"}}) {
+        RunResult r = run_cli(args);
+        EXPECT_EQ(r.status, 2) << named;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+    }
 }
 
 TEST(Dispatcher, HostileArgumentsDoNotCrash) {

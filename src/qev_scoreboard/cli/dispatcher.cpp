@@ -91,17 +91,24 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
         const char* word = argv[optind - 1];
         if (c == ':') throw UsageError{usage, std::string(word) + " bir değer bekliyor"};
         if (c == '?') {
-            if (optopt != 0) throw UsageError{usage, std::string("tanınmayan seçenek: -") + static_cast<char>(optopt)};
-            std::string given = word;
-            std::string stem =
-                given.substr(2, given.find('=') == std::string::npos ? std::string::npos : given.find('=') - 2);
-            std::string matches;
+            const std::string given = word;
+            // getopt names a short option in optopt, but also a long flag given a value (`--help=x`).
+            if (!given.starts_with("--"))
+                throw UsageError{usage, std::string("tanınmayan seçenek: -") + static_cast<char>(optopt)};
+            const size_t eq = given.find('=');
+            const std::string stem = given.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            std::vector<std::string> matches;
             for (const auto& o : longopts) {
                 if (o.name && std::strncmp(o.name, stem.c_str(), stem.size()) == 0)
-                    matches += std::string(matches.empty() ? "" : ", ") + "--" + o.name;
+                    matches.push_back(std::string("--") + o.name);
             }
-            if (!stem.empty() && matches.find(',') != std::string::npos)
-                throw UsageError{usage, "belirsiz seçenek: " + given + " (olası: " + matches + ")"};
+            if (!stem.empty() && matches.size() == 1 && eq != std::string::npos)
+                throw UsageError{usage, matches.front() + " bir değer almaz"};
+            if (!stem.empty() && matches.size() > 1) {
+                std::string listed;
+                for (const auto& m : matches) listed += (listed.empty() ? "" : ", ") + m;
+                throw UsageError{usage, "belirsiz seçenek: " + given + " (olası: " + listed + ")"};
+            }
             throw UsageError{usage, "tanınmayan seçenek: " + given};
         }
         const OptionSpec& chosen = options[static_cast<size_t>(index)];
