@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 find src include tests bench fuzz -type f \( -name '*.c' -o -name '*.h' -o -name '*.cpp' -o -name '*.hpp' \) -print0 |
   xargs -0 clang-format --dry-run --Werror
 
+cmake --build --preset release
 ctest --preset release --timeout 300
 
 cmake --preset asan >/dev/null

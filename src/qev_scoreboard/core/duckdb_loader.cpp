@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 
@@ -161,18 +162,14 @@ DuckDBReadOnly::~DuckDBReadOnly() {
 namespace qev_scoreboard {
 
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
-    const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) throw_file_error("açılamadı", dir, errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{dir_fd};
+    const Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir_fd) throw_file_error("açılamadı", dir, errno);
     std::exception_ptr failure;
     // Threads share the working directory unless one asks for its own; threads started from this one
     // (the engine's workers) share this one's.
     std::thread worker([&] {
         try {
-            const bool private_cwd = ::unshare(CLONE_FS) == 0 && ::fchdir(dir_fd) == 0;
+            const bool private_cwd = ::unshare(CLONE_FS) == 0 && ::fchdir(dir_fd.get()) == 0;
             body(private_cwd);
         } catch (...) {
             failure = std::current_exception();
