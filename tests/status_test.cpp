@@ -175,6 +175,21 @@ TEST(StatusReport, SubDirectoryReplacedByFileStopsTheReport) {
                          ": listelenemedi: " + qs::errno_reason(ENOTDIR) + "\n");
 }
 
+TEST(StatusReport, AWorkDirectoryThatCanBeEnteredButNotListedStillCounts) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root lists every directory";
+    TempDir ws;
+    const fs::path db = ws / "db" / "qev.duckdb";
+    {
+        TestDb w(db);
+        w.exec("CREATE TABLE t AS SELECT * FROM range(3)");
+    }
+    fs::permissions(ws.path, fs::perms(0311));
+    RunResult r = status(ws);
+    fs::permissions(ws.path, fs::perms::owner_all);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(db_block(r.out), size_line(db) + "      t: 3 rows\n");
+}
+
 TEST(StatusReport, PermissionDeniedIsAnErrorNotAbsence) {
     if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
     TempDir ws;

@@ -76,6 +76,11 @@ class Trace:
         ends = [e.end for e in self.events if e.name in DATA_CALLS and set(e.fd_paths) & paths]
         return max(ends, default=-1)
 
+    def flushed_file(self, paths, after, before):
+        """Whether an fsync or fdatasync of one of `paths` itself started after `after` and finished before `before`."""
+        return any(e.name in ("fsync", "fdatasync") and e.fd_paths and e.fd_paths[0] in paths
+                   and e.start > after and e.end < before for e in self.events)
+
     def flushed(self, paths, after, before):
         """Whether a flush that covers `paths` started after `after` and finished before `before`."""
         for e in self.events:
@@ -93,6 +98,55 @@ class Trace:
 class FlushedBeforeRenamed(unittest.TestCase):
     maxDiff = None
 
+    def trace_init(self, tmp, ws, *options):
+        log = tmp / "trace.txt"
+        proc = subprocess.run(
+            ["strace", "-f", "-y", "-qq", "-o", str(log), "-e", f"trace={TRACED}",
+             str(support.PROGRAM), "--dir", str(ws), "init", *options],
+            capture_output=True, timeout=support.RUN_TIMEOUT, preexec_fn=support.default_signals)
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        return Trace(parse_trace(log.read_text(errors="replace")))
+
+    def stamp_problems(self, trace, ws):
+        problems = []
+        placed = trace.placements_to(str(ws / "db" / ".nb_version"))
+        self.assertTrue(placed, "the stamp was not renamed into place")
+        stamp_event, stamp_tmp = placed[-1]
+        if not trace.flushed({stamp_tmp}, trace.last_data_on({stamp_tmp}), stamp_event.start):
+            problems.append("stamp: its temporary file not flushed before its rename")
+        return problems, stamp_event
+
+    def test_notebooks_an_interrupted_run_copied_are_flushed_too(self):
+        # A first run copied every notebook and was stopped before the stamp; this run finds them all
+        # identical, yet the stamp it writes names them.
+        with support.Scratch() as tmp:
+            ws = support.workdir(tmp, stamp="0.0.1").resolve()
+            for name in support.package_notebooks():
+                shutil.copy2(support.DATA_DIR / "notebooks" / name, ws / name)
+            trace = self.trace_init(tmp, ws)
+            problems, stamp_event = self.stamp_problems(trace, ws)
+            if not trace.flushed({str(ws)}, -1, stamp_event.start):
+                problems.append("identical notebooks: not flushed before the stamp's rename")
+            self.assertEqual(problems, [])
+
+    def test_a_notebook_linked_to_another_file_system_is_flushed_itself(self):
+        with support.Scratch() as tmp, support.Scratch(base="/dev/shm") as elsewhere:
+            ws = support.workdir(tmp, stamp="0.0.1").resolve()
+            name = support.package_notebooks()[0]
+            target = (elsewhere / name).resolve()
+            target.write_text("eski")
+            (ws / name).unlink()
+            (ws / name).symlink_to(target)
+            trace = self.trace_init(tmp, ws, "--force")
+            problems, stamp_event = self.stamp_problems(trace, ws)
+            placements = trace.placements_to(str(target))
+            self.assertTrue(placements, "the link's target was not replaced")
+            paths = {str(target)} | {src for _, src in placements}
+            if not trace.flushed_file(paths, trace.last_data_on(paths), stamp_event.start):
+                problems.append("linked notebook: its own data not flushed before the stamp's rename")
+            self.assertTrue((ws / name).is_symlink())
+            self.assertEqual(problems, [])
+
     def test_init_force_flushes_in_order(self):
         with support.Scratch() as tmp:
             ws = support.workdir(tmp, stamp="0.0.1")
@@ -100,23 +154,10 @@ class FlushedBeforeRenamed(unittest.TestCase):
             meta = ws / "seasons" / "2024_01" / "meta" / "adim_01a.json"
             meta.parent.mkdir(parents=True)
             meta.write_text(json.dumps({"kod": "01a", "nb_hash": "0000000000000000", "durum": "ok"}))
-            log = tmp / "trace.txt"
-            proc = subprocess.run(
-                ["strace", "-f", "-y", "-qq", "-o", str(log), "-e", f"trace={TRACED}",
-                 str(support.PROGRAM), "--dir", str(ws), "init", "--force"],
-                capture_output=True, timeout=support.RUN_TIMEOUT, preexec_fn=support.default_signals)
-            self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+            trace = self.trace_init(tmp, ws, "--force")
             self.assertNotEqual(json.loads(meta.read_text())["nb_hash"], "0000000000000000",
                                 "the meta file was not rewritten: the scenario is void")
-            trace = Trace(parse_trace(log.read_text(errors="replace")))
-
-            problems = []
-            stamp = str(ws / "db" / ".nb_version")
-            placed = trace.placements_to(stamp)
-            self.assertTrue(placed, "the stamp was not renamed into place")
-            stamp_event, stamp_tmp = placed[-1]
-            if not trace.flushed({stamp_tmp}, trace.last_data_on({stamp_tmp}), stamp_event.start):
-                problems.append("stamp: its temporary file not flushed before its rename")
+            problems, stamp_event = self.stamp_problems(trace, ws)
 
             for name in support.package_notebooks():
                 dst = str(ws / name)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Run as an ordinary user, init writes a file exactly when a plain write could: a file made read-only is
 refused (status 1, its path on standard error, the file untouched) even where the directory would allow a
-rename over it; a writable file in a directory that refuses new files is written in place."""
+rename over it; a writable file in a directory that refuses new files, or refuses a rename over it (a
+sticky one), is written in place."""
 import os
 import unittest
 
@@ -92,6 +93,31 @@ class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
         for path, ino in inodes.items():
             st = os.lstat(path)
             self.assertEqual((st.st_ino, st.st_uid), (ino, NOBODY), path)
+
+    def test_others_files_in_a_shared_sticky_directory_are_written_in_place(self):
+        # A team's directory (sticky, like /tmp): a rename over a teammate's file is refused there, a
+        # plain write to it, group-writable, is not.
+        ws = self.make_ws("sticky")
+        stamp = ws / "db" / ".nb_version"
+        stamp.write_text("0.0.1")
+        name = support.package_notebooks(self.data / "notebooks")[0]
+        nb = ws / name
+        nb.write_bytes(b'{"edited": true}\n')
+        readme = ws / "external_data" / "VERI_KOPYALA.txt"
+        for path in (stamp, nb, readme):
+            os.chown(path, 0, 0)
+            os.chmod(path, 0o666)
+        for d in (ws, ws / "db", ws / "external_data"):
+            os.chown(d, 0, 0)
+            os.chmod(d, 0o1777)
+        inodes = {p: os.stat(p).st_ino for p in (stamp, nb, readme)}
+        proc = self.init_as_nobody(ws)
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertEqual(stamp.read_text(), self.version)
+        self.assertEqual(nb.read_bytes(), (self.data / "notebooks" / name).read_bytes())
+        for path, ino in inodes.items():
+            st = os.lstat(path)
+            self.assertEqual((st.st_ino, st.st_uid), (ino, 0), path)
 
 
 if __name__ == "__main__":

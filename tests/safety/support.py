@@ -77,8 +77,8 @@ def chown_tree(path, uid=NOBODY, gid=NOBODY):
 class Scratch:
     """A temporary directory that the unprivileged user can reach (mode 0755), removed afterwards."""
 
-    def __init__(self):
-        self.path = Path(tempfile.mkdtemp(prefix="qev-safety-"))
+    def __init__(self, base=None):
+        self.path = Path(tempfile.mkdtemp(prefix="qev-safety-", dir=base))
         os.chmod(self.path, 0o755)
 
     def __enter__(self):

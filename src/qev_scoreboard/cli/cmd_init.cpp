@@ -118,8 +118,11 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
 
 // Records the current version; after a version change the engine's meta hashes follow the notebooks
 // now installed, so it does not re-run every step only because its notebook was replaced.
-void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version) {
+void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied) {
     const std::string old_version = read_version_stamp(base);
+    // The stamp names the notebooks' version: they reach the disk first, all in one flush. Notebooks an
+    // interrupted run copied count too, though this run found them identical.
+    if (copied || old_version != version) sync_filesystem(base);
     write_version_stamp(base, version);
     if (old_version.empty() || old_version == version) return;
     _update_meta_hashes(base, installable_notebooks(nb_dir));
@@ -158,8 +161,7 @@ void cmd_init(const Args& args) {
 
     const fs::path nb_dir = get_notebooks_dir();
     const Installed inst = install_notebooks(base, nb_dir, args.force);
-    if (!inst.created.empty() || !inst.updated.empty()) sync_filesystem(base);
-    update_stamp(base, nb_dir, version);
+    update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty());
 
     print_summary(inst);
     print_line(std::string(BANNER_HEAD) + (base / "external_data").string() + std::string(BANNER_TAIL));

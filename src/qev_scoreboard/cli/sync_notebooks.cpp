@@ -69,7 +69,7 @@ void _sync_notebooks(const fs::path& base) {
         updated.push_back(name);
     }
     // The stamp names these notebooks' version: they reach the disk first, all in one flush.
-    if (!updated.empty()) sync_filesystem(base);
+    sync_filesystem(base);
     // Recorded before the refresh and the clean-up: if one of those fails, the next call does not redo them.
     write_version_stamp(base, version);
     _update_meta_hashes(base, updated);

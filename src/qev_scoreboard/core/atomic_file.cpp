@@ -28,16 +28,21 @@ struct InFlight {
 };
 InFlight g_in_flight[16];
 
+// Claims a slot for `path`; it is cleaned up on a signal only once marked live, after our own open
+// succeeded, so a name another process happens to hold is never deleted.
 int track(const std::string& path) {
     if (path.size() >= PATH_MAX) return -1;
     for (int i = 0; i < static_cast<int>(std::size(g_in_flight)); ++i) {
         bool expected = false;
         if (!g_in_flight[i].claimed.compare_exchange_strong(expected, true)) continue;
         std::memcpy(g_in_flight[i].path, path.c_str(), path.size() + 1);
-        g_in_flight[i].live.store(true, std::memory_order_release);
         return i;
     }
     return -1;  // more in flight than slots: only the ordinary clean-up covers this one
+}
+
+void mark_live(int slot) {
+    if (slot >= 0) g_in_flight[slot].live.store(true, std::memory_order_release);
 }
 
 void untrack(int slot) {
@@ -80,8 +85,18 @@ fs::path follow_links(const fs::path& path) {
 struct Target {
     fs::path file;  // links followed
     bool exists = false;
+    bool in_place = false;  // a rename over it would be refused where a plain write is not
     struct stat st {};
 };
+
+// In a sticky directory (a shared one, like /tmp) only the owner of a file or of the directory may
+// rename over it; anyone allowed to write the file may still write it.
+bool rename_refused(const Target& t) {
+    if (::geteuid() == 0 || t.st.st_uid == ::geteuid()) return false;
+    struct stat dir {};
+    const fs::path parent = t.file.has_parent_path() ? t.file.parent_path() : fs::path(".");
+    return ::stat(parent.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) && dir.st_uid != ::geteuid();
+}
 
 // Where a replacement of `path` lands, refused as a plain write would be refused.
 Target inspect(const fs::path& path, const char* action) {
@@ -95,6 +110,7 @@ Target inspect(const fs::path& path, const char* action) {
     if (S_ISDIR(t.st.st_mode)) throw_file_error(action, path, EISDIR);
     if (!S_ISREG(t.st.st_mode)) throw FileError(action, path, EINVAL, "düzenli bir dosya değil");
     if (::faccessat(AT_FDCWD, t.file.c_str(), W_OK, AT_EACCESS) != 0) throw_file_error(action, path, errno);
+    t.in_place = rename_refused(t);
     return t;
 }
 
@@ -122,7 +138,10 @@ class TempFile {
             path_ = dir / (".qev-" + random_suffix());
             slot_ = track(path_.string());
             fd_ = Fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
-            if (fd_) return true;
+            if (fd_) {
+                mark_live(slot_);
+                return true;
+            }
             const int err = errno;
             untrack(slot_);
             slot_ = -1;
@@ -188,7 +207,7 @@ void write_file_atomic(const fs::path& path, std::string_view content) {
     constexpr const char* action = "yazılamadı";
     const Target t = inspect(path, action);
     TempFile tmp;
-    if (!tmp.create(t.file, t.exists ? 0600 : 0666, action)) {
+    if (t.in_place || !tmp.create(t.file, t.exists ? 0600 : 0666, action)) {
         if (!t.exists) throw_file_error(action, path, EACCES);
         rewrite_in_place(t, path, action, Flush::BeforeRename, [&](int fd) {
             write_all(fd, content, path);
@@ -211,8 +230,10 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush when) {
     const struct stat src_st = stat_fd(in.get(), src);
     const struct timespec times[2] = {src_st.st_atim, src_st.st_mtim};
     const Target t = inspect(dst, action);
+    // A file reached through a link may lie on another file system, which the caller's flush misses.
+    if (t.file != dst) when = Flush::BeforeRename;
     TempFile tmp;
-    if (!tmp.create(t.file, 0600, action)) {
+    if (t.in_place || !tmp.create(t.file, 0600, action)) {
         if (!t.exists) throw_file_error(action, dst, EACCES);
         rewrite_in_place(t, dst, action, when, [&](int fd) {
             copy_bytes(in.get(), fd, src, dst);

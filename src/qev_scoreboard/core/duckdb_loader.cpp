@@ -162,7 +162,8 @@ DuckDBReadOnly::~DuckDBReadOnly() {
 namespace qev_scoreboard {
 
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
-    const Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // O_PATH: a directory we may enter but not list is still one we can work in.
+    const Fd dir_fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir_fd) throw_file_error("açılamadı", dir, errno);
     std::exception_ptr failure;
     // Threads share the working directory unless one asks for its own; threads started from this one

@@ -28,7 +28,10 @@ Evp load() {
     if (h == nullptr) throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + ::dlerror());
     auto sym = [h](const char* name) {
         void* p = ::dlsym(h, name);
-        if (p == nullptr) throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + name + " eksik");
+        if (p == nullptr) {
+            ::dlclose(h);
+            throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + name + " eksik");
+        }
         return p;
     };
     return Evp{
