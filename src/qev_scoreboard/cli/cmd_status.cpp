@@ -148,9 +148,10 @@ int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const std::strin
 // failure, leaving the lines of the tables before it. Views over the raw files name them relative to the
 // work directory, where the notebooks run, so the session runs with that as its working directory.
 void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
-    const auto absolute = [](const fs::path& p) { return (p.is_absolute() ? p : current_directory() / p).string(); };
-    const std::string db_file = absolute(db_path);
-    const std::string work_dir_text = absolute(work_dir);
+    // Relative paths would change meaning inside the session, whose working directory is the work directory.
+    const fs::path cwd = db_path.is_absolute() && work_dir.is_absolute() ? fs::path() : current_directory();
+    const std::string db_file = (cwd / db_path).string();
+    const std::string work_dir_text = (cwd / work_dir).string();
     with_working_directory(work_dir, [&](bool private_cwd) {
         // Without a working directory of its own the engine still finds relative names under the work
         // directory through its search path (a comma would split it), though a file at the same relative

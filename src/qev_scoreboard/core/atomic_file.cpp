@@ -107,8 +107,7 @@ Target inspect(const fs::path& path, const char* action) {
         return t;
     }
     t.exists = true;
-    if (S_ISDIR(t.st.st_mode)) throw_file_error(action, path, EISDIR);
-    if (!S_ISREG(t.st.st_mode)) throw FileError(action, path, EINVAL, "düzenli bir dosya değil");
+    require_regular_file(t.st, path, action);
     if (::faccessat(AT_FDCWD, t.file.c_str(), W_OK, AT_EACCESS) != 0) throw_file_error(action, path, errno);
     t.in_place = rename_refused(t);
     return t;

@@ -75,7 +75,7 @@ constexpr const char* OPEN_ACTION = "veritabanı açılamadı";
 }
 
 // The engine opens and reads whatever it is given and would wait forever on a FIFO with no writer.
-void require_regular_file(const std::string& path) {
+void require_database_file(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) throw_file_error(OPEN_ACTION, path, errno);
     if (S_ISREG(st.st_mode)) return;
@@ -98,7 +98,7 @@ std::string sql_literal(const std::string& text) {
 }  // namespace
 
 DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir) {
-    require_regular_file(path);
+    require_database_file(path);
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
     if (api.duckdb_create_config(&config) != DuckDBSuccess) throw std::runtime_error("DuckDB ayarları oluşturulamadı");

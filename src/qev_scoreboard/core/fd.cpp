@@ -36,13 +36,16 @@ struct stat stat_fd(int fd, const fs::path& path) {
     return st;
 }
 
+void require_regular_file(const struct stat& st, const fs::path& path, const char* action) {
+    if (S_ISDIR(st.st_mode)) throw_file_error(action, path, EISDIR);
+    if (!S_ISREG(st.st_mode)) throw FileError(action, path, EINVAL, "düzenli bir dosya değil");
+}
+
 Fd open_regular_for_reading(const fs::path& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) throw_file_error("açılamadı", path, errno);
-    const struct stat st = stat_fd(fd.get(), path);
-    if (S_ISDIR(st.st_mode)) throw_file_error("açılamadı", path, EISDIR);
-    if (!S_ISREG(st.st_mode)) throw FileError("açılamadı", path, EINVAL, "düzenli bir dosya değil");
+    require_regular_file(stat_fd(fd.get(), path), path, "açılamadı");
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) throw_file_error("açılamadı", path, errno);
     return fd;

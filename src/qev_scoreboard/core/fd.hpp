@@ -43,6 +43,10 @@ class Fd {
 // without ever blocking on it; a directory gives EISDIR.
 Fd open_regular_for_reading(const fs::path& path);
 
+// Throws FileError(action, path) unless `st` is a regular file's: EISDIR for a directory, "düzenli bir
+// dosya değil" for a FIFO, device or socket.
+void require_regular_file(const struct stat& st, const fs::path& path, const char* action);
+
 // fstat of an open descriptor.
 struct stat stat_fd(int fd, const fs::path& path);
 
