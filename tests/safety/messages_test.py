@@ -15,12 +15,7 @@ FOREIGN = ("filesystem error", "bad_alloc", "std::", "what()")
 class Messages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.scratch = support.Scratch()
-        cls.tmp = cls.scratch.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.__exit__(None, None, None)
+        cls.tmp = support.enter_scratch(cls.addClassCleanup)
 
     def assert_failure_names(self, proc, path):
         err = support.stderr_text(proc)

@@ -13,9 +13,7 @@ PROMPT = 20
 
 class NoHangOnFifo(unittest.TestCase):
     def setUp(self):
-        self.scratch = support.Scratch()
-        self.tmp = self.scratch.__enter__()
-        self.addCleanup(self.scratch.__exit__, None, None, None)
+        self.tmp = support.enter_scratch(self.addCleanup)
         self.ws = support.workdir(self.tmp)
 
     def init(self):

@@ -12,9 +12,7 @@ from support import NOBODY, NOTEBOOKS
 @support.needs_root
 class OwnerGroupAndLinksKept(unittest.TestCase):
     def setUp(self):
-        self.scratch = support.Scratch()
-        self.tmp = self.scratch.__enter__()
-        self.addCleanup(self.scratch.__exit__, None, None, None)
+        self.tmp = support.enter_scratch(self.addCleanup)
         self.ws = support.workdir(self.tmp, stamp="0.0.1")
         support.chown_tree(self.ws)
         self.names = support.package_notebooks()

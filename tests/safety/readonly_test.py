@@ -14,14 +14,9 @@ from support import NOBODY
 class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.scratch = support.Scratch()
-        cls.tmp = cls.scratch.__enter__()
+        cls.tmp = support.enter_scratch(cls.addClassCleanup)
         cls.program, cls.data = support.make_prefix(cls.tmp / "prefix")
         cls.version = support.version()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.__exit__(None, None, None)
 
     def make_ws(self, name):
         ws = self.tmp / name

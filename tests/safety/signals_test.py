@@ -41,8 +41,7 @@ def listing(ws):
 class InterruptedRunLeavesNothingBehind(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.scratch = support.Scratch()
-        cls.tmp = cls.scratch.__enter__()
+        cls.tmp = support.enter_scratch(cls.addClassCleanup)
         cls.program, data = support.make_prefix(cls.tmp / "prefix")
         cls.template = cls.tmp / "template"
         proc = support.run(["--dir", cls.template, "init"], program=cls.program)
@@ -50,10 +49,6 @@ class InterruptedRunLeavesNothingBehind(unittest.TestCase):
         # Sparse in the package, written out in full by the copy: slow enough to be caught mid-way.
         with open(data / "notebooks" / BIG, "wb") as f:
             f.truncate(BIG_SIZE)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.__exit__(None, None, None)
 
     def interrupt(self, sig):
         self.ws = self.tmp / signal.Signals(sig).name

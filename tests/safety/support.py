@@ -119,6 +119,13 @@ def prefix_library(prefix):
     return Path(prefix) / LIBRARY.relative_to(PROGRAM.parent.parent)
 
 
+
+def enter_scratch(add_cleanup):
+    """A Scratch directory removed by `add_cleanup` (a test's addCleanup, or a class's addClassCleanup)."""
+    scratch = Scratch()
+    add_cleanup(scratch.__exit__, None, None, None)
+    return scratch.__enter__()
+
 def workdir(parent, name="ws", stamp=None):
     """A work directory prepared by a first init; `stamp`, when given, then replaces the version stamp
     so the next run sees an older package version."""

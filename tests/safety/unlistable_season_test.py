@@ -13,16 +13,11 @@ import support
 class AutoSyncPastUnlistableSeason(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.scratch = support.Scratch()
-        cls.tmp = cls.scratch.__enter__()
+        cls.tmp = support.enter_scratch(cls.addClassCleanup)
         cls.prefix = cls.tmp / "prefix"
         cls.program, _ = support.make_prefix(cls.prefix)
         cls.library = support.prefix_library(cls.prefix)
         cls.version = support.version()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.scratch.__exit__(None, None, None)
 
     def make_ws(self, name, closed_season="2024_01"):
         ws = self.tmp / name
