@@ -429,13 +429,6 @@ struct PipelineWorkDir {
     }
 };
 
-std::vector<std::string> entries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(StatusViews, RawFilesCountedRelativeToTheWorkDirectoryFromAnywhere) {
     PipelineWorkDir p;
     const std::string before = slurp(p.db);

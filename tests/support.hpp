@@ -25,6 +25,8 @@ struct TempDir {
 };
 
 std::string slurp(const fs::path& p);
+// The names directly in `dir`, sorted.
+std::vector<std::string> entries(const fs::path& dir);
 // Writes `content` to `p`, creating parent directories.
 void spit(const fs::path& p, const std::string& content);
 

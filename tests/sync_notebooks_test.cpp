@@ -67,12 +67,6 @@ class SyncNotebooks : public ::testing::Test {
     }
     std::string stamp() { return slurp(ws / "db" / ".nb_version"); }
     void set_stamp(const std::string& text) { spit(ws / "db" / ".nb_version", text); }
-    std::vector<std::string> entries(const fs::path& dir) {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 };
 
 TEST_F(SyncNotebooks, NoStampInstallsAllButIngestWithMetadata) {
