@@ -13,6 +13,7 @@ mapfile -t debs <<<"$out"
 for deb in "${debs[@]}"; do
   [[ $deb == /*.deb && -f $deb ]] || fail "package.sh printed '$deb', not the path of a package"
 done
+deb_of() { printf '%s\n' "${debs[@]}" | grep "/${1}_"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 
 echo "== lintian" >&2
@@ -29,20 +30,21 @@ for deb in "${debs[@]}"; do
 done | grep -v ' \./usr/share/qev-scoreboard/notebooks/.*\.ipynb$' | sed "s|/$multiarch/|/MULTIARCH/|; s|$version|VERSION|g" \
   | LC_ALL=C sort >"$scratch/files.txt"
 LC_ALL=C sort packaging/files.txt | diff -u - "$scratch/files.txt" >&2 || fail "file lists differ from packaging/files.txt"
-data_deb=$(printf '%s\n' "${debs[@]}" | grep /qev-scoreboard-data_)
+data_deb=$(deb_of qev-scoreboard-data)
 diff <(cd data/notebooks && ls *.ipynb) \
   <(dpkg-deb -c "$data_deb" | sed -n 's|.*\./usr/share/qev-scoreboard/notebooks/\(.*\.ipynb\)$|\1|p' | LC_ALL=C sort) >&2 \
   || fail "the data package's notebooks differ from data/notebooks"
 for pkg in qev-scoreboard libqev-scoreboard1; do
-  deps=$(dpkg-deb -f "$(printf '%s\n' "${debs[@]}" | grep "/${pkg}_")" Depends)
+  deps=$(dpkg-deb -f "$(deb_of "$pkg")" Depends)
   for need in libc6 libstdc++6 libssl3 "qev-scoreboard-data (= $version-"; do
     [[ $deps == *"$need"* ]] || fail "$pkg: Depends lacks $need: $deps"
   done
 done
 
 # pkg-config needs every module the library's .pc file requires, private ones included.
-dev_deps=$(dpkg-deb -f "$(printf '%s\n' "${debs[@]}" | grep /libqev-scoreboard-dev_)" Depends)
-for mod in $(dpkg-deb --fsys-tarfile "$(printf '%s\n' "${debs[@]}" | grep /libqev-scoreboard-dev_)" \
+dev_deb=$(deb_of libqev-scoreboard-dev)
+dev_deps=$(dpkg-deb -f "$dev_deb" Depends)
+for mod in $(dpkg-deb --fsys-tarfile "$dev_deb" \
     | tar xO --wildcards '*/qev_scoreboard.pc' | sed -n 's/^Requires\(\.private\)\?: *//p' | tr ',' '\n' | awk '{print $1}'); do
   owner=$(dpkg -S "/usr/lib/$multiarch/pkgconfig/$mod.pc" "/usr/share/pkgconfig/$mod.pc" 2>/dev/null | cut -d: -f1 | head -1 || true)
   [ -n "$owner" ] || fail "no installed package provides $mod.pc"
