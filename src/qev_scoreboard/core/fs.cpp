@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,9 +45,14 @@ bool leads_to_directory(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<DirEntry> list_directory(const fs::path& dir) {
+namespace {
+
+std::optional<std::vector<DirEntry>> list(const fs::path& dir, bool absence_is_an_error) {
     std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-    if (!d) throw_file_error("listelenemedi", dir, errno);
+    if (!d) {
+        if ((errno == ENOENT || errno == ENOTDIR) && !absence_is_an_error) return std::nullopt;
+        throw_file_error("listelenemedi", dir, errno);
+    }
     std::vector<DirEntry> entries;
     for (;;) {
         errno = 0;
@@ -62,6 +69,85 @@ std::vector<DirEntry> list_directory(const fs::path& dir) {
         }
         entries.push_back({e->d_name, is_dir});
     }
+}
+
+}  // namespace
+
+std::vector<DirEntry> list_directory(const fs::path& dir) { return std::move(*list(dir, true)); }
+
+std::optional<std::vector<DirEntry>> list_directory_if_present(const fs::path& dir) { return list(dir, false); }
+
+namespace {
+
+Fd open_path_dir(int at, const char* name) {
+    return Fd(::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// The protection the kernel applies to links in shared directories (fs.protected_symlinks = 1).
+bool may_follow_link(int dir_fd, const struct stat& link) {
+    struct stat dir {};
+    if (::fstat(dir_fd, &dir) != 0) return false;
+    if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+    return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+// Appends the components of `text` to the stack `todo`, the first one on top.
+void push_components(std::vector<std::string>& todo, const std::string& text) {
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    todo.insert(todo.end(), parts.rbegin(), parts.rend());
+}
+
+}  // namespace
+
+ResolvedPath resolve_path(const fs::path& path, const char* action) {
+    const std::string& text = path.native();
+    if (text.empty()) throw_file_error(action, path, ENOENT);
+    Fd dir = open_path_dir(AT_FDCWD, text[0] == '/' ? "/" : ".");
+    if (!dir) throw_file_error(action, path, errno);
+    std::vector<std::string> todo;
+    push_components(todo, text);
+    bool via_link = false;
+    for (int links = 0; !todo.empty();) {
+        const std::string name = std::move(todo.back());
+        todo.pop_back();
+        const bool last = todo.empty();
+        if (name == "." && !last) continue;
+        struct stat st {};
+        if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && last) return {std::move(dir), name, false, via_link, {}};
+            throw_file_error(action, path, errno);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > 40) throw_file_error(action, path, ELOOP);
+            if (!may_follow_link(dir.get(), st)) throw_file_error(action, path, EACCES);
+            char buf[PATH_MAX];
+            const ssize_t n = ::readlinkat(dir.get(), name.c_str(), buf, sizeof buf);
+            if (n <= 0) throw_file_error(action, path, n == 0 ? ENOENT : errno);
+            const std::string target(buf, static_cast<size_t>(n));
+            via_link = via_link || last;
+            if (target[0] == '/' && !(dir = open_path_dir(AT_FDCWD, "/"))) throw_file_error(action, path, errno);
+            push_components(todo, target);
+            continue;
+        }
+        if (last) return {std::move(dir), name, true, via_link, st};
+        if (!S_ISDIR(st.st_mode)) throw_file_error(action, path, ENOTDIR);
+        Fd next = open_path_dir(dir.get(), name.c_str());
+        if (!next) throw_file_error(action, path, errno);
+        dir = std::move(next);
+    }
+    throw_file_error(action, path, EISDIR);  // nothing but slashes and dots: a directory
+}
+
+bool directory_keeps_entries(int dir_fd) {
+    const Fd dir(::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    return dir && ::ioctl(dir.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
 }
 
 std::uintmax_t size_in_bytes(const fs::path& path) {
