@@ -1,9 +1,11 @@
 // The meta file reader and writer on arbitrary bytes: what parses must survive a write and a second
 // read unchanged, the writer must be a pure function of the tree, and the meta reader must agree with
-// the general one. Input that does not parse only has to be refused with the reader's own error.
+// the general one, and setting a member straight on the text must give what setting it on the tree gives.
+// Input that does not parse only has to be refused with the reader's own error.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,6 +17,8 @@ using qev_scoreboard::find_member;
 using qev_scoreboard::JsonValue;
 using qev_scoreboard::parse_json;
 using qev_scoreboard::parse_meta_json;
+using qev_scoreboard::set_member;
+using qev_scoreboard::set_string_member;
 
 namespace {
 
@@ -43,6 +47,28 @@ void check_shape(const JsonValue& v) {
     for (const auto& item : v.items) check_shape(item);
 }
 
+// The rewrite without a tree agrees with the tree: the same refusal, the same "already set", the same bytes.
+void check_set_member(const JsonValue& value, std::string_view text) {
+    const bool is_object = value.kind == JsonValue::Kind::Object;
+    for (const char* hash : {"0123456789abcdef", "0"}) {
+        std::optional<std::string> rewritten;
+        try {
+            rewritten = set_string_member(text, "nb_hash", hash);
+        } catch (const std::runtime_error& e) {
+            if (is_object) finding("set_string_member refused an object", e.what());
+            return;
+        }
+        if (!is_object) finding("set_string_member accepted a top level that is not an object");
+        const JsonValue* current = find_member(value, "nb_hash");
+        const bool already = current && current->kind == JsonValue::Kind::String && current->text == hash;
+        if (already != !rewritten) finding("set_string_member disagrees on whether the member is set", text);
+        if (!rewritten) continue;
+        JsonValue changed = value;
+        set_member(changed, "nb_hash", qev_scoreboard::json_string(hash));
+        if (*rewritten != dump_json(changed)) finding("set_string_member wrote other bytes than the tree", *rewritten);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -55,7 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             parse_meta_json(text);
         } catch (const std::runtime_error&) {
-            return 0;
+            try {
+                set_string_member(text, "nb_hash", "0123456789abcdef");
+            } catch (const std::runtime_error&) {
+                return 0;
+            }
+            finding("set_string_member accepted what parse_json refused");
         }
         finding("parse_meta_json accepted what parse_json refused");
     }
@@ -69,6 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const std::runtime_error& e) {
         if (is_object) finding("parse_meta_json refused an object", e.what());
     }
+
+    check_set_member(value, text);
 
     const std::string written = dump_json(value);
     JsonValue reread;

@@ -369,13 +369,18 @@ struct Package {
     }
 };
 
-TEST(InitPackage, EmptyOrMissingNotebookDir) {
+TEST(InitPackage, EmptyNotebookDirInstallsNothingAMissingOneIsAnError) {
     Package pkg;
     TempDir ws;
     EXPECT_EQ(pkg.run(ws.path), report(ws.path.string(), 0));
-    fs::remove_all(pkg.svc.notebooks_dir);
-    EXPECT_EQ(pkg.run(ws.path, true), report(ws.path.string(), 0));
     EXPECT_EQ(tree(ws.path), fresh_tree({}, {}, "oku beni\n"));
+    spit(ws / "db" / ".nb_version", "0.9");
+    fs::remove_all(pkg.svc.notebooks_dir);
+    const std::string out = pkg.run(ws.path, true);
+    EXPECT_TRUE(out.ends_with("  [OK] external_data/VERI_KOPYALA.txt\n!" + pkg.svc.notebooks_dir.string() +
+                              ": listelenemedi: böyle bir dosya ya da dizin yok"))
+        << out;
+    EXPECT_EQ(slurp(ws / "db" / ".nb_version"), "0.9");
 }
 
 TEST(InitPackage, CodePointOrderAndOnlyDirectIpynbEntries) {

@@ -134,3 +134,37 @@ TEST(MetaJson, MetaFileTopLevelMustBeAnObject) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the tree gives for the same change: the reference the rewrite on the text must match byte for byte.
+std::string via_tree(const std::string& text, const std::string& hash) {
+    JsonValue doc = parse_meta_json(text);
+    set_member(doc, "nb_hash", json_string(hash));
+    return dump_json(doc);
+}
+
+}  // namespace
+
+TEST(MetaJson, SettingAMemberOnTheTextMatchesTheTree) {
+    using qev_scoreboard::set_string_member;
+    const std::string h = "0123456789abcdef";
+    for (const std::string& text : {
+             std::string(R"({})"),
+             std::string(R"({"nb_hash": "0000000000000000", "x": [1, 2.50, -0, 1e400, NaN, -Infinity]})"),
+             std::string(R"( {"a": {"b": [], "c": {}}, "s": "\u00e7\n\/\"", "t": true, "n": null} )"),
+             // Repeated names at every level: first place, last value, later places dropped.
+             std::string(R"({"a": 1, "nb_hash": "x", "a": {"b": 1, "b": [2, {"c": 3, "c": 4}]}, "nb_hash": 7})"),
+             std::string(R"({"\u0061": 1, "a": 2, "z": [{"q": 1}, {"q": 2, "q": 3}]})"),
+         }) {
+        const auto rewritten = set_string_member(text, "nb_hash", h);
+        ASSERT_TRUE(rewritten.has_value()) << text;
+        EXPECT_EQ(*rewritten, via_tree(text, h)) << text;
+        EXPECT_FALSE(set_string_member(*rewritten, "nb_hash", h).has_value());
+    }
+    // Already set: nothing to write, even where an earlier place of the name held another value.
+    EXPECT_FALSE(set_string_member(R"({"nb_hash": 1, "nb_hash": "0123456789abcdef"})", "nb_hash", h).has_value());
+    EXPECT_TRUE(set_string_member(R"({"nb_hash": "0123456789abcdef", "nb_hash": 1})", "nb_hash", h).has_value());
+    for (const char* bad : {"[]", "\"s\"", "{\"a\": 1,}", "{\"a\" 1}", "\xEF\xBB\xBF{}", "{} x", "{\"a\": [1 2]}"})
+        EXPECT_THROW(set_string_member(bad, "nb_hash", h), std::runtime_error) << bad;
+}

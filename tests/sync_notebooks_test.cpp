@@ -121,11 +121,26 @@ TEST_F(SyncNotebooks, VersionsCompareAsExactText) {
     EXPECT_EQ(stamp(), "1.2.0-RC1");
 }
 
-TEST_F(SyncNotebooks, MissingNotebookDirectoryStillRecordsTheVersion) {
+TEST_F(SyncNotebooks, MissingOrNonDirectoryNotebookDirectoryIsAnErrorAndStampsNothing) {
     set_stamp("1.0.0");
-    fs::remove_all(fake.notebooks_dir);
-    EXPECT_EQ(sync(), "  [SYNC] Notebook'lar güncellendi: v1.0.0 → v1.1.0 (0 dosya)\n");
-    EXPECT_EQ(stamp(), "1.1.0");
+    fs::remove_all(pkg);
+    fs::filesystem_error error("", std::error_code());
+    EXPECT_EQ(sync_failing(error), "");
+    EXPECT_EQ(error.path1(), pkg);
+    EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
+    spit(pkg, "a file in its place");
+    EXPECT_EQ(sync_failing(error), "");
+    EXPECT_EQ(error.code(), std::errc::not_a_directory);
+    EXPECT_EQ(stamp(), "1.0.0");
+}
+
+TEST_F(SyncNotebooks, DamagedOrOversizedStampReadsAsNoVersionAndIsRewritten) {
+    for (const std::string& damaged : {std::string("1.0\xff"), std::string(5000, '1')}) {
+        set_stamp(damaged);
+        EXPECT_EQ(sync(), COPIED_LINE);
+        EXPECT_EQ(stamp(), "1.1.0");
+        EXPECT_EQ(sync(), "");
+    }
 }
 
 TEST_F(SyncNotebooks, ErrorReportsGoAtEveryDepthAndTheFixedPlaces) {
@@ -190,13 +205,6 @@ TEST_F(SyncNotebooks, FailuresBeforeCopyingChangeNothing) {
     EXPECT_EQ(fs_error.path1(), ws / "db");
     EXPECT_EQ(fs_error.code(), std::errc::not_a_directory);
     EXPECT_EQ(entries(ws), std::vector<std::string>{"db"});
-
-    fs::remove(ws / "db");
-    set_stamp("1.0\xff");
-    std::runtime_error error("");
-    EXPECT_EQ(sync_failing(error), "");
-    EXPECT_NE(std::string(error.what()).find((ws / "db" / ".nb_version").string()), std::string::npos);
-    EXPECT_EQ(entries(ws), std::vector<std::string>{"db"});
 }
 
 TEST_F(SyncNotebooks, FailedCopyKeepsOldStampAndEarlierCopies) {
@@ -215,18 +223,20 @@ TEST_F(SyncNotebooks, FailedCopyKeepsOldStampAndEarlierCopies) {
     EXPECT_TRUE(fs::exists(ws / "seasons" / "error_report.txt"));
 }
 
-TEST_F(SyncNotebooks, FailureAfterTheStampIsNotRepeated) {
+TEST_F(SyncNotebooks, FailedRefreshStampsNothingSoTheNextCallCompletesTheRun) {
     RegistryFails failing;
     use(failing);
-    fs::remove_all(failing.notebooks_dir);  // the refresh runs even with nothing copied
+    set_stamp("1.0.0");
     spit(ws / "seasons" / "error_report.txt", "stale");
     std::runtime_error error("");
     EXPECT_EQ(sync_failing(error), "");
     EXPECT_EQ(std::string(error.what()), (failing.root / "adim_registry.json").string() +
                                              ": adım kaydı okunamadı: '01' adımının \"nb\" alanı yok");
-    EXPECT_EQ(stamp(), "1.1.0");
+    EXPECT_EQ(stamp(), "1.0.0");
     EXPECT_TRUE(fs::exists(ws / "seasons" / "error_report.txt"));
-    EXPECT_EQ(sync(), "");
+    use(fake);
+    EXPECT_EQ(sync(), UPDATED_LINE + "  [SYNC] 1 eski error_report temizlendi\n");
+    EXPECT_EQ(stamp(), "1.1.0");
 }
 
 TEST_F(SyncNotebooks, UndeletableReportEndsTheRun) {
@@ -239,7 +249,7 @@ TEST_F(SyncNotebooks, UndeletableReportEndsTheRun) {
     EXPECT_EQ(error.path1(), ws / "outputs" / "json" / "error_report.txt");
     EXPECT_EQ(error.code(), std::errc::permission_denied);
     EXPECT_TRUE(fs::exists(ws / "outputs" / "error_report.txt"));
-    EXPECT_EQ(stamp(), "1.1.0");
+    EXPECT_FALSE(fs::exists(ws / "db" / ".nb_version"));  // the next call tries again
 }
 
 TEST_F(SyncNotebooks, CFunctionReportsThroughStatusAndLastError) {

@@ -137,16 +137,23 @@ TEST_F(MetaHashes, LongestNamesAreRewrittenToo) {
     EXPECT_EQ(std::distance(fs::directory_iterator(ws / "seasons" / "2024_01" / "meta"), fs::directory_iterator()), 1);
 }
 
-TEST_F(MetaHashes, UnwritableMetaFileIsNotCountedAndStaysIntact) {
+TEST_F(MetaHashes, UnwritableMetaFileIsAnErrorNamingIt) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes a read-only file";
     const std::string kod = "03";
     fake.registry.push_back({kod, "nb_02_transform.ipynb"});
     spit(meta("2024_01", kod), STALE);
     fs::permissions(meta("2024_01", kod), fs::perms(0444));
     spit(meta("2024_01", "02"), STALE);
-    EXPECT_EQ(run({"nb_02_transform.ipynb"}), "  [SYNC] 1" + SYNC_TAIL);
+    CaptureStdout out;
+    try {
+        _update_meta_hashes(ws.path, {"nb_02_transform.ipynb"});
+        ADD_FAILURE() << "no error";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_EQ(e.path1(), meta("2024_01", kod));
+        EXPECT_EQ(e.code(), std::errc::permission_denied);
+    }
+    EXPECT_EQ(out.finish(), "");  // no count when a file was left stale
     EXPECT_EQ(slurp(meta("2024_01", kod)), STALE);
-    EXPECT_EQ(slurp(meta("2024_01", "02")), with_hash("nb_02_transform.ipynb"));
     EXPECT_EQ(std::distance(fs::directory_iterator(ws / "seasons" / "2024_01" / "meta"), fs::directory_iterator()), 2);
 }
 

@@ -116,16 +116,16 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
     return result;
 }
 
-// Records the current version; after a version change the engine's meta hashes follow the notebooks
-// now installed, so it does not re-run every step only because its notebook was replaced.
+// After a version change the engine's meta hashes follow the notebooks now installed, so it does not
+// re-run every step only because its notebook was replaced; then the current version is recorded, last,
+// so a run that fails or is interrupted before is done again by the next one.
 void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied) {
     const std::string old_version = read_version_stamp(base);
     // The stamp names the notebooks' version: they reach the disk first, all in one flush. Notebooks an
     // interrupted run copied count too, though this run found them identical.
     if (copied || old_version != version) sync_filesystem(base);
+    if (!old_version.empty() && old_version != version) _update_meta_hashes(base, installable_notebooks(nb_dir));
     write_version_stamp(base, version);
-    if (old_version.empty() || old_version == version) return;
-    _update_meta_hashes(base, installable_notebooks(nb_dir));
 }
 
 void print_summary(const Installed& inst) {

@@ -70,10 +70,10 @@ void _sync_notebooks(const fs::path& base) {
     }
     // The stamp names these notebooks' version: they reach the disk first, all in one flush.
     sync_filesystem(base);
-    // Recorded before the refresh and the clean-up: if one of those fails, the next call does not redo them.
-    write_version_stamp(base, version);
     _update_meta_hashes(base, updated);
     const int silinen = remove_error_reports(base);
+    // Recorded last, so a run that fails or is interrupted before here is done again by the next one.
+    write_version_stamp(base, version);
 
     const std::string count = " (" + std::to_string(updated.size()) + " dosya)";
     if (!current.empty())

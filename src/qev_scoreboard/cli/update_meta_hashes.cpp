@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -22,28 +23,19 @@ namespace qev_scoreboard {
 
 namespace {
 
-// Season directory names, greatest first. Listed anew for every step code.
-std::vector<std::string> seasons_newest_first(const fs::path& seasons_dir) {
-    std::vector<std::string> names;
-    for (DirEntry& entry : list_directory(seasons_dir)) names.push_back(std::move(entry.name));
-    std::sort(names.begin(), names.end(), std::greater<>());
-    return names;
-}
-
-// Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched or
-// anything about it failed (unreadable, not UTF-8, not a JSON object, not writable): the engine's
-// file is then left exactly as it was.
+// Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it
+// could not be read or is not a UTF-8 JSON object: the engine's file is then left exactly as it was. A
+// file that cannot be written is an error: its step would otherwise be re-run with nothing said.
 bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
+    std::optional<std::string> text;
     try {
-        JsonValue doc = parse_meta_json(read_utf8_file(meta_path));
-        const JsonValue* current = find_member(doc, "nb_hash");
-        if (current && current->kind == JsonValue::Kind::String && current->text == hash) return false;
-        set_member(doc, "nb_hash", json_string(hash));
-        write_file_atomic(meta_path, dump_json(doc));
-        return true;
+        text = set_string_member(read_utf8_file(meta_path), "nb_hash", hash);
     } catch (const std::exception&) {
         return false;
     }
+    if (!text) return false;
+    write_file_atomic(meta_path, *text);
+    return true;
 }
 
 enum class Presence { Absent, Present, Hidden };
@@ -59,6 +51,60 @@ Presence meta_file_presence(const fs::path& candidate) {
     }
 }
 
+// The seasons, greatest name first, listed once per refresh; each season's meta directory is listed at
+// most once, and only as far as the steps asked for need, so the search costs about one walk of the tree
+// however many steps there are.
+class Seasons {
+ public:
+    explicit Seasons(fs::path dir) : dir_(std::move(dir)) {
+        for (DirEntry& entry : list_directory(dir_)) names_.push_back(std::move(entry.name));
+        std::sort(names_.begin(), names_.end(), std::greater<>());
+    }
+
+    fs::path candidate(size_t season, const std::string& file) const { return dir_ / names_[season] / "meta" / file; }
+
+    // The greatest season whose meta file `file` exists (Present), or that we may not search (Hidden).
+    std::pair<Presence, size_t> find(const std::string& file) {
+        for (size_t from = 0;;) {
+            const std::vector<size_t>& hits = listed_[file];
+            const auto hit = std::lower_bound(hits.begin(), hits.end(), from);
+            const auto probe = std::lower_bound(probed_.begin(), probed_.end(), from);
+            const size_t next =
+                std::min(hit == hits.end() ? scanned_ : *hit, probe == probed_.end() ? scanned_ : *probe);
+            if (next == scanned_) {
+                if (scanned_ == names_.size()) return {Presence::Absent, 0};
+                scan_next();
+                continue;
+            }
+            // A listed name may be a dangling link; a season we could not list is asked directly.
+            const Presence presence = meta_file_presence(candidate(next, file));
+            if (presence != Presence::Absent) return {presence, next};
+            from = next + 1;
+        }
+    }
+
+ private:
+    void scan_next() {
+        const size_t season = scanned_++;
+        std::optional<std::vector<DirEntry>> entries;
+        try {
+            entries = list_directory_if_present(dir_ / names_[season] / "meta");
+        } catch (const FileError&) {
+            probed_.push_back(season);
+            return;
+        }
+        if (!entries) return;  // a plain file, or a season without meta files
+        for (const DirEntry& entry : *entries)
+            if (entry.name.starts_with("adim_") && entry.name.ends_with(".json")) listed_[entry.name].push_back(season);
+    }
+
+    fs::path dir_;
+    std::vector<std::string> names_;
+    size_t scanned_ = 0;
+    std::unordered_map<std::string, std::vector<size_t>> listed_;  // meta file name -> seasons listing it
+    std::vector<size_t> probed_;                                   // seasons whose meta could not be listed
+};
+
 }  // namespace
 
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks) {
@@ -68,6 +114,7 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
     const fs::path seasons_dir = base / "seasons";
     if (!path_exists(seasons_dir)) return;
 
+    std::optional<Seasons> seasons;
     int guncellenen = 0;
     for (const std::string& name : updated_notebooks) {
         const fs::path notebook = base / name;
@@ -75,14 +122,12 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
         const std::string hash = _file_hash(notebook);
         const auto codes = nb_to_codes.find(name);
         if (codes == nb_to_codes.end()) continue;
+        if (!seasons) seasons.emplace(seasons_dir);
         for (const std::string& kod : codes->second) {
-            for (const std::string& season : seasons_newest_first(seasons_dir)) {
-                const fs::path candidate = seasons_dir / season / "meta" / ("adim_" + kod + ".json");
-                const Presence presence = meta_file_presence(candidate);
-                if (presence == Presence::Absent) continue;
-                if (presence == Presence::Present && refresh_meta_file(candidate, hash)) ++guncellenen;
-                break;
-            }
+            const std::string file = "adim_" + kod + ".json";
+            const auto [presence, season] = seasons->find(file);
+            if (presence == Presence::Present && refresh_meta_file(seasons->candidate(season, file), hash))
+                ++guncellenen;
         }
     }
     if (guncellenen != 0)

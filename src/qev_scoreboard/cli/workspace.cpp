@@ -1,8 +1,11 @@
 // The pieces of a work directory that init and the auto-sync share: the version stamp and the
 // listing of the package's notebooks.
+#include <cerrno>
+
 #include "qev_scoreboard/cli/cli.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/services/paths.hpp"
@@ -13,16 +16,25 @@ namespace {
 
 fs::path stamp_path(const fs::path& base) { return base / "db" / ".nb_version"; }
 
-// A stamp holds a version text; anything larger is not one, and must not be read into memory whole.
-constexpr size_t MAX_STAMP_SIZE = 1 << 20;
+// Longer than any version text, however padded: such a stamp is not one, and is not read in whole.
+constexpr size_t MAX_STAMP_SIZE = 4096;
 
 }  // namespace
 
 std::string read_version_stamp(const fs::path& base) {
     const fs::path path = stamp_path(base);
     if (!path_exists(path)) return "";
+    std::string text;
+    try {
+        text = read_utf8_file(path, MAX_STAMP_SIZE);
+    } catch (const FileError& e) {
+        // Not a version text (damaged, or some other file in its place): no version is recorded, and the
+        // run writes the stamp anew rather than failing for ever.
+        if (e.code().value() == EILSEQ || e.code().value() == EFBIG) return "";
+        throw;
+    }
     // White space of every kind: a stamp someone padded in an editor still names the version inside it.
-    return trim_unicode_space(read_utf8_file(path, MAX_STAMP_SIZE));
+    return trim_unicode_space(text);
 }
 
 void write_version_stamp(const fs::path& base, const std::string& version) {
@@ -32,6 +44,8 @@ void write_version_stamp(const fs::path& base, const std::string& version) {
 }
 
 std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
+    // A broken installation, not a package without notebooks: nothing may be recorded as installed.
+    if (!leads_to_directory(nb_dir)) throw_file_error("listelenemedi", nb_dir, path_exists(nb_dir) ? ENOTDIR : ENOENT);
     std::vector<std::string> names = list_package_notebooks(nb_dir);
     std::erase(names, INGEST_NOTEBOOK);
     return names;

@@ -6,6 +6,7 @@
 // read with (1.0, -0, 1e400, integers beyond 64 bits and the engine's NaN / Infinity / -Infinity),
 // and object members keep the order they were read in.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,12 @@ JsonValue parse_json(std::string_view text);
 
 // parse_json, additionally refusing a top level that is not an object.
 JsonValue parse_meta_json(std::string_view text);
+
+// The meta file `text` with member `name` of its top-level object set to the string `value`, written as
+// dump_json(parse_meta_json(text) with that member set) would be, but without the tree: memory stays near
+// the size of the text and of the result. nullopt when the member already holds exactly that string.
+// Refuses what parse_meta_json refuses, with std::runtime_error.
+std::optional<std::string> set_string_member(std::string_view text, std::string_view name, std::string_view value);
 
 // The document indented by two spaces per level, one member or element per line, "\n" separators,
 // ": " after names, {} and [] for empty containers, non-ASCII raw, no trailing line break.
