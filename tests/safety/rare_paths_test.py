@@ -1,0 +1,387 @@
+#!/usr/bin/env python3
+"""The rare paths of replacing files, reached as a hostile environment would reach them: a full disk or a
+signal during an in-place rewrite, links planted in a shared directory, a meta file that cannot be written,
+a broken installation, a damaged stamp, a file-size limit, an append-only directory, runs killed outright,
+extended attributes and ACLs, and a large meta file or many seasons."""
+import fcntl
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+import support
+from support import NOBODY
+
+PIPELINE = "qev_pipeline.ipynb"
+
+
+def temporaries(directory):
+    return sorted(p.name for p in Path(directory).iterdir() if p.name.startswith(".qev-"))
+
+
+def chattr(flag, path):
+    return subprocess.run(["chattr", flag, str(path)], capture_output=True).returncode == 0
+
+
+def tracee_of(tracer):
+    """The process strace started, once it runs."""
+    for _ in range(2000):
+        children = Path(f"/proc/{tracer.pid}/task/{tracer.pid}/children").read_text().split()
+        if children:
+            return int(children[0])
+        time.sleep(0.005)
+    raise AssertionError("strace never started the program")
+
+
+class PackageCase(unittest.TestCase):
+    """A test class with its own copy of the program and package data, which its tests may change."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = support.enter_scratch(cls.addClassCleanup)
+        cls.prefix = cls.tmp / "prefix"
+        cls.program, cls.data = support.make_prefix(cls.prefix)
+        cls.library = support.prefix_library(cls.prefix)
+        cls.version = support.version()
+        cls.count = 0
+
+    def make_ws(self, stamp=None, parent=None):
+        type(self).count += 1
+        ws = Path(parent or self.tmp) / f"ws{self.count}"
+        proc = support.run(["--dir", ws, "init"], program=self.program)
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        if stamp is not None:
+            (ws / "db" / ".nb_version").write_text(stamp)
+        return ws
+
+    def init(self, ws, *options, as_nobody=False, wrap=()):
+        cmd = list(wrap) + [str(self.program), "--dir", str(ws), "init", *options]
+        if as_nobody:
+            cmd = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + cmd
+        return support.run(cmd, program=False)
+
+    def package_notebook(self, name=PIPELINE):
+        return self.data / "notebooks" / name
+
+
+@support.needs_root
+class InPlaceRewrite(PackageCase):
+    """Files of an ordinary user in a directory that refuses them new files are rewritten in place: a full
+    disk, a failed write or a signal never leaves one that is neither the old nor the new content."""
+
+    def shared_ws(self, parent=None):
+        ws = self.make_ws(parent=parent)
+        support.chown_tree(ws)
+        # The directories root's 0755, the files the user's: no temporary file can be made beside them.
+        for root, dirs, _ in os.walk(ws):
+            for d in [root] + [os.path.join(root, d) for d in dirs]:
+                os.chown(d, 0, 0)
+        old = ws / PIPELINE
+        old.write_bytes(b'{"cells": ["eski"]}\n' * 50)
+        return ws, old, old.read_bytes()
+
+    def test_a_full_disk_leaves_the_notebook_whole(self):
+        mnt = self.tmp / "small"
+        mnt.mkdir()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m,mode=0755", "tmpfs", str(mnt)], check=True)
+        self.addCleanup(subprocess.run, ["umount", str(mnt)])
+        ws, old, before = self.shared_ws(parent=mnt)
+        package = self.package_notebook()
+        saved = package.read_bytes()
+        self.addCleanup(package.write_bytes, saved)
+        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)  # 400 KB: more than is left
+        fd = os.open(mnt / "filler", os.O_WRONLY | os.O_CREAT, 0o644)
+        try:
+            while os.write(fd, b"\0" * 4096):
+                pass
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
+        proc = self.init(ws, as_nobody=True)
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(f"{old}: kopyalanamadı: aygıtta yer kalmadı", err)
+        self.assertEqual(old.read_bytes(), before)
+
+    def rewrite_traced(self, ws, inject, signal_when_changed=False):
+        """init as nobody under strace, with `inject` on the writes to the notebook (plain writes: the copy's
+        kernel shortcut refused). With `signal_when_changed`, SIGTERM arrives once the notebook changed."""
+        nb = ws.resolve() / PIPELINE
+        before = nb.read_bytes()
+        cmd = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups",
+               "strace", "-f", "-qq", "-o", "/dev/null", "-P", str(nb), "-e", "trace=write,copy_file_range",
+               "-e", "inject=copy_file_range:error=EXDEV", "-e", inject,
+               str(self.program), "--dir", str(ws), "init"]
+        tracer = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  preexec_fn=support.default_signals)
+        try:
+            if signal_when_changed:
+                deadline = time.monotonic() + 20
+                while nb.read_bytes() == before and time.monotonic() < deadline:
+                    time.sleep(0.005)
+                os.kill(tracee_of(tracer), signal.SIGTERM)
+            out, err = tracer.communicate(timeout=support.RUN_TIMEOUT)
+        finally:
+            if tracer.poll() is None:
+                tracer.kill()
+                tracer.wait()
+        return tracer.returncode, err.decode("utf-8", "replace")
+
+    def test_a_failed_write_puts_the_old_bytes_back(self):
+        ws, old, before = self.shared_ws()
+        package = self.package_notebook()
+        saved = package.read_bytes()
+        self.addCleanup(package.write_bytes, saved)
+        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)  # several blocks: the second write fails
+        status, err = self.rewrite_traced(ws, "inject=write:error=EIO:when=2")
+        self.assertNotEqual(status, 0, err)
+        self.assertEqual(old.read_bytes(), before)
+
+    def test_a_signal_during_the_rewrite_waits_until_the_file_is_whole(self):
+        ws, old, before = self.shared_ws()
+        package = self.package_notebook()
+        saved = package.read_bytes()
+        self.addCleanup(package.write_bytes, saved)
+        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)
+        # The second block's write waits a second; SIGTERM arrives meanwhile, after the first block.
+        status, err = self.rewrite_traced(ws, "inject=write:delay_enter=1000000:when=2", signal_when_changed=True)
+        self.assertEqual(old.read_bytes(), package.read_bytes(), err)
+        self.assertEqual(status, -signal.SIGTERM, err)
+
+
+@support.needs_root
+class LinksInASharedDirectory(PackageCase):
+    def test_a_link_planted_by_another_user_is_not_followed(self):
+        ws = self.make_ws(stamp="0.0.1")
+        os.chmod(ws, 0o1777)
+        secret = self.tmp / "secret"
+        secret.write_text("root's own\n")
+        os.chmod(secret, 0o600)
+        nb = ws / PIPELINE
+        nb.unlink()
+        nb.symlink_to(secret)
+        os.lchown(nb, NOBODY, NOBODY)
+        proc = self.init(ws)
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(f"{nb}: kopyalanamadı: erişim izni yok", err)
+        self.assertEqual(secret.read_text(), "root's own\n")
+        self.assertEqual(os.stat(secret).st_mode & 0o7777, 0o600)
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
+        # The directory's owner's own link is followed, as the kernel would.
+        os.lchown(nb, 0, 0)
+        proc = self.init(ws)
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertTrue(nb.is_symlink())
+        self.assertEqual(secret.read_bytes(), self.package_notebook().read_bytes())
+
+
+def stale_meta(ws, kod):
+    meta = ws / "seasons" / "2024_01" / "meta" / f"adim_{kod}.json"
+    meta.parent.mkdir(parents=True, exist_ok=True)
+    meta.write_text(json.dumps({"kod": kod, "nb_hash": "0000000000000000"}))
+    return meta
+
+
+@support.needs_root
+class StampRecordsAFinishedRun(PackageCase):
+    def unwritable_meta(self, ws):
+        meta = stale_meta(ws, "01a")
+        (ws / "seasons" / "2024_01" / "error_report.txt").write_text("hata\n")
+        if not chattr("+i", meta):
+            self.skipTest("chattr +i is not supported here")
+        self.addCleanup(chattr, "-i", meta)
+        return meta
+
+    def test_init_fails_naming_the_meta_file_and_the_next_run_completes(self):
+        ws = self.make_ws(stamp="0.0.1")
+        meta = self.unwritable_meta(ws)
+        proc = self.init(ws)
+        err, out = support.stderr_text(proc), proc.stdout.decode()
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(f"{meta}: yazılamadı: işleme izin verilmiyor", err)
+        self.assertNotIn("meta hash", out)
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
+        chattr("-i", meta)
+        proc = self.init(ws)
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertIn("  [SYNC] 1 meta hash güncellendi (gereksiz re-run önlendi)\n", proc.stdout.decode())
+        self.assertNotEqual(json.loads(meta.read_text())["nb_hash"], "0000000000000000")
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version)
+
+    def test_the_auto_sync_fails_likewise_and_is_completed_by_the_next_call(self):
+        ws = self.make_ws(stamp="0.0.1")
+        meta = self.unwritable_meta(ws)
+        status, error, out = support.sync_in_child(self.library, ws)
+        self.assertEqual(status, 1)
+        self.assertIn(f"{meta}: yazılamadı", error)
+        self.assertEqual(out, "")
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
+        self.assertTrue((ws / "seasons" / "2024_01" / "error_report.txt").exists())
+        chattr("-i", meta)
+        status, error, out = support.sync_in_child(self.library, ws)
+        self.assertEqual((status, error), (0, ""))
+        n = len(support.package_notebooks(self.data / "notebooks"))
+        self.assertEqual(out, "  [SYNC] 1 meta hash güncellendi (gereksiz re-run önlendi)\n"
+                              f"  [SYNC] Notebook'lar güncellendi: v0.0.1 → v{self.version} ({n} dosya)\n"
+                              "  [SYNC] 1 eski error_report temizlendi\n")
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version)
+
+    def test_a_missing_package_notebook_directory_is_an_error_and_stamps_nothing(self):
+        ws = self.make_ws(stamp="0.0.1")
+        nb_dir = self.data / "notebooks"
+        moved = self.tmp / "notebooks-away"
+        nb_dir.rename(moved)
+        self.addCleanup(moved.rename, nb_dir)
+        proc = self.init(ws)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn(f"{nb_dir}: listelenemedi: böyle bir dosya ya da dizin yok", support.stderr_text(proc))
+        status, error, _ = support.sync_in_child(self.library, ws)
+        self.assertEqual(status, 1)
+        self.assertIn(f"{nb_dir}: listelenemedi", error)
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
+
+    def test_a_damaged_or_huge_stamp_reads_as_no_version_and_is_rewritten(self):
+        for damaged in (b"1.0\xff", b"1" * 100000):
+            for how in ("init", "init --force", "sync"):
+                ws = self.make_ws()
+                (ws / "db" / ".nb_version").write_bytes(damaged)
+                if how == "sync":
+                    status, error, _ = support.sync_in_child(self.library, ws)
+                    self.assertEqual((status, error), (0, ""), how)
+                else:
+                    proc = self.init(ws, *how.split()[1:])
+                    self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+                self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version, how)
+
+
+@support.needs_root
+class NoTemporaryFileOutlivesItsRun(PackageCase):
+    def big_package_notebook(self):
+        package = self.package_notebook()
+        saved = package.read_bytes()
+        self.addCleanup(package.write_bytes, saved)
+        package.write_bytes(b" " * (2 << 20))
+
+    def test_a_file_size_limit_fails_the_write_and_kills_nothing(self):
+        ws = self.make_ws()
+        self.big_package_notebook()
+        proc = self.init(ws, wrap=["bash", "-c", 'ulimit -f 1024; exec "$@"', "bash"])
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertIn(f"{ws / PIPELINE}: yazılamadı: dosya çok büyük", err)
+        self.assertEqual(temporaries(ws), [])
+        # The library, in a process that leaves the signal at its default, reports it the same way.
+        (ws / "db" / ".nb_version").write_text("0.0.1")
+        proc = support.run(["bash", "-c", 'ulimit -f 1024; exec "$@"', "bash", sys.executable, "-c",
+                            support.SYNC_CHILD, str(self.library), str(ws)], program=False)
+        self.assertIn("@@status=1\n", support.stderr_text(proc))
+        self.assertIn("dosya çok büyük", support.stderr_text(proc))
+        self.assertEqual(temporaries(ws), [])
+
+    def test_an_append_only_directory_gets_its_files_rewritten_in_place(self):
+        ws = self.make_ws()
+        for name in support.package_notebooks(self.data / "notebooks"):
+            (ws / name).write_text("{}")
+        if not chattr("+a", ws):
+            self.skipTest("chattr +a is not supported here")
+        self.addCleanup(chattr, "-a", ws)
+        proc = self.init(ws, "--force")
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertEqual(temporaries(ws), [])
+        for name in support.package_notebooks(self.data / "notebooks"):
+            self.assertEqual((ws / name).read_bytes(), (self.data / "notebooks" / name).read_bytes(), name)
+
+    def test_left_overs_of_killed_runs_go_but_not_those_a_live_run_holds(self):
+        ws = self.make_ws()
+        ext = ws / "external_data"
+        # A run killed outright while the readme's temporary file waited to be flushed.
+        tracer = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fdatasync",
+                                   "-e", "inject=fdatasync:delay_enter=5000000",
+                                   str(self.program), "--dir", str(ws), "init"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  preexec_fn=support.default_signals)
+        try:
+            deadline = time.monotonic() + 20
+            while not temporaries(ext) and time.monotonic() < deadline:
+                time.sleep(0.01)
+            left = temporaries(ext)
+            self.assertTrue(left, "never saw the temporary file")
+            os.kill(tracee_of(tracer), signal.SIGKILL)
+            tracer.wait(timeout=30)
+        finally:
+            if tracer.poll() is None:
+                tracer.kill()
+                tracer.wait()
+        self.assertEqual(temporaries(ext), left)
+        live = ext / ".qev-live0000"
+        live.write_text("another run is writing this")
+        (ext / ".qev-not-ours").write_text("not a name we make")
+        with open(live) as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            proc = self.init(ws)
+            self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertEqual(temporaries(ext), [".qev-live0000", ".qev-not-ours"])
+
+
+@support.needs_root
+@unittest.skipUnless(shutil.which("setfattr") and shutil.which("setfacl"), "attr and acl are not installed")
+class AttributesSurviveAReplacement(PackageCase):
+    def test_extended_attributes_and_acls_are_kept(self):
+        ws = self.make_ws(stamp="0.0.1")
+        nb, stamp = ws / PIPELINE, ws / "db" / ".nb_version"
+        for path in (nb, stamp):
+            if subprocess.run(["setfattr", "-n", "user.qev", "-v", "kept", str(path)]).returncode != 0:
+                self.skipTest("no user extended attributes here")
+            subprocess.run(["setfacl", "-m", f"u:{NOBODY}:rw", str(path)], check=True)
+        inode = os.stat(nb).st_ino
+        proc = self.init(ws, "--force")
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertNotEqual(os.stat(nb).st_ino, inode, "the notebook was not replaced: the scenario is void")
+        self.assertEqual(stamp.read_text(), self.version)
+        for path in (nb, stamp):
+            self.assertEqual(os.getxattr(path, "user.qev"), b"kept", path)
+            acl = subprocess.run(["getfacl", "-n", "-p", str(path)], capture_output=True, text=True).stdout
+            self.assertIn(f"user:{NOBODY}:rw-", acl, path)
+
+
+@support.needs_root
+class MetaRefreshCost(PackageCase):
+    def test_a_large_meta_file_is_rewritten_in_bounded_memory(self):
+        ws = self.make_ws(stamp="0.0.1")
+        meta = stale_meta(ws, "01a")
+        count = 10_000_000
+        meta.write_text('{"kod": "02", "x": [' + ",".join(["0"] * count) + '], "nb_hash": "0000000000000000"}')
+        size = meta.stat().st_size
+        proc = self.init(ws, wrap=["/usr/bin/time", "-v"])
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 0, err)
+        peak_kb = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", err).group(1))
+        self.assertLessEqual(peak_kb * 1024, 10 * size + (16 << 20), f"peak {peak_kb} KiB for {size} bytes")
+        doc = json.loads(meta.read_text())
+        self.assertEqual((len(doc["x"]), list(doc)), (count, ["kod", "x", "nb_hash"]))
+        self.assertNotEqual(doc["nb_hash"], "0000000000000000")
+
+    def test_the_seasons_directory_is_listed_once(self):
+        ws = self.make_ws(stamp="0.0.1").resolve()
+        for i in range(30):
+            (ws / "seasons" / f"2020_{i:02}" / "meta").mkdir(parents=True)
+        stale_meta(ws, "01a")
+        log = self.tmp / "seasons.log"
+        proc = self.init(ws, wrap=["strace", "-f", "-qq", "-o", str(log), "-e", "trace=openat"])
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertIn("  [SYNC] 1 meta hash", proc.stdout.decode())
+        opened = [line for line in log.read_text().splitlines()
+                  if f'"{ws}/seasons"' in line and "O_DIRECTORY" in line]
+        self.assertEqual(len(opened), 1, opened)
+
+
+if __name__ == "__main__":
+    support.main()
