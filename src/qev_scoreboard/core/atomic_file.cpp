@@ -151,6 +151,9 @@ void remove_stale_temporaries(int dir) {
     while (const dirent* e = ::readdir(d.get()))
         if (is_temporary_name(e->d_name)) names.emplace_back(e->d_name);
     for (const std::string& name : names) {
+        // Only regular files are ours: opening a device, even to look, may do something.
+        struct stat first {};
+        if (::fstatat(dir, name.c_str(), &first, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(first.st_mode)) continue;
         const Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
         if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
         struct stat held {

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The meta-hash refresh after a version change (run by `init`), in two settings:
+#   1. 100,000 season directories, every step's meta file in the oldest one, so the search looks into each
+#      season: timed in one hyperfine run beside `find` over the same seasons tree (target: <= 3x);
+#   2. a 50 MB meta file of zeros, `[0,0,...]` alone and inside a step's meta object: peak memory by
+#      /usr/bin/time -v (target: <= 10x the file plus a few MB; 16 MiB allowed for the program itself).
+# The program finds its package data relative to its own file, so it runs from a throw-away prefix.
+# Usage: bench/meta_refresh.sh [BUILD_DIR]   (default: build/release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/release}"
+[ -x "$build/bin/qev-scoreboard" ] || { echo "no program at $build/bin/qev-scoreboard: build first" >&2; exit 1; }
+
+scratch=$(mktemp -d /tmp/qev-bench-meta.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
+mkdir -p "$prefix/bin"
+cp "$build/bin/qev-scoreboard" "$prefix/bin/"
+cp -a "$build/lib" "$build/share" "$prefix/"
+exe=$prefix/bin/qev-scoreboard
+registry=$prefix/share/qev-scoreboard/adim_registry.json
+ws=$scratch/ws
+"$exe" --dir "$ws" init >/dev/null
+
+python3 - "$ws/seasons" "$registry" <<'PY'
+import json, os, sys
+seasons, registry = sys.argv[1], sys.argv[2]
+for i in range(100_000):
+    os.makedirs(f"{seasons}/s{i:06}/meta")
+for kod in json.load(open(registry)):
+    with open(f"{seasons}/s000000/meta/adim_{kod}.json", "w") as f:
+        json.dump({"kod": kod, "nb_hash": "0000000000000000"}, f)
+PY
+steps=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "$registry")
+
+# The refresh must do what it claims before it is timed: every step's file, found in the oldest season.
+echo -n 0.0.1 >"$ws/db/.nb_version"
+"$exe" --dir "$ws" init | grep -q "^  \[SYNC\] $steps meta hash" || { echo "FAIL: not every step refreshed" >&2; exit 1; }
+
+# Each timed run starts from an older stamp, so it searches every step again (nothing left to rewrite).
+hyperfine -N --warmup 2 --runs 10 --export-json "$scratch/seasons.json" \
+  --prepare "sh -c 'printf 0.0.1 >$ws/db/.nb_version'" -n "init refresh (100k seasons)" "$exe --dir $ws init" \
+  --prepare true -n "find seasons" "find $ws/seasons"
+
+python3 - "$scratch/seasons.json" <<'PY'
+import json, sys
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+ours, ref, target = "init refresh (100k seasons)", "find seasons", 3.0
+ratio = r[ours]["median"] / r[ref]["median"]
+print(f"{ours} {r[ours]['median']*1e3:.0f} ms vs {ref} {r[ref]['median']*1e3:.0f} ms: "
+      f"median {ratio:.2f}x (target <= {target}x): {'yes' if ratio <= target else 'NO'}")
+PY
+
+rm -rf "$ws/seasons"
+meta=$ws/seasons/2024_01/meta/adim_01a.json
+mkdir -p "$(dirname "$meta")"
+for shape in array object; do
+  python3 - "$meta" "$shape" <<'PY'
+import sys
+zeros = ",".join(["0"] * 25_000_000)
+with open(sys.argv[1], "w") as f:
+    f.write(f"[{zeros}]" if sys.argv[2] == "array" else f'{{"kod": "01a", "x": [{zeros}], "nb_hash": "0"}}')
+PY
+  size=$(stat -c %s "$meta")
+  echo -n 0.0.1 >"$ws/db/.nb_version"
+  /usr/bin/time -v "$exe" --dir "$ws" init >"$scratch/out.txt" 2>"$scratch/time.txt"
+  peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt")
+  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$scratch/time.txt")
+  limit=$(( (10 * size + (16 << 20)) / 1024 ))
+  printf '%s meta file of %d bytes: peak %d KiB, %s wall (target <= %d KiB): %s\n' "$shape" "$size" "$peak" "$wall" \
+    "$limit" "$([ "$peak" -le "$limit" ] && echo yes || echo NO)"
+done
