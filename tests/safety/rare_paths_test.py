@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The rare paths of replacing files, reached as a hostile environment would reach them: a full disk or a
-signal during an in-place rewrite, links planted in a shared directory, a meta file that cannot be written,
-a broken installation, a damaged stamp, a file-size limit, an append-only directory, runs killed outright,
-extended attributes and ACLs, and a large meta file or many seasons."""
+"""The rare paths of replacing files, reached as a hostile environment would reach them: a full disk, a
+failed write or a signal during an in-place rewrite, planted links, a meta file that cannot be written, a
+damaged stamp, a file-size limit, an append-only directory, killed runs, attributes, a large meta file."""
 import fcntl
 import json
 import os
@@ -19,6 +18,7 @@ import support
 from support import NOBODY
 
 PIPELINE = "qev_pipeline.ipynb"
+NEW = b'{"cells": ["yeni"]}\n' * 20000
 
 
 def temporaries(directory):
@@ -69,6 +69,11 @@ class PackageCase(unittest.TestCase):
     def package_notebook(self, name=PIPELINE):
         return self.data / "notebooks" / name
 
+    def replace_package_notebook(self, content):
+        package = self.package_notebook()
+        self.addCleanup(package.write_bytes, package.read_bytes())
+        package.write_bytes(content)
+
 
 @support.needs_root
 class InPlaceRewrite(PackageCase):
@@ -92,10 +97,7 @@ class InPlaceRewrite(PackageCase):
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m,mode=0755", "tmpfs", str(mnt)], check=True)
         self.addCleanup(subprocess.run, ["umount", str(mnt)])
         ws, old, before = self.shared_ws(parent=mnt)
-        package = self.package_notebook()
-        saved = package.read_bytes()
-        self.addCleanup(package.write_bytes, saved)
-        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)  # 400 KB: more than is left
+        self.replace_package_notebook(NEW)  # 400 KB: more than is left
         fd = os.open(mnt / "filler", os.O_WRONLY | os.O_CREAT, 0o644)
         try:
             while os.write(fd, b"\0" * 4096):
@@ -134,25 +136,15 @@ class InPlaceRewrite(PackageCase):
                 tracer.wait()
         return tracer.returncode, err.decode("utf-8", "replace")
 
-    def test_a_failed_write_puts_the_old_bytes_back(self):
+    def test_a_failed_write_or_a_signal_never_leaves_a_mixture(self):
+        self.replace_package_notebook(NEW)  # written in several blocks
         ws, old, before = self.shared_ws()
-        package = self.package_notebook()
-        saved = package.read_bytes()
-        self.addCleanup(package.write_bytes, saved)
-        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)  # several blocks: the second write fails
         status, err = self.rewrite_traced(ws, "inject=write:error=EIO:when=2")
         self.assertNotEqual(status, 0, err)
         self.assertEqual(old.read_bytes(), before)
-
-    def test_a_signal_during_the_rewrite_waits_until_the_file_is_whole(self):
-        ws, old, before = self.shared_ws()
-        package = self.package_notebook()
-        saved = package.read_bytes()
-        self.addCleanup(package.write_bytes, saved)
-        package.write_bytes(b'{"cells": ["yeni"]}\n' * 20000)
         # The second block's write waits a second; SIGTERM arrives meanwhile, after the first block.
         status, err = self.rewrite_traced(ws, "inject=write:delay_enter=1000000:when=2", signal_when_changed=True)
-        self.assertEqual(old.read_bytes(), package.read_bytes(), err)
+        self.assertEqual(old.read_bytes(), NEW, err)
         self.assertEqual(status, -signal.SIGTERM, err)
 
 
@@ -192,17 +184,12 @@ def stale_meta(ws, kod):
 
 @support.needs_root
 class StampRecordsAFinishedRun(PackageCase):
-    def unwritable_meta(self, ws):
+    def test_init_fails_naming_the_meta_file_and_the_next_run_completes(self):
+        ws = self.make_ws(stamp="0.0.1")
         meta = stale_meta(ws, "01a")
-        (ws / "seasons" / "2024_01" / "error_report.txt").write_text("hata\n")
         if not chattr("+i", meta):
             self.skipTest("chattr +i is not supported here")
         self.addCleanup(chattr, "-i", meta)
-        return meta
-
-    def test_init_fails_naming_the_meta_file_and_the_next_run_completes(self):
-        ws = self.make_ws(stamp="0.0.1")
-        meta = self.unwritable_meta(ws)
         proc = self.init(ws)
         err, out = support.stderr_text(proc), proc.stdout.decode()
         self.assertEqual(proc.returncode, 1, err)
@@ -216,63 +203,20 @@ class StampRecordsAFinishedRun(PackageCase):
         self.assertNotEqual(json.loads(meta.read_text())["nb_hash"], "0000000000000000")
         self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version)
 
-    def test_the_auto_sync_fails_likewise_and_is_completed_by_the_next_call(self):
-        ws = self.make_ws(stamp="0.0.1")
-        meta = self.unwritable_meta(ws)
-        status, error, out = support.sync_in_child(self.library, ws)
-        self.assertEqual(status, 1)
-        self.assertIn(f"{meta}: yazılamadı", error)
-        self.assertEqual(out, "")
-        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
-        self.assertTrue((ws / "seasons" / "2024_01" / "error_report.txt").exists())
-        chattr("-i", meta)
-        status, error, out = support.sync_in_child(self.library, ws)
-        self.assertEqual((status, error), (0, ""))
-        n = len(support.package_notebooks(self.data / "notebooks"))
-        self.assertEqual(out, "  [SYNC] 1 meta hash güncellendi (gereksiz re-run önlendi)\n"
-                              f"  [SYNC] Notebook'lar güncellendi: v0.0.1 → v{self.version} ({n} dosya)\n"
-                              "  [SYNC] 1 eski error_report temizlendi\n")
-        self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version)
-
-    def test_a_missing_package_notebook_directory_is_an_error_and_stamps_nothing(self):
-        ws = self.make_ws(stamp="0.0.1")
-        nb_dir = self.data / "notebooks"
-        moved = self.tmp / "notebooks-away"
-        nb_dir.rename(moved)
-        self.addCleanup(moved.rename, nb_dir)
-        proc = self.init(ws)
-        self.assertEqual(proc.returncode, 1)
-        self.assertIn(f"{nb_dir}: listelenemedi: böyle bir dosya ya da dizin yok", support.stderr_text(proc))
-        status, error, _ = support.sync_in_child(self.library, ws)
-        self.assertEqual(status, 1)
-        self.assertIn(f"{nb_dir}: listelenemedi", error)
-        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
-
     def test_a_damaged_or_huge_stamp_reads_as_no_version_and_is_rewritten(self):
-        for damaged in (b"1.0\xff", b"1" * 100000):
-            for how in ("init", "init --force", "sync"):
-                ws = self.make_ws()
-                (ws / "db" / ".nb_version").write_bytes(damaged)
-                if how == "sync":
-                    status, error, _ = support.sync_in_child(self.library, ws)
-                    self.assertEqual((status, error), (0, ""), how)
-                else:
-                    proc = self.init(ws, *how.split()[1:])
-                    self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
-                self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version, how)
+        for damaged, options in ((b"1.0\xff", []), (b"1" * 100000, ["--force"])):
+            ws = self.make_ws()
+            (ws / "db" / ".nb_version").write_bytes(damaged)
+            proc = self.init(ws, *options)
+            self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+            self.assertEqual((ws / "db" / ".nb_version").read_text(), self.version)
 
 
 @support.needs_root
 class NoTemporaryFileOutlivesItsRun(PackageCase):
-    def big_package_notebook(self):
-        package = self.package_notebook()
-        saved = package.read_bytes()
-        self.addCleanup(package.write_bytes, saved)
-        package.write_bytes(b" " * (2 << 20))
-
     def test_a_file_size_limit_fails_the_write_and_kills_nothing(self):
         ws = self.make_ws()
-        self.big_package_notebook()
+        self.replace_package_notebook(b" " * (2 << 20))
         proc = self.init(ws, wrap=["bash", "-c", 'ulimit -f 1024; exec "$@"', "bash"])
         err = support.stderr_text(proc)
         self.assertEqual(proc.returncode, 1, err)

@@ -1,12 +1,15 @@
 #pragma once
 // Replacing files so that a reader, a crash or a signal never sees half of one.
 //
-// A replacement is written to a short-named temporary file beside its target and renamed over it. What
-// the user set survives: owner and group (where the system permits), permission bits, and links (the
-// file a link leads to is replaced, the link stays). A target that may not be written fails as a plain
-// write would; where the directory refuses a new file but the target itself may be written, the target
-// is rewritten in place instead. Every failure throws FileError; the original then stays and the
-// temporary file is removed.
+// A replacement is written to a short-named temporary file beside its target, locked while it is written,
+// and renamed over it. What the user set survives: owner and group (where the system permits), permission
+// bits, extended attributes and ACLs (those this user may set), and links (the file a link leads to is
+// replaced, the link stays; in a shared sticky directory only links the kernel's protection would follow).
+// A target that may not be written fails as a plain write would; where the directory refuses a new file,
+// or would keep a temporary one (append-only), but the target itself may be written, the target is
+// rewritten in place instead, never left half-written by a failure we can see. Every failure throws
+// FileError; the original then stays and the temporary file is removed. A file-size limit fails the
+// write with EFBIG: the signal it raises is held in the calling thread and consumed.
 
 #include <filesystem>
 #include <string_view>
