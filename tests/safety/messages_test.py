@@ -46,22 +46,28 @@ class Messages(unittest.TestCase):
         (ws / "db").write_text("")
         self.assert_failure_names(support.run(["--dir", ws, "init"]), ws / "db")
 
-    def test_stamp_not_utf8(self):
+    def test_stamp_not_utf8_is_rewritten_one_not_a_file_is_named(self):
         ws = support.workdir(self.tmp, "not-utf8")
         stamp = ws / "db" / ".nb_version"
         stamp.write_bytes(b"\xff\xfe1.0")
+        proc = support.run(["--dir", ws, "init"])
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertEqual(stamp.read_text(), support.version())
+        stamp.unlink()
+        stamp.mkdir()
         self.assert_failure_names(support.run(["--dir", ws, "init"]), stamp)
 
-    def test_huge_sparse_stamp(self):
+    def test_huge_sparse_stamp_is_not_read_but_rewritten(self):
         ws = support.workdir(self.tmp, "huge-stamp")
         stamp = ws / "db" / ".nb_version"
         with open(stamp, "wb") as f:
             f.truncate(50 * 10**9)
         try:
             proc = support.run(["--dir", ws, "init"])
+            self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+            self.assertEqual(stamp.read_text(), support.version())
         finally:
             stamp.unlink()
-        self.assert_failure_names(proc, stamp)
 
     @support.needs_root
     def test_unreadable_installed_notebook(self):
