@@ -126,6 +126,7 @@ class SignalBlock {
 
 struct Target {
     ResolvedPath at;        // links followed
+    Fd file;                // the existing file checked (O_PATH), for its attributes
     bool in_place = false;  // no temporary file can be renamed over it (or removed) where a plain write can
 };
 
@@ -167,11 +168,16 @@ void remove_stale_temporaries(int dir) {
 
 // Where a replacement of `path` lands, refused as a plain write would be refused.
 Target inspect(const fs::path& path, const char* action) {
-    Target t{resolve_path(path, action)};
+    Target t{resolve_path(path, action), Fd(), false};
     remove_stale_temporaries(t.at.dir.get());
     if (directory_keeps_entries(t.at.dir.get())) t.in_place = true;
     if (!t.at.exists) return t;
     require_regular_file(t.at.st, path, action);
+    t.file = Fd(::openat(t.at.dir.get(), t.at.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat opened {};
+    if (!t.file || ::fstat(t.file.get(), &opened) != 0) throw_file_error(action, path, errno);
+    // Another file took the name since it was checked: not the file we were asked to write.
+    if (opened.st_dev != t.at.st.st_dev || opened.st_ino != t.at.st.st_ino) throw_file_error(action, path, EAGAIN);
     if (::faccessat(t.at.dir.get(), t.at.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
         throw_file_error(action, path, errno);
     if (rename_refused(t)) t.in_place = true;
@@ -204,9 +210,10 @@ ssize_t read_attribute(std::vector<char>& buf, Get get) {
 // The extended attributes of the replaced file (its ACLs among them) onto the replacement, those this
 // user may read and set; an attribute the file system or our rights refuse is left, as a plain copy would.
 void keep_attributes(const Target& t, int fd, const fs::path& shown, const char* action) {
-    const std::string old = "/proc/self/fd/" + std::to_string(t.at.dir.get()) + "/" + t.at.name;
+    // The file checked, reached through its descriptor: O_PATH descriptors take no attribute calls themselves.
+    const std::string old = "/proc/self/fd/" + std::to_string(t.file.get());
     std::vector<char> names;
-    const ssize_t total = read_attribute(names, [&](char* b, size_t n) { return ::llistxattr(old.c_str(), b, n); });
+    const ssize_t total = read_attribute(names, [&](char* b, size_t n) { return ::listxattr(old.c_str(), b, n); });
     if (total < 0) {
         if (not_ours_to_copy(errno) || errno == ENOENT) return;  // ENOENT: no /proc to reach it through
         throw_file_error(action, shown, errno);
@@ -215,7 +222,7 @@ void keep_attributes(const Target& t, int fd, const fs::path& shown, const char*
     for (size_t i = 0; i < static_cast<size_t>(total); i += std::strlen(&names[i]) + 1) {
         const char* name = &names[i];
         const ssize_t n =
-            read_attribute(value, [&](char* b, size_t size) { return ::lgetxattr(old.c_str(), name, b, size); });
+            read_attribute(value, [&](char* b, size_t size) { return ::getxattr(old.c_str(), name, b, size); });
         if (n < 0) {
             if (not_ours_to_copy(errno)) continue;
             throw_file_error(action, shown, errno);
