@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/qev_scoreboard.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 
 namespace {

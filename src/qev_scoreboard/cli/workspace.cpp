@@ -1,6 +1,7 @@
 // The pieces of a work directory that init and the auto-sync share: the version stamp and the
 // listing of the package's notebooks.
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/random.hpp"
 
 namespace qev_scoreboard {
 
@@ -49,21 +49,6 @@ void untrack(int slot) {
     if (slot < 0) return;
     g_in_flight[slot].live.store(false, std::memory_order_release);
     g_in_flight[slot].claimed.store(false, std::memory_order_release);
-}
-
-std::string random_suffix() {
-    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    unsigned char bytes[8];
-    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        struct timespec ts {};
-        ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        unsigned long long x =
-            static_cast<unsigned long long>(ts.tv_nsec) ^ (static_cast<unsigned long long>(::getpid()) << 32);
-        for (auto& b : bytes) b = static_cast<unsigned char>(x >>= 5);
-    }
-    std::string out;
-    for (unsigned char b : bytes) out += alphabet[b % (sizeof alphabet - 1)];
-    return out;
 }
 
 // The file that a write to `path` really changes: links followed to their end, which may not exist yet.
@@ -134,7 +119,7 @@ class TempFile {
         const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
         for (int attempt = 0; attempt < 100; ++attempt) {
             // Short: the target's own name may already be as long as a name can be.
-            path_ = dir / (".qev-" + random_suffix());
+            path_ = dir / (".qev-" + platform::random_name(8));
             slot_ = track(path_.string());
             fd_ = Fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
             if (fd_) {
