@@ -73,7 +73,7 @@ void write_all(NativeHandle file, std::string_view data, const fs::path& shown);
 bool may_write(const fs::path& path);
 
 struct DirEntry {
-    std::string name;  // UTF-8
+    std::string name;           // UTF-8
     bool is_directory = false;  // the entry itself, links not followed
 };
 

@@ -44,9 +44,12 @@ Evp load() {
         return reinterpret_cast<F>(p);
     };
     return Evp{
-        sym(&::EVP_MD_CTX_new, "EVP_MD_CTX_new"),         sym(&::EVP_MD_CTX_free, "EVP_MD_CTX_free"),
-        sym(&::EVP_sha256, "EVP_sha256"),                 sym(&::EVP_DigestInit_ex, "EVP_DigestInit_ex"),
-        sym(&::EVP_DigestUpdate, "EVP_DigestUpdate"),     sym(&::EVP_DigestFinal_ex, "EVP_DigestFinal_ex"),
+        sym(&::EVP_MD_CTX_new, "EVP_MD_CTX_new"),
+        sym(&::EVP_MD_CTX_free, "EVP_MD_CTX_free"),
+        sym(&::EVP_sha256, "EVP_sha256"),
+        sym(&::EVP_DigestInit_ex, "EVP_DigestInit_ex"),
+        sym(&::EVP_DigestUpdate, "EVP_DigestUpdate"),
+        sym(&::EVP_DigestFinal_ex, "EVP_DigestFinal_ex"),
         sym(&::OpenSSL_version, "OpenSSL_version"),
     };
 }

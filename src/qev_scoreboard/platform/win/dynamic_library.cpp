@@ -10,8 +10,7 @@ namespace qev_scoreboard::platform {
 SharedLibrary SharedLibrary::open(const fs::path& file) {
     // A library named by its full path finds what it depends on beside itself first (duckdb.dll beside
     // the program), then in the system's directories; never in the current directory.
-    const DWORD flags =
-        file.is_absolute() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS : 0;
+    const DWORD flags = file.is_absolute() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS : 0;
     if (HMODULE h = ::LoadLibraryExW(file.c_str(), nullptr, flags)) return SharedLibrary(h);
     const DWORD code = ::GetLastError();
     throw std::runtime_error(win::narrow(file.native()) + ": " + win::win32_reason(code));
