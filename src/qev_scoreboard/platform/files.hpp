@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,11 @@ enum class Follow { Links, NoLinks };
 // Opens `name`, one component, inside the directory `dir`, for reading, as `open_for_reading` does.
 // With Follow::NoLinks a link there is refused with ELOOP, so a walk can apply its own rule to it.
 File open_at(NativeHandle dir, const fs::path& name, Follow follow);
+
+// Describes what stands at `path` (the link itself with Follow::NoLinks), or nothing when nothing does:
+// a missing path, a path through a non-directory, a dangling link or (following links) a link loop.
+// Any other failure (permission denied, say) throws.
+std::optional<FileInfo> lookup(const fs::path& path, Follow follow);
 
 // Describes an open file, or `name` inside `dir` (the link itself with Follow::NoLinks).
 FileInfo info(NativeHandle file, const fs::path& shown);

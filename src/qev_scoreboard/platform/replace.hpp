@@ -64,13 +64,19 @@ void flush_data(NativeHandle file, const fs::path& shown);
 void flush_directory(const fs::path& dir);
 
 // Flushes the whole file system holding `path`, as `sync -f` does (every file system where the system
-// offers only that).
+// offers only that). Only where file_system_flush_available(): elsewhere (Windows, where it needs an
+// administrator) each file must be flushed before it replaces another.
+bool file_system_flush_available();
 void flush_file_system(const fs::path& path);
 
 // True when a rename over `target` would be refused where a plain write is not: in a sticky directory
 // (a shared one, like /tmp) only the owner of the file or of the directory may replace it. Always false
 // on Windows.
 bool replacement_refused(const FileInfo& target, const fs::path& directory);
+
+// Removes the file at `native`, a path in the system's own form (fs::path::c_str()), ignoring failures.
+// Async-signal-safe: for an interrupt's clean-up of temporary files.
+void remove_in_interrupt(const fs::path::value_type* native) noexcept;
 
 // Renames `temporary` over `target`, replacing it in one step. On Windows (MoveFileExW, replace and
 // write-through) a target held open by another program is retried for about a second, then reported as

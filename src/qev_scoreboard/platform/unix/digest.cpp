@@ -28,6 +28,18 @@ struct Evp {
     decltype(&::OpenSSL_version) version;
 };
 
+// The function `name` of `lib`, as type F; closes `lib` and throws when it is missing. Only the type of
+// OpenSSL's declaration is used, never its address: libcrypto is not linked.
+template <typename F>
+F resolve(SharedLibrary& lib, const char* name) {
+    void* p = lib.symbol(name);
+    if (p == nullptr) {
+        lib.close();
+        throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + name + " eksik");
+    }
+    return reinterpret_cast<F>(p);
+}
+
 Evp load() {
     SharedLibrary lib;
     try {
@@ -35,23 +47,12 @@ Evp load() {
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + e.what());
     }
-    auto sym = [&lib]<typename F>(F, const char* name) {
-        void* p = lib.symbol(name);
-        if (p == nullptr) {
-            lib.close();
-            throw std::runtime_error(std::string(LIBCRYPTO) + ": yüklenemedi: " + name + " eksik");
-        }
-        return reinterpret_cast<F>(p);
-    };
+#define QEV_EVP(function) resolve<decltype(&::function)>(lib, #function)
     return Evp{
-        sym(&::EVP_MD_CTX_new, "EVP_MD_CTX_new"),
-        sym(&::EVP_MD_CTX_free, "EVP_MD_CTX_free"),
-        sym(&::EVP_sha256, "EVP_sha256"),
-        sym(&::EVP_DigestInit_ex, "EVP_DigestInit_ex"),
-        sym(&::EVP_DigestUpdate, "EVP_DigestUpdate"),
-        sym(&::EVP_DigestFinal_ex, "EVP_DigestFinal_ex"),
-        sym(&::OpenSSL_version, "OpenSSL_version"),
+        QEV_EVP(EVP_MD_CTX_new),   QEV_EVP(EVP_MD_CTX_free),    QEV_EVP(EVP_sha256),      QEV_EVP(EVP_DigestInit_ex),
+        QEV_EVP(EVP_DigestUpdate), QEV_EVP(EVP_DigestFinal_ex), QEV_EVP(OpenSSL_version),
     };
+#undef QEV_EVP
 }
 
 const Evp& evp() {
