@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

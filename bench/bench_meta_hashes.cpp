@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
 

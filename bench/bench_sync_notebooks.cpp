@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/services/services.hpp"
 

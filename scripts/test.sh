@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs every check: the source layout (clang-format), the release build's tests, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing pass, then the Debian packages'
-# checks. Expects scripts/setup.sh to have run.
+# Runs every check: the source layout (clang-format), the release build's tests, the same suite built
+# on the portable POSIX fallbacks, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# a short fuzzing pass, then the Debian packages' checks. Expects scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +10,11 @@ find src include tests bench fuzz -type f \( -name '*.c' -o -name '*.h' -o -name
 
 cmake --build --preset release
 ctest --preset release --timeout 300
+
+# Once more on the portable POSIX calls alone, the paths a build for another system takes.
+cmake --preset posix-fallbacks >/dev/null
+cmake --build --preset posix-fallbacks
+ctest --preset posix-fallbacks --timeout 300
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

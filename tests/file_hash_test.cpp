@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

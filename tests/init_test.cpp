@@ -11,7 +11,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "support.hpp"
 

@@ -11,7 +11,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "support.hpp"

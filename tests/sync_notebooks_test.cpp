@@ -8,7 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "support.hpp"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

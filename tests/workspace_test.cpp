@@ -1,7 +1,7 @@
 // The version stamp's reading rules and the package notebook listing shared by init and the auto-sync.
 #include <gtest/gtest.h>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "support.hpp"
 

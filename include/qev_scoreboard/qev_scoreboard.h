@@ -6,8 +6,15 @@
  * All text is UTF-8. No C++ exception ever leaves these functions.
  */
 
-/* Marks the library's interface; everything else in it is hidden. */
-#if defined(__GNUC__)
+/* Marks the library's interface; everything else in it is hidden. The library's own build defines
+ * QEV_SCOREBOARD_BUILDING; callers define nothing. */
+#if defined(_WIN32)
+#if defined(QEV_SCOREBOARD_BUILDING)
+#define QEV_SCOREBOARD_API __declspec(dllexport)
+#else
+#define QEV_SCOREBOARD_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
 #define QEV_SCOREBOARD_API __attribute__((visibility("default")))
 #else
 #define QEV_SCOREBOARD_API

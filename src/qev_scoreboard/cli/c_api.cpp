@@ -3,8 +3,8 @@
 #include <exception>
 #include <string>
 
-#include "qev_scoreboard/cli/cli.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
+#include "qev_scoreboard/qev_scoreboard.hpp"
 
 namespace {
 

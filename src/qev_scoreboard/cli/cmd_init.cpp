@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
+#include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"

@@ -11,7 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
+#include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"

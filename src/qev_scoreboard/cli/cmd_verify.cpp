@@ -1,4 +1,4 @@
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {

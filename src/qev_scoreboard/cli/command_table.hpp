@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/handlers.hpp"
 
 namespace qev_scoreboard {
 

@@ -1,12 +1,8 @@
 // The command line: `qev-scoreboard [--dir DIR] <sub-command> [options]`. Each parser accepts only its
-// own options in its own place; glibc's getopt_long supplies unique-prefix matching and --opt=value.
+// own options in its own place; getopt_long supplies unique-prefix matching and --opt=value.
 #include "qev_scoreboard/cli/dispatcher.hpp"
 
-#include <getopt.h>
-
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -14,6 +10,8 @@
 
 #include "qev_scoreboard/cli/command_table.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/platform/option_parser.hpp"
 
 namespace qev_scoreboard {
 
@@ -81,7 +79,7 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
     longopts.push_back({"help", no_argument, nullptr, 'h'});
     longopts.push_back({nullptr, 0, nullptr, 0});
 
-    optind = 0;  // full re-initialisation: each parser starts afresh
+    platform::reset_option_parser();  // each parser starts afresh
     opterr = 0;
     for (;;) {
         int index = -1;
@@ -151,35 +149,30 @@ Args parse_args(int argc, char** argv) {
     return args;
 }
 
-void print_line(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
 int run_main(int argc, char** argv) {
     Args args;
     try {
         args = parse_args(argc, argv);
     } catch (const HelpRequest& h) {
-        std::fputs(h.text.c_str(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+        platform::write_stdout(h.text);
+        return platform::flush_stdout() == 0 ? 0 : 1;
     } catch (const UsageError& u) {
-        std::fprintf(stderr, "%s\n%s: hata: %s\n", u.usage.c_str(), PROG, u.message.c_str());
+        platform::write_stderr(u.usage + "\n" + PROG + ": hata: " + u.message + "\n");
         return 2;
     }
     try {
         if (const Command* c = args.command ? find_command(*args.command) : nullptr)
             c->handler(args);
         else
-            std::fputs(main_help().c_str(), stdout);
+            platform::write_stdout(main_help());
     } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: hata: %s\n", PROG, e.what());
+        platform::flush_stdout();
+        platform::write_stderr(std::string(PROG) + ": hata: " + e.what() + "\n");
         return 1;
     }
     // Output that never reached its destination (a full disk, a closed pipe) is a failure, not success.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: hata: standart çıktı: yazılamadı: %s\n", PROG, errno_reason(errno).c_str());
+    if (const int err = platform::flush_stdout(); err != 0) {
+        platform::write_stderr(std::string(PROG) + ": hata: standart çıktı: yazılamadı: " + errno_reason(err) + "\n");
         return 1;
     }
     return 0;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
 
 namespace qev_scoreboard {
 

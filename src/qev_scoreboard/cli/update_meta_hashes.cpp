@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"

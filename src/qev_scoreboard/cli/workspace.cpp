@@ -2,7 +2,8 @@
 // listing of the package's notebooks.
 #include <cerrno>
 
-#include "qev_scoreboard/cli/cli.hpp"
+#include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"

@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -23,6 +22,7 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/platform/random.hpp"
 
 namespace qev_scoreboard {
 
@@ -63,20 +63,6 @@ void untrack(int slot) {
     if (slot < 0) return;
     g_in_flight[slot].live.store(false, std::memory_order_release);
     g_in_flight[slot].claimed.store(false, std::memory_order_release);
-}
-
-std::string random_suffix() {
-    unsigned char bytes[TEMP_SUFFIX_LENGTH];
-    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        struct timespec ts {};
-        ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        unsigned long long x =
-            static_cast<unsigned long long>(ts.tv_nsec) ^ (static_cast<unsigned long long>(::getpid()) << 32);
-        for (auto& b : bytes) b = static_cast<unsigned char>(x >>= 5);
-    }
-    std::string out;
-    for (unsigned char b : bytes) out += TEMP_ALPHABET[b % (sizeof TEMP_ALPHABET - 1)];
-    return out;
 }
 
 bool is_temporary_name(std::string_view name) {
@@ -245,7 +231,7 @@ class TempFile {
         dir_ = t.at.dir.get();
         for (int attempt = 0; attempt < 100; ++attempt) {
             // Short: the target's own name may already be as long as a name can be.
-            name_ = std::string(TEMP_PREFIX) + random_suffix();
+            name_ = std::string(TEMP_PREFIX) + platform::random_name(TEMP_SUFFIX_LENGTH);
             slot_ = track(dir_, name_);
             fd_ = Fd(::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode));
             if (!fd_) {

@@ -1,6 +1,5 @@
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
+#include "qev_scoreboard/platform/dynamic_library.hpp"
 
 namespace qev_scoreboard {
 
@@ -26,24 +26,21 @@ const DuckDBApi* g_api = nullptr;
 
 // Only our own copy, from the installation's private directory: another DuckDB on the system may be
 // another version.
-void* open_library() {
-    std::string path;
+platform::SharedLibrary open_library() {
     try {
-        path = (private_library_dir() / "libduckdb.so").string();
+        return platform::SharedLibrary::open(private_library_dir() / platform::SharedLibrary::file_name("duckdb"));
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + e.what());
     }
-    if (void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
-    throw std::runtime_error(std::string("DuckDB kütüphanesi yüklenemedi: ") + ::dlerror());
 }
 
 const DuckDBApi* load() {
-    void* handle = open_library();
+    platform::SharedLibrary lib = open_library();
     static DuckDBApi api{};
 #define QEV_DUCKDB_RESOLVE(name)                                                    \
-    api.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));         \
+    api.name = reinterpret_cast<decltype(&::name)>(lib.symbol(#name));              \
     if (api.name == nullptr) {                                                      \
-        ::dlclose(handle);                                                          \
+        lib.close();                                                                \
         throw std::runtime_error("DuckDB kütüphanesi eksik: " #name " bulunamadı"); \
     }
     QEV_DUCKDB_FUNCTIONS(QEV_DUCKDB_RESOLVE)

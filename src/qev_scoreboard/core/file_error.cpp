@@ -24,8 +24,10 @@ std::string errno_reason(int err) {
             return "dizin boş değil";
         case ENOSPC:
             return "aygıtta yer kalmadı";
+#ifdef EDQUOT  // not every C library names it
         case EDQUOT:
             return "disk kotası aşıldı";
+#endif
         case EROFS:
             return "salt okunur dosya sistemi";
         case ELOOP:
@@ -67,8 +69,10 @@ std::string errno_reason(int err) {
             return "desteklenmiyor";
         case EILSEQ:
             return "geçersiz bayt dizisi";
+#ifdef ESTALE
         case ESTALE:
             return "eskimiş dosya tanıtıcısı";
+#endif
         default:
             return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";
     }

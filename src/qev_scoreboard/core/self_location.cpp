@@ -1,17 +1,11 @@
 #include "qev_scoreboard/core/self_location.hpp"
 
-#include <dlfcn.h>
-#include <limits.h>
-#include <link.h>
-#include <stdlib.h>
-
-#include <cerrno>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "qev_scoreboard/build_config.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/self_location.hpp"
 
 namespace qev_scoreboard {
 
@@ -34,18 +28,14 @@ fs::path strip_suffix(const fs::path& dir, const fs::path& rel) {
 }
 
 Location locate() noexcept {
+    fs::path file;
     try {
-        Dl_info info{};
-        link_map* map = nullptr;
-        if (::dladdr1(reinterpret_cast<void*>(&locate), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
-            map == nullptr)
-            return {{}, "kütüphanenin konumu bulunamadı"};
-        // The main program's link map has no name of its own.
-        const char* file = map->l_name && *map->l_name ? map->l_name : "/proc/self/exe";
-        char real[PATH_MAX];
-        if (::realpath(file, real) == nullptr)
-            return {{}, std::string(file) + ": kütüphanenin konumu bulunamadı: " + errno_reason(errno)};
-        const fs::path dir = fs::path(real).parent_path();
+        file = platform::module_file();
+    } catch (const std::exception& e) {
+        return {{}, e.what()};
+    }
+    try {
+        const fs::path dir = file.parent_path();
         for (const char* rel : {QEV_INSTALL_BINDIR, QEV_INSTALL_LIBDIR}) {
             fs::path prefix = strip_suffix(dir, rel);
             if (!prefix.empty()) return {prefix, ""};

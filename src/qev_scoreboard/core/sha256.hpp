@@ -1,6 +1,6 @@
 #pragma once
-// SHA-256 through OpenSSL 3's EVP interface. libcrypto is loaded on first use: linking it outright would
-// add its relocations to the start-up of every command, including `version` and the help.
+// SHA-256 from the system's own implementation (libcrypto's EVP interface; CNG on Windows). libcrypto is
+// loaded on first use: linking it outright would add its relocations to the start-up of every command.
 
 #include <array>
 #include <cstddef>

@@ -1,0 +1,18 @@
+#pragma once
+// Standard output and standard error as reports need them: the same UTF-8 bytes with "\n" line ends on
+// every system, in order with whatever else the process prints through C stdio. Where a stream is a
+// Windows console, the text is shown as characters (WriteConsoleW) instead, so Turkish letters and box
+// characters read right. No process-wide setting (a stream's mode, the code page) is changed.
+
+#include <string_view>
+
+namespace qev_scoreboard::platform {
+
+void write_stdout(std::string_view utf8);
+void write_stderr(std::string_view utf8);
+
+// Flushes standard output. Returns 0, or an errno value when anything written to it since the process
+// started failed to reach its destination (a full disk, a closed pipe).
+int flush_stdout();
+
+}  // namespace qev_scoreboard::platform

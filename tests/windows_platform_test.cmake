@@ -1,0 +1,31 @@
+# Cross-builds tests/windows_platform with the Windows toolchain file in a scratch directory.
+foreach(_var SOURCE_DIR SCRATCH GENERATOR)
+  if(NOT DEFINED ${_var})
+    message(FATAL_ERROR "windows_platform_test.cmake: ${_var} not given")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${SCRATCH}")
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -S "${SOURCE_DIR}/tests/windows_platform" -B "${SCRATCH}" -G "${GENERATOR}"
+    -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/toolchains/windows-x64.cmake -DQEV_SOURCE_DIR=${SOURCE_DIR}
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "configuring the Windows platform layer failed (is mingw-w64 installed? scripts/setup.sh)")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build "${SCRATCH}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "building the Windows platform layer failed")
+endif()
+if(NOT EXISTS "${SCRATCH}/platform_smoke.exe")
+  message(FATAL_ERROR "no platform_smoke.exe was built")
+endif()
+# Linked statically: only the system's own DLLs are imported.
+find_program(_qev_objdump x86_64-w64-mingw32-objdump REQUIRED)
+execute_process(COMMAND ${_qev_objdump} -p "${SCRATCH}/platform_smoke.exe" OUTPUT_VARIABLE imports RESULT_VARIABLE rc)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${imports}")
+if(NOT rc EQUAL 0 OR NOT imports MATCHES "KERNEL32")
+  message(FATAL_ERROR "cannot read the imports of platform_smoke.exe")
+endif()
+if(imports MATCHES "libstdc|libgcc|libwinpthread")
+  message(FATAL_ERROR "platform_smoke.exe needs MinGW DLLs: ${imports}")
+endif()
