@@ -14,6 +14,7 @@
 
 #include "qev_scoreboard/cli/command_table.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 
 namespace qev_scoreboard {
 
@@ -164,7 +165,8 @@ int run_main(int argc, char** argv) {
         std::fputs(h.text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     } catch (const UsageError& u) {
-        std::fprintf(stderr, "%s\n%s: hata: %s\n", u.usage.c_str(), PROG, u.message.c_str());
+        // The message quotes the words typed, which may hold anything.
+        std::fprintf(stderr, "%s\n%s: hata: %s\n", u.usage.c_str(), PROG, printable(u.message).c_str());
         return 2;
     }
     try {
@@ -174,7 +176,7 @@ int run_main(int argc, char** argv) {
             std::fputs(main_help().c_str(), stdout);
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: hata: %s\n", PROG, e.what());
+        std::fprintf(stderr, "%s: hata: %s\n", PROG, printable(e.what()).c_str());
         return 1;
     }
     // Output that never reached its destination (a full disk, a closed pipe) is a failure, not success.
