@@ -275,6 +275,8 @@ void print_database(const fs::path& db_path, const fs::path& work_dir) {
     // and the report goes on.
     try {
         print_table_counts(db_path, work_dir);
+    } catch (const WorkingDirectoryLost&) {
+        throw;
     } catch (const std::exception& e) {
         print_line("      Okuma hatası: " + one_line(e.what()));
     }

@@ -17,6 +17,7 @@
 
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 
 namespace qev_scoreboard {
@@ -170,6 +171,12 @@ std::atomic<bool> g_may_change_process_directory{false};
 // false, having run nothing, when that is not possible (including when the way back is already closed).
 bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body) {
     const Fd home(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    fs::path home_path = ".";
+    try {
+        home_path = current_directory();
+    } catch (const FileError&) {
+        // Only named in a message; the descriptor is the way back.
+    }
     if (!home || ::fchdir(home.get()) != 0 || ::fchdir(dir_fd) != 0) return false;
     std::exception_ptr failure;
     try {
@@ -178,7 +185,7 @@ bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body)
         failure = std::current_exception();
     }
     // Relative paths the caller holds mean nothing anywhere else: not getting back is the graver failure.
-    if (::fchdir(home.get()) != 0) throw_file_error("çalışma dizinine geri dönülemedi", ".", errno);
+    if (::fchdir(home.get()) != 0) throw WorkingDirectoryLost("geri dönülemedi", home_path, errno);
     if (failure) std::rethrow_exception(failure);
     return true;
 }
