@@ -2,11 +2,15 @@
 
 #include "qev_scoreboard/cli/dispatcher.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/duckdb_loader.hpp"
 
 int main(int argc, char** argv) {
     // The program, unlike the library, owns its signal dispositions: an interrupted copy leaves nothing.
     qev_scoreboard::remove_temporary_files_on_signals();
     // A file-size limit makes a write fail with EFBIG, reported like any failed write, instead of ending us.
     ::signal(SIGXFSZ, SIG_IGN);
+    // Nor does any other code share its working directory, which status may move where threads cannot
+    // have one of their own.
+    qev_scoreboard::allow_process_directory_change();
     return qev_scoreboard::run_main(argc, argv);
 }

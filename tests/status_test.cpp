@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -162,18 +163,28 @@ TEST(StatusReport, RawDataDirectoryThatIsAFileOrAMissingLink) {
     EXPECT_EQ(status(ws).out, heading(ws.path.string()) + NOT_FOUND + NO_DB + NO_OUTPUTS);
 }
 
-TEST(StatusReport, SubDirectoryReplacedByFileStopsTheReport) {
+// The raw-data block with `status` for every name but `odd`, which shows `odd_status`.
+std::string raw_block_but(const std::string& status, std::string_view odd, const std::string& odd_status) {
+    std::string out = "  [external_data]\n";
+    for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
+        out += "    " + std::string(sub.name) + ": " + (sub.name == odd ? odd_status : status) + "\n";
+    return out;
+}
+
+TEST(StatusReport, SubDirectoryReplacedByFileIsAFindingAndTheReportGoesOn) {
     TempDir ws;
     for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
         fs::create_directories(ws / "external_data" / std::string(sub.name));
     fs::remove(ws / "external_data" / "eus_tahmin_data");
     spit(ws / "external_data" / "eus_tahmin_data", "x");
+    const fs::path db = ws / "db/qev.duckdb";
+    TestDb(db).exec("CREATE TABLE t AS SELECT * FROM range(2)");
     RunResult r = status(ws);
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, heading(ws.path.string()) +
-                         "  [external_data]\n    kik_data_ham_csv: BOŞ\n    kredi_db: BOŞ\n    yis_tahmin_data: BOŞ\n");
-    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "external_data" / "eus_tahmin_data").string() +
-                         ": listelenemedi: " + qs::errno_reason(ENOTDIR) + "\n");
+                         raw_block_but("BOŞ", "eus_tahmin_data", "okunamadı: " + qs::errno_reason(ENOTDIR)) +
+                         "\n  [db]\n" + size_line(db) + "      t: 2 rows\n" + NO_OUTPUTS);
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(StatusReport, AWorkDirectoryThatCanBeEnteredButNotListedStillCounts) {
@@ -196,13 +207,13 @@ TEST(StatusReport, PermissionDeniedIsAnErrorNotAbsence) {
     TempDir ws;
     for (const auto& sub : qs::EXTERNAL_DATA_SUBDIRS)
         fs::create_directories(ws / "external_data" / std::string(sub.name));
-    // Unlistable: the entry exists but cannot be counted.
-    fs::permissions(ws / "external_data" / "kredi_db", fs::perms::none);
+    // Unlistable: the entry exists but cannot be counted; the others still are.
+    fs::permissions(ws / "external_data" / "kredi_db", fs::perms(0311));
     RunResult r = status(ws);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, heading(ws.path.string()) + "  [external_data]\n    kik_data_ham_csv: BOŞ\n");
-    EXPECT_EQ(r.err, "qev-scoreboard: hata: " + (ws / "external_data" / "kredi_db").string() +
-                         ": listelenemedi: " + qs::errno_reason(EACCES) + "\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, heading(ws.path.string()) +
+                         raw_block_but("BOŞ", "kredi_db", "okunamadı: " + qs::errno_reason(EACCES)) + NO_DB +
+                         NO_OUTPUTS);
     fs::permissions(ws / "external_data" / "kredi_db", fs::perms::owner_all);
 
     // Unsearchable: whether anything lies below cannot be told, which is not the same as "YOK".
@@ -287,7 +298,36 @@ TEST(StatusDatabase, NonEmptyTablesInEngineOrderWithAnyName) {
     EXPECT_EQ(TestDb(db).rows("SELECT COUNT(*) FROM y"), std::vector<std::string>{"8"});
 }
 
-TEST(StatusDatabase, FailingStatementEndsTheBlockOnly) {
+TEST(StatusDatabase, EverySchemaOfTheFileIsCountedMainFirst) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    TestDb w(db);
+    w.exec("CREATE SCHEMA silver; CREATE SCHEMA bronze; CREATE SCHEMA \"Ärşiv\"");
+    w.exec("CREATE TABLE silver.scoreboard AS SELECT * FROM range(3)");
+    w.exec("CREATE VIEW silver.a_view AS SELECT * FROM range(2)");
+    w.exec("CREATE TABLE bronze.a AS SELECT * FROM range(4)");
+    w.exec("CREATE TABLE bronze.\"Y\" AS SELECT * FROM range(5)");  // code-point order: before "a"
+    w.exec("CREATE TABLE bronze.empty(x INT)");
+    w.exec("CREATE TABLE \"Ärşiv\".t AS SELECT * FROM range(6)");
+    w.exec("CREATE TABLE twin AS SELECT * FROM range(1)");
+    w.exec("CREATE TABLE silver.twin AS SELECT * FROM range(7)");  // same name, counted apart
+    w.close();
+    EXPECT_EQ(db_block(status(ws).out), size_line(db) +
+                                            "      twin: 1 rows\n      bronze.Y: 5 rows\n      bronze.a: 4 rows\n"
+                                            "      silver.a_view: 2 rows\n      silver.scoreboard: 3 rows\n"
+                                            "      silver.twin: 7 rows\n      Ärşiv.t: 6 rows\n");
+
+    // The engine lists no table at all once one has a name that is not UTF-8; the views still count.
+    TestDb again(db);
+    again.exec("CREATE TABLE \"bad\xff\" AS SELECT 1; CREATE VIEW v AS SELECT * FROM range(8)");
+    again.close();
+    const std::string block = db_block(status(ws).out);
+    EXPECT_TRUE(block.starts_with(size_line(db) + "      Okuma hatası: tablolar listelenemedi: ")) << block;
+    EXPECT_TRUE(block.ends_with("\n      v: 8 rows\n      silver.a_view: 2 rows\n")) << block;
+    EXPECT_EQ(std::count(block.begin(), block.end(), '\n'), 4) << block;
+}
+
+TEST(StatusDatabase, FailingObjectGetsItsOwnLineAndTheCountGoesOn) {
     TempDir ws;
     const fs::path db = ws / "db/qev.duckdb";
     spit(ws / "rows.csv", "a\n1\n2\n");
@@ -305,20 +345,15 @@ TEST(StatusDatabase, FailingStatementEndsTheBlockOnly) {
     fs::remove(ws / "rows.csv");
     RunResult r = status(ws);
     EXPECT_EQ(r.status, 0);
+    // Each failure on a line of its own, with the engine's message (on one line, though it spans several).
     const std::string block = db_block(r.out);
-    const std::string head = size_line(db) + "      a_first: 2 rows\n      Okuma hatası: ";
-    EXPECT_TRUE(block.starts_with(head)) << block;
-    EXPECT_EQ(block.find("z_last"), std::string::npos);
-    EXPECT_NE(block.find("rows.csv"), std::string::npos) << block;  // the engine's own message
+    EXPECT_TRUE(block.starts_with(size_line(db) + "      a_first: 2 rows\n      c_file: Okuma hatası: ")) << block;
+    EXPECT_NE(block.find("rows.csv"), std::string::npos) << block;
+    EXPECT_NE(block.find("\n      m_broken: Okuma hatası: "), std::string::npos) << block;
+    EXPECT_NE(block.find("b_gone"), std::string::npos) << block;
+    EXPECT_TRUE(block.ends_with("\n      z_last: 3 rows\n")) << block;
+    EXPECT_EQ(std::count(block.begin(), block.end(), '\n'), 5) << block;
     EXPECT_TRUE(r.out.ends_with(NO_OUTPUTS));
-
-    // The engine's message for the broken view spans lines; the report keeps it on one.
-    TestDb(db).exec("DROP VIEW c_file");
-    r = status(ws);
-    const std::string broken = db_block(r.out);
-    EXPECT_TRUE(broken.starts_with(head)) << broken;
-    EXPECT_NE(broken.find("b_gone"), std::string::npos) << broken;
-    EXPECT_EQ(std::count(broken.begin(), broken.end(), '\n'), 3) << broken;
 }
 
 TEST(StatusDatabase, UnreadableFilesAreFindings) {
@@ -400,6 +435,17 @@ TEST(StatusDatabase, MissingEngineIsAFinding) {
         << block;
 }
 
+// The built program with `args` (quoted for the shell) and a deadline, so that a hang fails the test
+// instead of stopping the suite; run through `wrapper` (a command line prefix) and in `cwd` when given.
+RunResult run_within(const std::string& args, int seconds, const std::string& wrapper = "", const fs::path& cwd = {}) {
+    TempDir io;
+    const std::string cmd = (cwd.empty() ? "" : "cd '" + cwd.string() + "' && ") + "timeout -s KILL " +
+                            std::to_string(seconds) + " " + wrapper + " '" + std::string(QEV_SCOREBOARD_EXE) + "' " +
+                            args + " > '" + (io / "out").string() + "' 2>'" + (io / "err").string() + "' < /dev/null";
+    const int rc = std::system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(io / "out"), slurp(io / "err")};
+}
+
 // A work directory shaped like the pipeline's: raw CSV and Parquet files, and a database whose bronze
 // views name them relative to the work directory, between ordinary tables.
 struct PipelineWorkDir {
@@ -447,7 +493,8 @@ TEST(StatusViews, RawFilesCountedRelativeToTheWorkDirectoryFromAnywhere) {
     }
 
     // Files at the same relative names under the caller's working directory are not the work directory's.
-    TempDir decoy;
+    TempDir decoy_root;
+    const fs::path decoy = decoy_root / "deep";
     spit(decoy / "external_data/kik_data_ham_csv/2024.csv", "id,ad\n9,x\n");
     fs::create_directories(decoy / "external_data/kredi_db");
     {
@@ -455,18 +502,26 @@ TEST(StatusViews, RawFilesCountedRelativeToTheWorkDirectoryFromAnywhere) {
         d.exec("COPY (SELECT range AS id FROM range(7)) TO '" + (decoy / "external_data/kredi_db/k.parquet").string() +
                "'");
     }
-    RunResult r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy.path);
+    RunResult r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy);
     EXPECT_EQ(db_block(r.out), p.expected);
+    // Also where a thread may not have a working directory of its own (containers refuse unshare): the
+    // program then moves there for the count and back, so the relative --dir still finds the outputs.
+    spit(p.ws / "outputs/json/sample_scoreboard.json", "{}");
+    r = run_within("--dir '" + fs::relative(p.ws.path, decoy).string() + "' status", 120,
+                   "strace -f -o /dev/null -e inject=unshare:error=EPERM", decoy);
+    EXPECT_EQ(db_block(r.out), p.expected) << r.err;
+    EXPECT_TRUE(r.out.ends_with("json/sample_scoreboard.json: 0.0 KB\n    json/sample_trending_lists.json: YOK\n"))
+        << r.out;
 
     // A raw file gone since: the views before it still count, and the message names it.
     fs::remove(p.ws / "external_data/kredi_db/k.parquet");
-    r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy.path);
+    r = run_cli({"--dir", p.ws.path.string(), "status"}, decoy);
     const std::string block = db_block(r.out);
     EXPECT_TRUE(block.starts_with(size_line(p.db) + "      a_before: 3 rows\n      bronze_kik: 5 rows\n"
-                                                    "      Okuma hatası: "))
+                                                    "      bronze_kredi: Okuma hatası: "))
         << block;
     EXPECT_NE(block.find("k.parquet"), std::string::npos) << block;
-    EXPECT_EQ(block.find("z_after"), std::string::npos) << block;
+    EXPECT_TRUE(block.ends_with("\n      z_after: 4 rows\n")) << block;
 
     EXPECT_EQ(slurp(p.db), before) << "status changed the database";
     EXPECT_EQ(entries(p.ws / "db"), std::vector<std::string>{"qev.duckdb"}) << "status left a file behind";
@@ -485,7 +540,8 @@ TEST(StatusViews, ControlCharactersInNamesAreShownOnOneLine) {
         {"c1\xc2\x9b"
          "31m\xc2\x85",
          "c1\\u009b31m\\u0085"},
-        {"back\\slash", "back\\slash"},  // printable: unchanged
+        {"back\\slash", "back\\\\slash"},  // doubled: not to be taken for an escape
+        {"back\\nslash", "back\\\\nslash"},
         {"müşteri İĞÜŞÖÇ ığüşöç €", "müşteri İĞÜŞÖÇ ığüşöç €"},
         {"      forged: 9 rows", "      forged: 9 rows"},
     };
@@ -523,17 +579,6 @@ TEST(StatusViews, InvalidUtf8InAMessageIsShownEscaped) {
     EXPECT_EQ(block.find('\xff'), std::string::npos) << block;
 }
 
-// The built program with `args` (quoted for the shell) and a deadline, so that a hang fails the test
-// instead of stopping the suite.
-RunResult run_within(const std::string& args, int seconds) {
-    TempDir io;
-    const std::string cmd = "timeout -s KILL " + std::to_string(seconds) + " '" + std::string(QEV_SCOREBOARD_EXE) +
-                            "' " + args + " > '" + (io / "out").string() + "' 2>'" + (io / "err").string() +
-                            "' < /dev/null";
-    const int rc = std::system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(io / "out"), slurp(io / "err")};
-}
-
 TEST(StatusViews, DatabasePathThatIsNoRegularFileFailsAtOnce) {
     TempDir ws;
     const fs::path db = ws / "db/qev.duckdb";
@@ -561,6 +606,24 @@ TEST(StatusViews, DatabasePathThatIsNoRegularFileFailsAtOnce) {
     }
     fs::remove(db);
     EXPECT_EQ(entries(ws / "db"), std::vector<std::string>{});
+}
+
+TEST(StatusViews, ACountThatNeverEndsShowsWhatCameBeforeAndEndsOnCtrlC) {
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb", raw = ws / "raw.csv";
+    spit(raw, "a\n1\n");
+    TestDb w(db);
+    w.exec("CREATE TABLE a_first AS SELECT * FROM range(2)");
+    w.exec("CREATE VIEW b_fifo AS SELECT * FROM read_csv('" + raw.string() + "')");
+    w.close();
+    fs::remove(raw);
+    ASSERT_EQ(::mkfifo(raw.c_str(), 0600), 0);  // no writer: reading it waits forever
+    // Ctrl+C after 2 s; had that not ended the run at once, SIGKILL 5 s later (status 137).
+    RunResult r = run_within("--dir '" + ws.path.string() + "' status", 60, "timeout --preserve-status -k 5 -s INT 2");
+    EXPECT_EQ(r.status, 128 + SIGINT);
+    EXPECT_TRUE(r.out.ends_with("\n  [db]\n" + size_line(db) + "      a_first: 2 rows\n")) << r.out;
+    EXPECT_EQ(entries(ws.path), (std::vector<std::string>{"db", "raw.csv"}));
+    EXPECT_EQ(entries(ws / "db"), std::vector<std::string>{"qev.duckdb"});
 }
 
 TEST(StatusInProcess, AWorkDirectoryThatCannotBeFoundPrintsNothing) {

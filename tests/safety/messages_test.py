@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Every failure is told as "<path>: <action>: <reason>": on standard error after "qev-scoreboard: hata: ",
-and in the [HATA] lines of `verify`; a huge stamp is reported by name, not as an allocation failure."""
+and in the [HATA] lines of `verify`; a huge stamp is reported by name, not as an allocation failure. A
+digest library that loads but cannot hash is a failure like any other. Paths and messages never reach the
+terminal with control characters in them."""
 import os
 import re
 import unittest
@@ -27,7 +29,8 @@ class Messages(unittest.TestCase):
             self.assertIsNotNone(m, f"not '<path>: <action>: <reason>': {line!r}")
             for word in FOREIGN:
                 self.assertNotIn(word, line)
-        self.assertIn(str(path), [STDERR_LINE.match(line).group(1) for line in lines], err)
+        if path is not None:
+            self.assertIn(str(path), [STDERR_LINE.match(line).group(1) for line in lines], err)
 
     def assert_verify_names(self, proc, path):
         out = proc.stdout.decode("utf-8", "replace")
@@ -100,6 +103,36 @@ class Messages(unittest.TestCase):
                 finally:
                     os.chmod(path, mode)
                 self.assert_verify_names(proc, path)
+
+    def test_digest_library_that_loads_but_cannot_hash(self):
+        ws = support.workdir(self.tmp, "null-provider")
+        conf = self.tmp / "null-provider.cnf"
+        conf.write_text("openssl_conf = init\n[init]\nproviders = providers\n"
+                        "[providers]\nnull = null\n[null]\nactivate = 1\n")
+        env = dict(os.environ, OPENSSL_CONF=str(conf))
+        out = support.run(["verify", "--db", self.tmp / "yok.duckdb"], env=env).stdout.decode()
+        digest = [line for line in out.splitlines() if "Özet kütüphanesi" in line]
+        self.assertEqual(len(digest), 1, out)
+        self.assertIsNotNone(VERIFY_LINE.match(digest[0]), digest[0])
+        self.assertNotIn("Kurulum doğrulandı.", out)
+        proc = support.run(["--dir", ws, "init"], env=env)
+        self.assert_failure_names(proc, None)
+        self.assertTrue(STDERR_LINE.match(support.stderr_text(proc)).group(1).endswith(".ipynb"))
+
+    def test_control_characters_in_paths_are_escaped(self):
+        # A backslash stays: paths are made of them elsewhere.
+        raw, shown = "w\x1b[2J\\x\nb\x9b", "w\\x1b[2J\\x\\nb\\u009b"
+        ws = self.tmp / raw
+        for args in (["--dir", ws, "init"], ["--dir", ws, "status"], ["verify", "--db", ws / "db" / "yok"]):
+            with self.subTest(command=args[-1]):
+                out = support.run(args).stdout.decode("utf-8", "replace")
+                self.assertIn(f"{self.tmp}/{shown}", out)
+                self.assertFalse(set(out) & {"\x1b", "\x9b", "\r"}, out)
+        (ws / "db" / ".nb_version").unlink()
+        (ws / "db" / ".nb_version").mkdir()
+        proc = support.run(["--dir", ws, "init"])
+        self.assert_failure_names(proc, None)
+        self.assertIn(f"{self.tmp}/{shown}/db/.nb_version", support.stderr_text(proc))
 
 
 if __name__ == "__main__":

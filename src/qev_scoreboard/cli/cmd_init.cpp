@@ -12,6 +12,7 @@
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -136,11 +137,11 @@ void print_summary(const Installed& inst) {
     print_line("  AYNI         : " + std::to_string(inst.skipped) + " dosya");
     if (!inst.created.empty()) {
         print_line("  YENİ         : " + std::to_string(inst.created.size()) + " dosya");
-        for (const auto& name : inst.created) print_line("    + " + name);
+        for (const auto& name : inst.created) print_line("    + " + printable(name));
     }
     if (!inst.updated.empty()) {
         print_line("  GÜNCELLENDİ : " + std::to_string(inst.updated.size()) + " dosya");
-        for (const auto& name : inst.updated) print_line("    ↻ " + name);
+        for (const auto& name : inst.updated) print_line("    ↻ " + printable(name));
     }
     print_line(SUMMARY_RULE);
     if (!inst.created.empty() || !inst.updated.empty()) {
@@ -157,7 +158,7 @@ void cmd_init(const Args& args) {
     const fs::path base = get_work_dir(args.dir);
 
     print_line("QEV Scoreboard v" + version + " — init");
-    print_line("Çalışma dizini: " + base.string() + "\n");
+    print_line("Çalışma dizini: " + printable(base.string()) + "\n");
 
     create_tree(base);
     copy_readme(base);
@@ -167,7 +168,7 @@ void cmd_init(const Args& args) {
     update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty());
 
     print_summary(inst);
-    print_line(std::string(BANNER_HEAD) + (base / "external_data").string() + std::string(BANNER_TAIL));
+    print_line(std::string(BANNER_HEAD) + printable((base / "external_data").string()) + std::string(BANNER_TAIL));
 }
 
 }  // namespace qev_scoreboard

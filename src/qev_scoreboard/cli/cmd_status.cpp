@@ -1,4 +1,5 @@
 // The status command: a read-only report on one working directory (raw data, database, sample outputs).
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -9,12 +10,15 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/services/paths.hpp"
@@ -77,10 +81,10 @@ struct Chunk {
 
     explicit operator bool() const { return chunk != nullptr; }
     idx_t size() const { return api.duckdb_data_chunk_get_size(chunk); }
-    // First column's values, and its validity mask (null when every row is valid).
+    // One column's values, and its validity mask (null when every row is valid).
     template <typename T>
-    const T* values(uint64_t*& validity) const {
-        duckdb_vector v = api.duckdb_data_chunk_get_vector(chunk, 0);
+    const T* values(idx_t column, uint64_t*& validity) const {
+        duckdb_vector v = api.duckdb_data_chunk_get_vector(chunk, column);
         validity = api.duckdb_vector_get_validity(v);
         return static_cast<const T*>(api.duckdb_vector_get_data(v));
     }
@@ -104,66 +108,134 @@ struct QueryResult {
     ~QueryResult() { api.duckdb_destroy_result(&res); }
 
     idx_t columns() { return api.duckdb_column_count(&res); }
-    duckdb_type first_column_type() { return api.duckdb_column_type(&res, 0); }
+    duckdb_type column_type(idx_t column) { return api.duckdb_column_type(&res, column); }
     Chunk next() { return Chunk(api, api.duckdb_fetch_chunk(res)); }
 };
 
-std::vector<std::string> list_tables(const DuckDBApi& api, duckdb_connection con) {
-    QueryResult shown(api, con, "SHOW TABLES");
-    std::vector<std::string> tables;
+constexpr std::string_view MAIN_SCHEMA = "main";
+
+// A table or view of the database file.
+struct DbObject {
+    std::string catalog, schema, name;
+
+    bool in_main() const { return schema == MAIN_SCHEMA; }
+    // Those of the main schema by name alone, as the notebooks name them; the others with their schema.
+    std::string label() const {
+        return in_main() ? printable_name(name) : printable_name(schema) + "." + printable_name(name);
+    }
+    // Fully qualified: neither a schema nor a built-in object of the same name can stand in for it.
+    std::string reference() const {
+        return quote_identifier(catalog) + "." + quote_identifier(schema) + "." + quote_identifier(name);
+    }
+};
+
+// The file's own tables and views in every schema: not the engine's built-in ones, not temporary ones,
+// not those of another database. Tables and views are listed apart: the engine refuses to list any of
+// a kind when one of them has a name that is not UTF-8, and the other kind must still be shown.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 2> LISTINGS = {{
+    {"tablolar",
+     "SELECT database_name, schema_name, table_name FROM duckdb_tables() "
+     "WHERE database_name = current_database() AND NOT internal AND NOT temporary"},
+    {"görünümler",
+     "SELECT database_name, schema_name, view_name FROM duckdb_views() "
+     "WHERE database_name = current_database() AND NOT internal AND NOT temporary"},
+}};
+
+std::vector<DbObject> read_objects(const DuckDBApi& api, duckdb_connection con, std::string_view sql) {
+    QueryResult listed(api, con, std::string(sql));
+    if (listed.columns() != 3) throw std::runtime_error("katalog sorgusu beklenmeyen sayıda sütun döndürdü");
+    for (idx_t column = 0; column < 3; ++column)
+        if (listed.column_type(column) != DUCKDB_TYPE_VARCHAR)
+            throw std::runtime_error("katalog sorgusu ad yerine metin olmayan bir değer döndürdü");
+    std::vector<DbObject> objects;
     for (;;) {
-        const Chunk chunk = shown.next();
-        if (!chunk) return tables;
-        const idx_t rows = chunk.size();
-        if (rows == 0) continue;
-        if (shown.columns() != 1)
-            throw std::runtime_error("SHOW TABLES satırı tek değer yerine " + std::to_string(shown.columns()) +
-                                     " sütun taşıyor");
-        if (shown.first_column_type() != DUCKDB_TYPE_VARCHAR)
-            throw std::runtime_error("SHOW TABLES tablo adı yerine metin olmayan bir değer döndürdü");
-        uint64_t* validity = nullptr;
-        const auto* names = chunk.values<duckdb_string_t>(validity);
-        for (idx_t row = 0; row < rows; ++row) {
-            if (validity && !api.duckdb_validity_row_is_valid(validity, row))
-                throw std::runtime_error("SHOW TABLES boş tablo adı döndürdü");
-            duckdb_string_t name = names[row];
-            tables.emplace_back(api.duckdb_string_t_data(&name), api.duckdb_string_t_length(name));
+        const Chunk chunk = listed.next();
+        if (!chunk) return objects;
+        std::array<std::string, 3> fields;
+        for (idx_t row = 0; row < chunk.size(); ++row) {
+            for (idx_t column = 0; column < 3; ++column) {
+                uint64_t* validity = nullptr;
+                const auto* texts = chunk.values<duckdb_string_t>(column, validity);
+                if (validity && !api.duckdb_validity_row_is_valid(validity, row))
+                    throw std::runtime_error("katalog sorgusu boş ad döndürdü");
+                duckdb_string_t text = texts[row];
+                fields[column].assign(api.duckdb_string_t_data(&text), api.duckdb_string_t_length(text));
+            }
+            objects.push_back({fields[0], fields[1], fields[2]});
         }
     }
 }
 
-int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const std::string& table) {
-    QueryResult counted(api, con, "SELECT COUNT(*) FROM " + quote_identifier(table));
+struct Listing {
+    std::vector<DbObject> objects;
+    std::string failure;  // what could not be listed, when the rest could
+};
+
+// Main's objects first, by name, as the engine's own SHOW TABLES orders them; then the other schemas',
+// by schema and name. Byte order, which is code-point order for UTF-8. Throws when nothing can be listed.
+Listing list_objects(const DuckDBApi& api, duckdb_connection con) {
+    Listing listing;
+    size_t failed = 0;
+    for (const auto& [kind, sql] : LISTINGS) {
+        try {
+            std::vector<DbObject> objects = read_objects(api, con, sql);
+            listing.objects.insert(listing.objects.end(), objects.begin(), objects.end());
+        } catch (const std::exception& e) {
+            // Nothing listed at all is told as the engine tells it.
+            if (++failed == LISTINGS.size()) throw;
+            listing.failure = std::string(kind) + " listelenemedi: " + e.what();
+        }
+    }
+    std::sort(listing.objects.begin(), listing.objects.end(), [](const DbObject& a, const DbObject& b) {
+        if (a.in_main() != b.in_main()) return a.in_main();
+        return std::tie(a.schema, a.name) < std::tie(b.schema, b.name);
+    });
+    return listing;
+}
+
+int64_t count_rows(const DuckDBApi& api, duckdb_connection con, const DbObject& object) {
+    QueryResult counted(api, con, "SELECT COUNT(*) FROM " + object.reference());
     const Chunk chunk = counted.next();
-    if (!chunk || chunk.size() < 1 || counted.columns() < 1)
-        throw std::runtime_error("COUNT(*) sonuç vermedi: " + printable(table));
-    if (counted.first_column_type() != DUCKDB_TYPE_BIGINT)
-        throw std::runtime_error("COUNT(*) tamsayı döndürmedi: " + printable(table));
+    if (!chunk || chunk.size() < 1 || counted.columns() < 1) throw std::runtime_error("COUNT(*) sonuç vermedi");
+    if (counted.column_type(0) != DUCKDB_TYPE_BIGINT) throw std::runtime_error("COUNT(*) tamsayı döndürmedi");
     uint64_t* validity = nullptr;
-    const int64_t* count = chunk.values<int64_t>(validity);
+    const int64_t* count = chunk.values<int64_t>(0, validity);
     if (validity && !api.duckdb_validity_row_is_valid(validity, 0))
-        throw std::runtime_error("COUNT(*) boş değer döndürdü: " + printable(table));
+        throw std::runtime_error("COUNT(*) boş değer döndürdü");
     return count[0];
 }
 
-// Row count of every table, printed as it comes; tables without rows print nothing. Throws on the first
-// failure, leaving the lines of the tables before it. Views over the raw files name them relative to the
-// work directory, where the notebooks run, so the session runs with that as its working directory.
+// What is printed before a query reaches its reader now: a count may take long, or never end (a view
+// over a FIFO), and the report up to it must be visible in a pipe meanwhile.
+void flush_output() { std::fflush(stdout); }
+
+// Row count of every table and view, printed as it comes; those without rows print nothing. One that
+// cannot be counted gets its own line and the others are still counted. Throws when the file cannot be
+// opened or nothing in it listed. Views over the raw files name them relative to the work directory,
+// where the notebooks run, so the session runs with that as its working directory.
 void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
     // Relative paths would change meaning inside the session, whose working directory is the work directory.
     const fs::path cwd = db_path.is_absolute() && work_dir.is_absolute() ? fs::path() : current_directory();
     const std::string db_file = (cwd / db_path).string();
     const std::string work_dir_text = (cwd / work_dir).string();
-    with_working_directory(work_dir, [&](bool private_cwd) {
-        // Without a working directory of its own the engine still finds relative names under the work
-        // directory through its search path (a comma would split it), though a file at the same relative
+    with_working_directory(work_dir, [&](bool in_work_dir) {
+        // Without the work directory as its working directory the engine still finds relative names
+        // there through its search path (a comma would split it), though a file at the same relative
         // name under the process's working directory then comes first.
-        const bool need_search_path = !private_cwd && work_dir_text.find(',') == std::string::npos;
+        const bool need_search_path = !in_work_dir && work_dir_text.find(',') == std::string::npos;
+        flush_output();
         DuckDBReadOnly db(db_file, need_search_path ? work_dir_text : std::string());
         const DuckDBApi& api = duckdb_api();
-        for (const std::string& table : list_tables(api, db.con)) {
-            const int64_t count = count_rows(api, db.con, table);
-            if (count > 0) print_line("      " + printable(table) + ": " + std::to_string(count) + " rows");
+        const Listing listing = list_objects(api, db.con);
+        if (!listing.failure.empty()) print_line("      Okuma hatası: " + one_line(listing.failure));
+        for (const DbObject& object : listing.objects) {
+            flush_output();
+            try {
+                const int64_t count = count_rows(api, db.con, object);
+                if (count > 0) print_line("      " + object.label() + ": " + std::to_string(count) + " rows");
+            } catch (const std::exception& e) {
+                print_line("      " + object.label() + ": Okuma hatası: " + one_line(e.what()));
+            }
         }
     });
 }
@@ -181,7 +253,15 @@ void print_external_data(const fs::path& source_dir) {
             print_line("    " + name + ": YOK");
             continue;
         }
-        const size_t n = list_directory(p).size();
+        // One directory that cannot be counted (a file in its place, no permission to list it) is a
+        // finding like a missing one; the others are still counted.
+        size_t n = 0;
+        try {
+            n = list_directory(p).size();
+        } catch (const FileError& e) {
+            print_line("    " + name + ": okunamadı: " + errno_reason(e.code().value()));
+            continue;
+        }
         print_line("    " + name + ": " + (n > 0 ? std::to_string(n) + " dosya" : std::string("BOŞ")));
     }
 }
@@ -197,6 +277,8 @@ void print_database(const fs::path& db_path, const fs::path& work_dir) {
     // and the report goes on.
     try {
         print_table_counts(db_path, work_dir);
+    } catch (const WorkingDirectoryLost&) {
+        throw;
     } catch (const std::exception& e) {
         print_line("      Okuma hatası: " + one_line(e.what()));
     }
@@ -223,7 +305,7 @@ void cmd_status(const Args& args) {
     const fs::path output_dir = get_output_dir(args.dir);
 
     print_line("QEV Scoreboard v" + services().version() + " — status");
-    print_line("Çalışma dizini: " + base.string() + "\n");
+    print_line("Çalışma dizini: " + printable(base.string()) + "\n");
     print_external_data(source_dir);
     print_database(db_path, base);
     print_outputs(output_dir);

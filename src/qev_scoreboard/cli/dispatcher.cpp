@@ -10,6 +10,7 @@
 
 #include "qev_scoreboard/cli/command_table.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/console.hpp"
 #include "qev_scoreboard/platform/option_parser.hpp"
 
@@ -157,7 +158,8 @@ int run_main(int argc, char** argv) {
         platform::write_stdout(h.text);
         return platform::flush_stdout() == 0 ? 0 : 1;
     } catch (const UsageError& u) {
-        platform::write_stderr(u.usage + "\n" + PROG + ": hata: " + u.message + "\n");
+        // The message quotes the words typed, which may hold anything.
+        platform::write_stderr(u.usage + "\n" + PROG + ": hata: " + printable(u.message) + "\n");
         return 2;
     }
     try {
@@ -167,7 +169,7 @@ int run_main(int argc, char** argv) {
             platform::write_stdout(main_help());
     } catch (const std::exception& e) {
         platform::flush_stdout();
-        platform::write_stderr(std::string(PROG) + ": hata: " + e.what() + "\n");
+        platform::write_stderr(std::string(PROG) + ": hata: " + printable(e.what()) + "\n");
         return 1;
     }
     // Output that never reached its destination (a full disk, a closed pipe) is a failure, not success.

@@ -6,7 +6,7 @@
 namespace qev_scoreboard {
 
 std::string _file_hash(const fs::path& path) {
-    Sha256 sha;
+    Sha256 sha(path);
     const Fd fd = open_regular_for_reading(path);
     char block[8192];
     read_blocks(fd.get(), path, block, sizeof block, [&](const char* data, size_t n) { sha.update(data, n); });

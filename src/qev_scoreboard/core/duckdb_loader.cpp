@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <exception>
 #include <mutex>
@@ -15,6 +16,7 @@
 
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
 
@@ -158,6 +160,37 @@ DuckDBReadOnly::~DuckDBReadOnly() {
 
 namespace qev_scoreboard {
 
+namespace {
+
+std::atomic<bool> g_may_change_process_directory{false};
+
+// Runs `body` with the whole process in the directory `dir_fd`, then returns to where it was. Returns
+// false, having run nothing, when that is not possible (including when the way back is already closed).
+bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body) {
+    const Fd home(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    fs::path home_path = ".";
+    try {
+        home_path = current_directory();
+    } catch (const FileError&) {
+        // Only named in a message; the descriptor is the way back.
+    }
+    if (!home || ::fchdir(home.get()) != 0 || ::fchdir(dir_fd) != 0) return false;
+    std::exception_ptr failure;
+    try {
+        body(true);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Relative paths the caller holds mean nothing anywhere else: not getting back is the graver failure.
+    if (::fchdir(home.get()) != 0) throw WorkingDirectoryLost("geri dönülemedi", home_path, errno);
+    if (failure) std::rethrow_exception(failure);
+    return true;
+}
+
+}  // namespace
+
+void allow_process_directory_change() { g_may_change_process_directory = true; }
+
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
     // O_PATH: a directory we may enter but not list is still one we can work in.
     const Fd dir_fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -167,8 +200,11 @@ void with_working_directory(const fs::path& dir, const std::function<void(bool)>
     // (the engine's workers) share this one's.
     std::thread worker([&] {
         try {
-            const bool private_cwd = ::unshare(CLONE_FS) == 0 && ::fchdir(dir_fd.get()) == 0;
-            body(private_cwd);
+            if (::unshare(CLONE_FS) == 0) {
+                body(::fchdir(dir_fd.get()) == 0);
+            } else if (!g_may_change_process_directory || !run_in_process_directory(dir_fd.get(), body)) {
+                body(false);
+            }
         } catch (...) {
             failure = std::current_exception();
         }

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "qev_scoreboard/core/file_error.hpp"
+
 namespace qev_scoreboard {
 
 #define QEV_DUCKDB_FUNCTIONS(X)     \
@@ -77,10 +79,22 @@ struct DuckDBReadOnly {
 
 namespace qev_scoreboard {
 
+// The process could not return to its working directory: relative paths mean something else now, so
+// nothing that relies on them may go on.
+struct WorkingDirectoryLost : FileError {
+    using FileError::FileError;
+};
+
 // Runs `body` on a thread of its own whose working directory is `dir`, so that relative file names in
 // what `body` runs (and in every thread it starts) resolve there, while the process's working directory
-// stays untouched. Where the system refuses a private working directory, `body` runs with the process's
-// one and receives false. Exceptions from `body` reach the caller.
-void with_working_directory(const std::filesystem::path& dir, const std::function<void(bool private_cwd)>& body);
+// stays untouched. Where the system refuses a private working directory (unshare is often refused in
+// containers), a program that allowed it (see below) has the whole process work in `dir` for the time of
+// `body` and then return; otherwise `body` runs with the process's own and receives false. Exceptions
+// from `body` reach the caller; failing to return to the process's directory throws WorkingDirectoryLost.
+void with_working_directory(const std::filesystem::path& dir, const std::function<void(bool in_dir)>& body);
+
+// Lets with_working_directory() change the process's working directory where it must. Only a program
+// that owns its process may call this: a library caller's other threads rely on the directory staying.
+void allow_process_directory_change();
 
 }  // namespace qev_scoreboard

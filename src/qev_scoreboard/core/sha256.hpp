@@ -4,18 +4,22 @@
 
 #include <array>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 
 namespace qev_scoreboard {
 
-// Loads libcrypto now (once per process) and returns its version text. Throws std::runtime_error
-// naming the library and the loader's reason when it cannot be loaded or lacks a function.
-std::string load_digest_library();
+// Loads the digest library now (once per process) and proves that it hashes: the digest of "abc" must
+// be the published one, since a library that loads may still have no SHA-256 to offer (a configuration
+// that activates only the null provider). Returns the library's version text; throws FileError naming
+// the library when it cannot be loaded, lacks a function or does not hash correctly.
+std::string check_digest_library();
 
-// One streaming SHA-256 computation. Throws std::runtime_error when libcrypto is unavailable.
+// One streaming SHA-256 computation of `subject`'s bytes. Every failure, the library's included, throws
+// FileError naming `subject` (or the library, when it cannot be loaded).
 class Sha256 {
  public:
-    Sha256();
+    explicit Sha256(std::filesystem::path subject);
     ~Sha256();
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
@@ -24,7 +28,8 @@ class Sha256 {
     std::array<unsigned char, 32> finish();
 
  private:
-    void* ctx_;
+    std::filesystem::path subject_;
+    void* ctx_ = nullptr;
 };
 
 }  // namespace qev_scoreboard

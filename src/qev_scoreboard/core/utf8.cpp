@@ -101,9 +101,7 @@ size_t utf8_sequence(std::string_view s, size_t i, char32_t& cp) {
     return decode_utf8_at(s, i, cp);
 }
 
-}  // namespace
-
-std::string printable(std::string_view text) {
+std::string escape(std::string_view text, bool double_backslash) {
     std::string out;
     out.reserve(text.size());
     char buf[8];
@@ -116,6 +114,8 @@ std::string printable(std::string_view text) {
                 out += "\\r";
             } else if (c == '\t') {
                 out += "\\t";
+            } else if (c == '\\' && double_backslash) {
+                out += "\\\\";
             } else if (c < 0x20 || c == 0x7F) {
                 std::snprintf(buf, sizeof buf, "\\x%02x", c);
                 out += buf;
@@ -142,5 +142,11 @@ std::string printable(std::string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string printable(std::string_view text) { return escape(text, false); }
+
+std::string printable_name(std::string_view name) { return escape(name, true); }
 
 }  // namespace qev_scoreboard

@@ -20,7 +20,12 @@ std::string trim_unicode_space(std::string_view s);
 
 // `text` made safe to print as part of one line: line breaks, tabs, terminal escapes and every other
 // control character (C0, DEL, C1) become escapes (\n, \r, \t, \xHH, \u00HH), bytes that are not UTF-8
-// become \xHH. Printable text, Turkish letters and backslashes included, passes unchanged.
+// become \xHH. Printable text, Turkish letters and backslashes included, passes unchanged: paths and
+// messages keep their backslashes (Windows paths are made of them).
 std::string printable(std::string_view text);
+
+// A name as printable() shows it, with a backslash doubled, so that no two names print alike: a name
+// holding a backslash and "n" is told apart from one holding a line break.
+std::string printable_name(std::string_view name);
 
 }  // namespace qev_scoreboard

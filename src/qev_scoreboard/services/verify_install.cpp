@@ -14,6 +14,7 @@
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/sha256.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
@@ -26,13 +27,14 @@ struct Tally {
     int failed = 0;
 
     // Runs one check: it returns the detail of an OK line or throws with the failure's description.
+    // Both may hold paths, shown with their control characters escaped.
     void check(const std::string& label, const std::function<std::string()>& probe) {
         std::string line;
         try {
-            line = "  [OK]   " + label + ": " + probe();
+            line = "  [OK]   " + label + ": " + printable(probe());
         } catch (const std::exception& e) {
             ++failed;
-            line = "  [HATA] " + label + ": " + e.what();
+            line = "  [HATA] " + label + ": " + printable(e.what());
         }
         std::printf("%s\n", line.c_str());
     }
@@ -67,7 +69,7 @@ std::string check_registry() {
     return std::to_string(registry.size()) + " adım, " + std::to_string(named.size()) + " notebook";
 }
 
-std::string check_digest() { return load_digest_library(); }
+std::string check_digest() { return check_digest_library(); }
 
 std::string check_engine() { return std::string("DuckDB ") + duckdb_api().duckdb_library_version(); }
 
@@ -99,7 +101,7 @@ bool run_verify_all(const std::string& db) {
         // Not absent: opening it names the failure.
     }
     if (absent)
-        std::printf("  [--]   Veritabanı: %s YOK — pipeline henüz çalışmamış\n", db.c_str());
+        std::printf("  [--]   Veritabanı: %s YOK — pipeline henüz çalışmamış\n", printable(db).c_str());
     else
         tally.check("Veritabanı", [&] { return check_database(db); });
     if (tally.failed == 0) {

@@ -1,10 +1,12 @@
 #include "qev_scoreboard/platform/digest.hpp"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"
 // After windows.hpp, which it needs.
 #include <bcrypt.h>
@@ -25,7 +27,8 @@ BCRYPT_ALG_HANDLE provider() {
         BCRYPT_ALG_HANDLE h = nullptr;
         const NTSTATUS status = ::BCryptOpenAlgorithmProvider(&h, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
         if (!BCRYPT_SUCCESS(status))
-            throw std::runtime_error("bcrypt.dll: SHA-256 sağlayıcısı açılamadı: " + status_text(status));
+            throw FileError("yüklenemedi", "bcrypt.dll", ENOENT,
+                            "SHA-256 sağlayıcısı açılamadı: " + status_text(status));
         return h;
     }();
     return alg;
@@ -40,11 +43,13 @@ std::string digest_backend_version() {
     return "Windows CNG (bcrypt.dll) SHA-256";
 }
 
+std::filesystem::path digest_backend_path() { return "bcrypt.dll"; }
+
 Sha256State* sha256_begin() {
     BCRYPT_HASH_HANDLE h = nullptr;
     // No object buffer: CNG allocates the state itself.
     if (!BCRYPT_SUCCESS(::BCryptCreateHash(provider(), &h, nullptr, 0, nullptr, 0, 0)))
-        throw std::runtime_error("SHA-256 başlatılamadı");
+        throw std::runtime_error("CNG: başlatılamadı");
     return reinterpret_cast<Sha256State*>(h);
 }
 
@@ -52,7 +57,7 @@ void sha256_update(Sha256State* state, const void* data, std::size_t size) {
     auto* p = static_cast<PUCHAR>(const_cast<void*>(data));
     while (size > 0) {
         const ULONG n = size > ULONG_MAX ? ULONG_MAX : static_cast<ULONG>(size);
-        if (!BCRYPT_SUCCESS(::BCryptHashData(hash(state), p, n, 0))) throw std::runtime_error("SHA-256 hesaplanamadı");
+        if (!BCRYPT_SUCCESS(::BCryptHashData(hash(state), p, n, 0))) throw std::runtime_error("CNG: veri işlenemedi");
         p += n;
         size -= n;
     }
@@ -61,7 +66,7 @@ void sha256_update(Sha256State* state, const void* data, std::size_t size) {
 std::array<unsigned char, 32> sha256_finish(Sha256State* state) {
     std::array<unsigned char, 32> digest{};
     if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash(state), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-        throw std::runtime_error("SHA-256 tamamlanamadı");
+        throw std::runtime_error("CNG: tamamlanamadı");
     return digest;
 }
 
