@@ -22,9 +22,9 @@ exec 3>&1 1>&2
 umask 022
 
 all_targets=(linux-x64 linux-arm64)
-usage() {
+usage() {  # usage EXIT_STATUS
   echo "usage: scripts/package.sh [TARGET...]   TARGET: ${all_targets[*]} all (default: linux-x64)" >&2
-  exit 2
+  exit "$1"
 }
 
 # The configure/build preset and the Debian architecture of a Linux target.
@@ -153,8 +153,8 @@ targets=()
 for arg in "$@"; do
   case $arg in
     all) asked=("${all_targets[@]}") ;;
-    -h | --help) usage ;;
-    *) [[ " ${all_targets[*]} " == *" $arg "* ]] || { echo "unknown target: $arg" >&2; usage; }; asked=("$arg") ;;
+    -h | --help) usage 0 ;;
+    *) [[ " ${all_targets[*]} " == *" $arg "* ]] || { echo "unknown target: $arg" >&2; usage 2; }; asked=("$arg") ;;
   esac
   for t in "${asked[@]}"; do
     [[ " ${targets[*]} " == *" $t "* ]] || targets+=("$t")
