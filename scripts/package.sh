@@ -169,6 +169,7 @@ for target in "${targets[@]}"; do
     linux-*) made=$(linux_debs "$target" 3>&1 1>&2) ;;
   esac
   while IFS= read -r artifact; do
+    [ -n "$artifact" ] || continue
     name=$(basename "$artifact")
     if [ -n "${made_by[$name]:-}" ]; then
       # An architecture-independent package again: it must not depend on the target that made it.
