@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every check: the source layout (clang-format), the release build's tests, the same suite built
 # on the portable POSIX fallbacks, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# a short fuzzing pass, then the Debian packages' checks. Expects scripts/setup.sh to have run.
+# a short fuzzing pass, then the Debian packages' checks for every target: amd64, and arm64 cross-built
+# and run under qemu-user, where the program must give the amd64 program's bytes. Expects
+# scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +23,4 @@ cmake --build --preset asan
 ctest --preset asan --timeout 600
 
 ./scripts/fuzz.sh 15
-./scripts/check_package.sh
+./scripts/check_package.sh all

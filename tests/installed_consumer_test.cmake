@@ -5,7 +5,9 @@
 #   EXE_LINKER_FLAGS PKG_CONFIG LIBDIR
 # Given PREFIX (an installed tree, e.g. unpacked packages) instead of BUILD_DIR, it checks that tree;
 # PKGCONFIG_DIR (relative to the prefix) defaults to LIBDIR/pkgconfig; SYSROOT is the root of a staged
-# tree whose pkg-config file names its final prefix.
+# tree whose pkg-config file names its final prefix. For a tree built for another machine, TOOLCHAIN_FILE
+# builds the consumer for it, EMULATOR (a list) runs what was built, and PKG_CONFIG_LIBDIR names where
+# pkg-config finds the target's own modules.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -59,7 +61,11 @@ endif()
 
 # The consumer is built with the same compiler and flags as this build: a sanitizer build's library
 # needs its runtime in the program that loads it.
-run(${CMAKE_COMMAND} -S "${CONSUMER_SRC}" -B "${SCRATCH}/build" -G "${GENERATOR}"
+set(toolchain "")
+if(TOOLCHAIN_FILE)
+  set(toolchain "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}")
+endif()
+run(${CMAKE_COMMAND} -S "${CONSUMER_SRC}" -B "${SCRATCH}/build" -G "${GENERATOR}" ${toolchain}
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
     -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER}
     -DCMAKE_CXX_FLAGS=${CXX_FLAGS} -DCMAKE_C_FLAGS=${C_FLAGS} -DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS})
@@ -69,7 +75,7 @@ if(NOT found STREQUAL "qev_scoreboard_DIR:PATH=${prefix}/${LIBDIR}/cmake/qev_sco
 endif()
 run(${CMAKE_COMMAND} --build "${SCRATCH}/build")
 
-run("${SCRATCH}/build/consumer" "${SCRATCH}/ws-cxx" "${SCRATCH}/ws-c" "${SCRATCH}/ws-failing")
+run(${EMULATOR} "${SCRATCH}/build/consumer" "${SCRATCH}/ws-cxx" "${SCRATCH}/ws-c" "${SCRATCH}/ws-failing")
 file(GLOB notebooks "${NB_DIR}/*.ipynb")
 list(LENGTH notebooks n)
 math(EXPR n "${n} - 1")
@@ -90,6 +96,9 @@ endif()
 set(pc ${CMAKE_COMMAND} -E env "PKG_CONFIG_PATH=${prefix}/${PKGCONFIG_DIR}")
 if(DEFINED SYSROOT)
   list(APPEND pc "PKG_CONFIG_SYSROOT_DIR=${SYSROOT}")
+endif()
+if(DEFINED PKG_CONFIG_LIBDIR)
+  list(APPEND pc "PKG_CONFIG_LIBDIR=${PKG_CONFIG_LIBDIR}")
 endif()
 list(APPEND pc "${PKG_CONFIG}")
 run(${pc} --modversion qev_scoreboard)
@@ -115,7 +124,7 @@ if(NOT resolved STREQUAL "-I${real_prefix}/include;-L${real_prefix}/${LIBDIR};-l
 endif()
 run("${C_COMPILER}" ${c_flags} -DQEV_C_PART_MAIN "${CONSUMER_SRC}/c_part.c" ${pc_flags}
     "-Wl,-rpath,${prefix}/${LIBDIR}" -o "${SCRATCH}/c_consumer")
-run("${SCRATCH}/c_consumer" "${SCRATCH}/ws-pkgconfig")
+run(${EMULATOR} "${SCRATCH}/c_consumer" "${SCRATCH}/ws-pkgconfig")
 if(NOT run_out STREQUAL line)
   message(FATAL_ERROR "C program printed: ${run_out}")
 endif()

@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Two builds of the program, run on the same inputs, give the same bytes: standard output, standard error,
+exit status, and the work directory they leave. The reference build prepares the inputs (its DuckDB
+makes the databases); each scenario is then replayed at the same path for both programs.
+
+    same_output_test.py REFERENCE_PROGRAM PROGRAM [RUNNER...] [-- unittest args]
+
+RUNNER, when given, is the command that runs PROGRAM (an emulator), e.g.
+    qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib
+"""
+import ctypes
+import hashlib
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+if len(sys.argv) < 3:
+    sys.exit(__doc__)
+_rest = sys.argv[3:]
+_split = _rest.index("--") if "--" in _rest else len(_rest)
+REFERENCE = Path(sys.argv[1]).resolve()
+PROGRAM = Path(sys.argv[2]).resolve()
+RUNNER = tuple(_rest[:_split])
+UNITTEST_ARGS = _rest[_split + 1:]
+# Emulated runs are slower; anything past this is taken for a hang.
+RUN_TIMEOUT = 120
+STEP_NOTEBOOK = "nb_01b_ingest_kik.ipynb"
+
+
+def duckdb(db, *statements, cwd):
+    """Runs SQL statements on a database with the reference installation's DuckDB, in directory `cwd`."""
+    lib = ctypes.CDLL(str(REFERENCE.parent.parent / "lib" / "qev-scoreboard" / "libduckdb.so"))
+    handle, con = ctypes.c_void_p(), ctypes.c_void_p()
+    here = os.getcwd()
+    os.chdir(cwd)
+    try:
+        assert lib.duckdb_open(str(db).encode(), ctypes.byref(handle)) == 0, db
+        assert lib.duckdb_connect(handle, ctypes.byref(con)) == 0
+        for sql in statements:
+            assert lib.duckdb_query(con, sql.encode(), None) == 0, sql
+    finally:
+        lib.duckdb_disconnect(ctypes.byref(con))
+        lib.duckdb_close(ctypes.byref(handle))
+        os.chdir(here)
+
+
+def run(program, args, cwd, runner=()):
+    cmd = [*runner, str(program)] + [str(a) for a in args]
+    proc = subprocess.run(cmd, capture_output=True, cwd=cwd, timeout=RUN_TIMEOUT, stdin=subprocess.DEVNULL)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def tree(root):
+    """Every entry under `root`: type, permission bits, and content (a file's digest, a link's target)."""
+    entries = []
+    for dirpath, dirs, files in os.walk(root):
+        dirs.sort()
+        for name in sorted(dirs + files):
+            path = os.path.join(dirpath, name)
+            st = os.lstat(path)
+            if stat.S_ISREG(st.st_mode):
+                with open(path, "rb") as f:
+                    content = hashlib.sha256(f.read()).hexdigest()
+            elif stat.S_ISLNK(st.st_mode):
+                content = os.readlink(path)
+            else:
+                content = ""
+            entries.append(f"{os.path.relpath(path, root)} {stat.filemode(st.st_mode)} {content}")
+    return entries
+
+
+class SameOutput(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = Path(tempfile.mkdtemp(prefix="qev-same-output-"))
+        cls.addClassCleanup(shutil.rmtree, cls.scratch, ignore_errors=True)
+
+    def replay(self, template, runs):
+        """Copies `template` to one path and runs `runs` (pairs of arguments and a working directory
+        relative to it; PLACE in an argument stands for that path) there, once per program; both must give
+        the same results."""
+        place = self.scratch / "place"
+        results = []
+        for program, runner in ((REFERENCE, ()), (PROGRAM, RUNNER)):
+            shutil.rmtree(place, ignore_errors=True)
+            if template is None:
+                place.mkdir()
+            else:
+                # cp copies a FIFO as a FIFO, where Python's copy would wait for a writer.
+                subprocess.run(["cp", "-a", "--", template, place], check=True)
+            results.append([run(program, [str(a).replace("PLACE", str(place)) for a in args], place / cwd, runner)
+                            for args, cwd in runs] + [tree(place)])
+        shutil.rmtree(place, ignore_errors=True)
+        for i, (args, cwd) in enumerate(runs):
+            ref, got = results[0][i], results[1][i]
+            with self.subTest(args=args, cwd=cwd):
+                self.assertEqual(got[0], ref[0], got[2].decode("utf-8", "surrogateescape"))
+                self.assertEqual(got[1].decode("utf-8", "surrogateescape"), ref[1].decode("utf-8", "surrogateescape"))
+                self.assertEqual(got[2].decode("utf-8", "surrogateescape"), ref[2].decode("utf-8", "surrogateescape"))
+        self.assertEqual(results[1][-1], results[0][-1], "the work directories differ")
+        return results[0]
+
+    def template(self, name):
+        path = self.scratch / name
+        path.mkdir()
+        return path
+
+    def prepared(self, name):
+        """A template holding a work directory `ws` that the reference program has initialised."""
+        tpl = self.template(name)
+        rc, _, err = run(REFERENCE, ["--dir", tpl / "ws", "init"], tpl)
+        self.assertEqual(rc, 0, err)
+        return tpl
+
+    def test_init_in_a_fresh_directory(self):
+        results = self.replay(None, [(["--dir", "ws", "init"], "."), (["--dir", "ws", "status"], "."),
+                                     (["version"], ".")])
+        self.assertIn("KURULUM TAMAM".encode(), results[0][1])
+
+    def test_init_in_an_old_directory(self):
+        tpl = self.prepared("old")
+        ws = tpl / "ws"
+        (ws / "db" / ".nb_version").write_text("0.9.0")
+        notebooks = sorted(p for p in ws.glob("*.ipynb"))
+        notebooks[0].write_bytes(notebooks[0].read_bytes() + b"\n")  # edited by the user
+        notebooks[1].unlink()  # removed by the user
+        (ws / "nb_01_ingest.ipynb").write_text('{"cells": []}')  # never touched
+        # Meta files of steps: the newest season's is refreshed (its other members kept as they are), an
+        # older season's is not looked at, a broken one is left alone.
+        for season, code, body in (
+                ("2024_Q4", "01b", '{"nb_hash": "0000000000000000", "adim": "01b"}'),
+                ("2025_Q1", "01b", '{\n  "satır": 3,\n  "nb_hash": "ffffffffffffffff",\n  "ek": {"a": [1, 2.50, null]}\n}'),
+                ("2025_Q1", "02_bronze", '{"nb_hash": "1111111111111111", "süre": 1.5e3}'),
+                ("2025_Q2", "01c", "{ not json"),
+                ("2025_Q2", "03_html", '{"durum": "tamam"}')):
+            meta = ws / "seasons" / season / "meta"
+            meta.mkdir(parents=True, exist_ok=True)
+            (meta / f"adim_{code}.json").write_text(body, encoding="utf-8")
+        (ws / "seasons" / "2026_Q1").mkdir()  # a season without meta files
+        results = self.replay(tpl, [(["--dir", "ws", "init"], "."), (["init"], "ws"),
+                                    (["--dir", "ws", "init", "--force"], ".")])
+        self.assertIn("meta hash güncellendi".encode(), results[0][1])
+
+    def test_status_over_views_of_relative_files(self):
+        tpl = self.prepared("status")
+        ws = tpl / "ws"
+        kik = ws / "external_data" / "kik_data_ham_csv"
+        (kik / "2024.csv").write_text("id,ad\n1,a\n2,b\n3,c\n", encoding="utf-8")
+        (kik / "2025.csv").write_text("id,ad\n4,ç\n5,ş\n", encoding="utf-8")
+        (ws / "outputs" / "json" / "sample_scoreboard.json").write_bytes(b"{}" * 9000)
+        duckdb(ws / "db" / "qev.duckdb",
+               "COPY (SELECT range AS id FROM range(1234)) TO 'external_data/kredi_db/k.parquet'",
+               "CREATE TABLE a_before AS SELECT * FROM range(3)",
+               "CREATE VIEW bronze_kik AS SELECT * FROM read_csv('external_data/kik_data_ham_csv/*.csv')",
+               "CREATE VIEW bronze_kredi AS SELECT * FROM read_parquet('external_data/kredi_db/k.parquet')",
+               "CREATE TABLE c_empty(x INT)",
+               'CREATE TABLE "z\tson" AS SELECT * FROM range(4)',
+               cwd=ws)
+        results = self.replay(tpl, [(["--dir", "ws", "status"], "."), (["status"], "ws"),
+                                    (["--dir", "PLACE/ws", "status"], "/")])
+        self.assertIn(b"bronze_kik: 5 rows", results[0][1])
+        self.assertIn(b"bronze_kredi: 1234 rows", results[0][1])
+        # A raw file gone since: the engine's own message, and the rest of the report.
+        (ws / "external_data" / "kredi_db" / "k.parquet").unlink()
+        results = self.replay(tpl, [(["--dir", "ws", "status"], ".")])
+        self.assertIn("Okuma hatası".encode(), results[0][1])
+
+    def test_failures_and_usage_errors(self):
+        tpl = self.template("failures")
+        (tpl / "blocked").mkdir()
+        (tpl / "blocked" / "db").write_text("")
+        (tpl / "fifo" / "db").mkdir(parents=True)
+        os.mkfifo(tpl / "fifo" / "db" / "qev.duckdb")
+        results = self.replay(tpl, [(["--dir", "blocked", "init"], "."), (["--dir", "fifo", "status"], "."),
+                                    (["init", "--bogus"], "."), (["--fo"], "."), (["status", "-h"], ".")])
+        self.assertEqual([r[0] for r in results[:-1]], [1, 0, 2, 2, 0])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + UNITTEST_ARGS)
