@@ -4,9 +4,15 @@
 Usage: python_module_test.py MODULE_DIR LIBRARY PACKAGE_NOTEBOOK_DIR VERSION
 MODULE_DIR holds the qev_scoreboard_cli package; LIBRARY is the library it must load.
 """
+import contextlib
+import errno
+import io
 import os
+import pickle
 import re
+import subprocess
 import sys
+import threading
 import tempfile
 import unittest
 from pathlib import Path
@@ -19,18 +25,22 @@ INGEST = "nb_01_ingest.ipynb"
 
 
 def captured_stdout(call):
-    """Runs call() with file descriptor 1 redirected, as the library writes there through C stdio."""
+    """Runs call() under contextlib.redirect_stdout; returns what it printed, after checking that nothing
+    reached file descriptor 1 behind Python's back."""
     sys.stdout.flush()
     saved = os.dup(1)
-    with tempfile.TemporaryFile() as out:
-        os.dup2(out.fileno(), 1)
+    text = io.StringIO()
+    with tempfile.TemporaryFile() as fd1:
+        os.dup2(fd1.fileno(), 1)
         try:
-            call()
+            with contextlib.redirect_stdout(text):
+                call()
         finally:
             os.dup2(saved, 1)
             os.close(saved)
-        out.seek(0)
-        return out.read().decode("utf-8")
+        fd1.seek(0)
+        assert fd1.read() == b"", "the module wrote file descriptor 1"
+    return text.getvalue()
 
 
 class PythonModule(unittest.TestCase):
@@ -62,17 +72,104 @@ class PythonModule(unittest.TestCase):
             self.assertIn(f"v{VERSION}", out)
             self.assertEqual((ws / package[0]).read_bytes(), (Path(NOTEBOOKS) / package[0]).read_bytes())
 
-    def test_failure_raises_oserror_with_the_description(self):
+    def test_failure_raises_the_matching_oserror(self):
         with tempfile.TemporaryDirectory() as tmp:
             ws = Path(tmp)
             (ws / "db").write_text("a file where the db directory belongs")
-            with self.assertRaises(OSError) as caught:
+            with self.assertRaises(NotADirectoryError) as caught:
                 captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(ws))
+            e = caught.exception
+            self.assertEqual((e.errno, e.strerror, e.filename), (errno.ENOTDIR, "bir dizin değil", str(ws / "db")))
             # The library's own description, whole: path, action and reason.
             description = qev_scoreboard_cli._lib.qev_scoreboard_last_error().decode()
-            self.assertRegex(description, "^" + re.escape(f"{ws / 'db'}: dizin oluşturulamadı: ") + ".+")
-            self.assertEqual(str(caught.exception), description)
+            self.assertEqual(description, f"{ws / 'db'}: dizin oluşturulamadı: bir dizin değil")
+            self.assertEqual(str(e), description)
             self.assertEqual(list(ws.glob("*.ipynb")), [])
+
+            # The same error, whole, across a process boundary.
+            again = pickle.loads(pickle.dumps(e))
+            self.assertIs(type(again), type(e))
+            self.assertEqual((again.errno, again.strerror, again.filename, str(again)),
+                             (e.errno, e.strerror, e.filename, str(e)))
+
+            # bytes in, bytes out; the other usual subclasses.
+            with self.assertRaises(NotADirectoryError) as caught:
+                qev_scoreboard_cli.sync_notebooks(os.fsencode(ws))
+            self.assertEqual(caught.exception.filename, os.fsencode(ws / "db"))
+            (ws / "db").unlink()
+            (ws / "db").mkdir()
+            (ws / "db" / ".nb_version").write_bytes(b"\xff")
+            with self.assertRaises(OSError) as caught:
+                qev_scoreboard_cli.sync_notebooks(ws)
+            self.assertEqual((caught.exception.errno, caught.exception.filename),
+                             (errno.EILSEQ, str(ws / "db" / ".nb_version")))
+            self.assertEqual(str(caught.exception), f"{ws / 'db' / '.nb_version'}: okunamadı: geçerli UTF-8 değil")
+
+        with self.assertRaises(OSError) as caught:
+            qev_scoreboard_cli.sync_notebooks("")
+        self.assertEqual((caught.exception.errno, caught.exception.filename), (errno.EINVAL, None))
+        self.assertIn("çalışma dizini verilmedi", str(caught.exception))
+
+    def test_permission_denied_is_a_permission_error(self):
+        if os.geteuid() != 0:
+            self.skipTest("run as root, to reach the failure as nobody")
+        with tempfile.TemporaryDirectory() as tmp:
+            os.chmod(tmp, 0o755)
+            locked = Path(tmp) / "locked"
+            locked.mkdir(mode=0o755)
+            # As nobody, in a child: the module's own path, the error's class and fields.
+            code = (f"import sys; sys.path.insert(0, {MODULE_DIR!r}); import qev_scoreboard_cli\n"
+                    "try:\n"
+                    f"    qev_scoreboard_cli.sync_notebooks({str(locked / 'ws')!r})\n"
+                    "except PermissionError as e:\n"
+                    "    print(e.errno, e.filename, str(e), sep='|')\n")
+            proc = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   sys.executable, "-B", "-c", code], capture_output=True, timeout=60)
+            self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+            err, filename, text = proc.stdout.decode().rstrip("\n").split("|")
+            self.assertEqual((int(err), filename), (errno.EACCES, str(locked / "ws")))
+            self.assertEqual(text, f"{locked / 'ws'}: dizin oluşturulamadı: erişim izni yok")
+
+    def test_lines_follow_sys_stdout_per_thread(self):
+        # Each thread's redirect applies to its own call only when sys.stdout is looked up per line.
+        outputs = {}
+        with tempfile.TemporaryDirectory() as tmp:
+            class PerThread(io.TextIOBase):
+                def write(self, text):
+                    outputs.setdefault(threading.get_ident(), []).append(text)
+                    return len(text)
+
+            saved = sys.stdout
+            sys.stdout = PerThread()
+            try:
+                threads = [threading.Thread(target=qev_scoreboard_cli.sync_notebooks, args=(Path(tmp) / f"ws{i}",))
+                           for i in range(3)]
+                for t in threads:
+                    t.start()
+                for t in threads:
+                    t.join()
+            finally:
+                sys.stdout = saved
+            self.assertEqual(len(outputs), 3)
+            for pieces in outputs.values():
+                self.assertEqual("".join(pieces).count("\n"), 1)
+                self.assertIn("  [SYNC] Notebook'lar kopyalandı:", "".join(pieces))
+
+    def test_a_failing_stdout_is_raised_after_the_work(self):
+        class Broken(io.TextIOBase):
+            def write(self, text):
+                raise BrokenPipeError(errno.EPIPE, "closed")
+
+        with tempfile.TemporaryDirectory() as tmp:
+            ws = Path(tmp) / "ws"
+            with contextlib.redirect_stdout(Broken()), self.assertRaises(BrokenPipeError):
+                qev_scoreboard_cli.sync_notebooks(ws)
+            self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
+            # No stdout at all (pythonw, some services): the lines have nowhere to go, the work is done.
+            (ws / "db" / ".nb_version").write_text("0.9.0")
+            with contextlib.redirect_stdout(None):
+                qev_scoreboard_cli.sync_notebooks(ws)
+            self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
 
     def test_unusable_arguments_are_refused_before_the_library(self):
         with tempfile.TemporaryDirectory() as tmp:

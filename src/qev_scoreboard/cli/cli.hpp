@@ -4,6 +4,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,8 +44,26 @@ inline constexpr std::array<ExternalDataSubdir, 10> EXTERNAL_DATA_SUBDIRS{{
 
 inline constexpr std::string_view INGEST_NOTEBOOK = "nb_01_ingest.ipynb";
 
-// Writes `text` and one line break to standard output.
+// Writes `text` and one line break to standard output, or hands `text` to the line sink in force on
+// the calling thread.
 void print_line(std::string_view text);
+
+// While alive, print_line on the constructing thread hands each line (without its line break) to
+// `sink` instead of writing standard output: one caller's lines never reach another caller or fd 1.
+// Scopes nest; the innermost wins. An empty `sink` drops the lines.
+class ScopedLineSink {
+ public:
+    using Sink = std::function<void(const std::string&)>;
+    explicit ScopedLineSink(Sink sink);
+    ~ScopedLineSink();
+    ScopedLineSink(const ScopedLineSink&) = delete;
+    ScopedLineSink& operator=(const ScopedLineSink&) = delete;
+
+ private:
+    Sink sink_;
+    ScopedLineSink* previous_;
+    friend void print_line(std::string_view text);
+};
 
 void cmd_init(const Args& args);
 void cmd_status(const Args& args);

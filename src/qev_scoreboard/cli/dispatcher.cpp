@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/command_table.hpp"
@@ -151,7 +152,19 @@ Args parse_args(int argc, char** argv) {
     return args;
 }
 
+namespace {
+thread_local ScopedLineSink* g_line_sink = nullptr;
+}  // namespace
+
+ScopedLineSink::ScopedLineSink(Sink sink) : sink_(std::move(sink)), previous_(g_line_sink) { g_line_sink = this; }
+
+ScopedLineSink::~ScopedLineSink() { g_line_sink = previous_; }
+
 void print_line(std::string_view text) {
+    if (g_line_sink != nullptr) {
+        if (g_line_sink->sink_) g_line_sink->sink_(std::string(text));
+        return;
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
 }
