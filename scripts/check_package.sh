@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (scripts/package.sh) and checks them: lintian, their file lists, and an
-# install unpacked into a scratch root, from which the program, the Python module and a consumer build
-# (find_package and pkg-config) run. Expects scripts/setup.sh to have run.
+# Builds the Debian packages and the wheel (scripts/package.sh) and checks them: lintian, the packages'
+# file lists, an install unpacked into a scratch root, from which the program, the Python module and a
+# consumer build (find_package and pkg-config) run, and the wheel installed with pip into a fresh virtual
+# environment (tests/wheel_test.py). Expects scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 out=$(scripts/package.sh)
-mapfile -t debs <<<"$out"
-[ "${#debs[@]}" -eq 5 ] || fail "package.sh printed ${#debs[@]} lines, expected the paths of 5 packages:"$'\n'"$out"
-for deb in "${debs[@]}"; do
-  [[ $deb == /*.deb && -f $deb ]] || fail "package.sh printed '$deb', not the path of a package"
+mapfile -t printed <<<"$out"
+debs=() wheels=()
+for path in "${printed[@]}"; do
+  [[ $path == /* && -f $path ]] || fail "package.sh printed '$path', not the path of a file"
+  case $path in
+    *.deb) debs+=("$path") ;;
+    *.whl) wheels+=("$path") ;;
+    *) fail "package.sh printed '$path', neither a package nor a wheel" ;;
+  esac
 done
+[ "${#debs[@]}" -eq 5 ] && [ "${#wheels[@]}" -eq 1 ] \
+  || fail "package.sh printed ${#debs[@]} packages and ${#wheels[@]} wheels, expected 5 and 1:"$'\n'"$out"
 deb_of() { printf '%s\n' "${debs[@]}" | grep "/${1}_"; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 
@@ -79,4 +87,7 @@ cmake -DPREFIX="$root/usr" -DSYSROOT="$root" -DCONSUMER_SRC="$top/tests/consumer
   -DLIBDIR=lib -DPKGCONFIG_DIR="lib/$multiarch/pkgconfig" -DGENERATOR=Ninja -DCXX_COMPILER=c++ -DC_COMPILER=cc \
   -DPKG_CONFIG=pkg-config -P tests/installed_consumer_test.cmake >&2 || fail "consumer build against the unpacked tree"
 
-echo "package checks passed: ${debs[*]##*/}" >&2
+echo "== wheel" >&2
+/usr/bin/python3 -B tests/wheel_test.py "${wheels[0]}" "$version" data/notebooks >&2 || fail "wheel"
+
+echo "package checks passed: ${debs[*]##*/} ${wheels[*]##*/}" >&2

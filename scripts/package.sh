@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds the release for /usr (the `package` preset) and the Debian packages made of it, and prints the
-# path of each .deb on standard output, one per line; everything else goes to standard error.
+# Builds the release for /usr (the `package` preset), the Debian packages and the Python wheel made of it,
+# and prints the path of each .deb and of the wheel on standard output, one per line; everything else goes
+# to standard error.
 #   qev-scoreboard               the program, its manual page and bash completion, the private DuckDB
 #   qev-scoreboard-data          notebooks, data readme, step registry
 #   libqev-scoreboard1           the shared library
 #   libqev-scoreboard-dev        headers, CMake package, pkg-config file
 #   python3-qev-scoreboard-cli   the Python module (ctypes)
+# The wheel qev_scoreboard_cli-VERSION-py3-none-manylinux_2_X_x86_64.whl holds the program, the libraries,
+# the package data and the module, for pip (scripts/build_wheel.py).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -21,6 +24,28 @@ work="$PWD/$build/deb"
 rm -rf "$work"
 mkdir -p "$work/stage" "$work/src/debian" "$work/out"
 DESTDIR="$work/stage" cmake --install "$build" >/dev/null
+# The wheel is made of the same install, before the packages take their parts of it.
+cp -a "$work/stage/usr" "$work/wheel"
+
+# Strip as Debian does: no symbol tables, no compiler comments or notes.
+strip_binaries() {  # strip_binaries ROOT
+  local f
+  while IFS= read -r -d '' f; do
+    case $(file -b "$f") in
+      ELF*shared\ object*) strip --remove-section=.comment --remove-section=.note --strip-unneeded "$f" ;;
+      ELF*executable*) strip --remove-section=.comment --remove-section=.note "$f" ;;
+    esac
+  done < <(find "$1" -type f ! -path "$1/DEBIAN/*" -print0)
+}
+
+# The newest glibc symbol version any ELF file under ROOT needs, as MAJOR_MINOR: a manylinux tag must
+# claim no older glibc than that.
+glibc_needed() {  # glibc_needed ROOT
+  local f
+  while IFS= read -r -d '' f; do
+    case $(file -b "$f") in ELF*) objdump -T "$f" ;; esac
+  done < <(find "$1" -type f -print0) | grep -oE 'GLIBC_[0-9]+\.[0-9]+' | sort -uV | tail -1 | sed 's/GLIBC_//; s/\./_/'
+}
 
 # A throw-away Debian source tree, so that dpkg's own tools write the control files.
 src="$work/src"
@@ -78,13 +103,7 @@ for pkg in "${packages[@]}"; do
   find "$root" -type d -exec chmod 0755 {} +
   find "$root" -type f ! -path "$root/DEBIAN/*" -exec chmod 0644 {} +
   find "$root/usr/bin" -type f -exec chmod 0755 {} + 2>/dev/null || true
-  # Strip as Debian does: no symbol tables, no compiler comments or notes.
-  while IFS= read -r -d '' f; do
-    case $(file -b "$f") in
-      ELF*shared\ object*) strip --remove-section=.comment --remove-section=.note --strip-unneeded "$f" ;;
-      ELF*executable*) strip --remove-section=.comment --remove-section=.note "$f" ;;
-    esac
-  done < <(find "$root" -type f ! -path "$root/DEBIAN/*" -print0)
+  strip_binaries "$root"
 done
 
 # The library: its shlibs and symbols, and the ldconfig trigger.
@@ -109,3 +128,8 @@ for pkg in "${packages[@]}"; do
   dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
   echo "$deb" >&3
 done
+
+strip_binaries "$work/wheel"
+glibc=$(glibc_needed "$work/wheel")
+[ -n "$glibc" ] || { echo "no glibc symbol version found in the wheel's binaries" >&2; exit 1; }
+/usr/bin/python3 "$top/scripts/build_wheel.py" "$work/wheel" "manylinux_${glibc}_x86_64" "$work/out" >&3

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in g++ cmake ninja-build pkgconf libssl-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev hyperfine git strace rsync \
-  dpkg-dev lintian file binutils man-db bash-completion clang-15 libfuzzer-15-dev clang-format; do
+  dpkg-dev lintian file binutils man-db bash-completion clang-15 libfuzzer-15-dev clang-format python3-venv; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 command -v npm >/dev/null || need+=(npm)
