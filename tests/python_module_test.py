@@ -174,6 +174,16 @@ class PythonModule(unittest.TestCase):
                 qev_scoreboard_cli.sync_notebooks(ws)
             self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
 
+    def test_running_the_package_runs_the_program_of_its_tree(self):
+        env = dict(os.environ, PYTHONPATH=MODULE_DIR)
+        proc = subprocess.run([sys.executable, "-B", "-m", "qev_scoreboard_cli", "version"], cwd="/", env=env,
+                              capture_output=True, timeout=60)
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), proc.stderr)
+        proc = subprocess.run([sys.executable, "-B", "-m", "qev_scoreboard_cli", "--dir", "/", "bogus"], cwd="/",
+                              env=env, capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertIn("'bogus'", proc.stderr.decode())
+
     def test_unusable_arguments_are_refused_before_the_library(self):
         with tempfile.TemporaryDirectory() as tmp:
             # C would see only "<tmp>/ws": a directory the caller never named.
