@@ -40,11 +40,12 @@ strip_binaries() {  # strip_binaries ROOT
 
 # The newest glibc symbol version any ELF file under ROOT needs, as MAJOR_MINOR: a manylinux tag must
 # claim no older glibc than that.
-glibc_needed() {  # glibc_needed ROOT
-  local f
+glibc_needed() {  # glibc_needed ROOT [OBJDUMP]: the target's objdump for a foreign architecture
+  local f symbols=""
   while IFS= read -r -d '' f; do
-    case $(file -b "$f") in ELF*) objdump -T "$f" ;; esac
-  done < <(find "$1" -type f -print0) | grep -oE 'GLIBC_[0-9]+\.[0-9]+' | sort -uV | tail -1 | sed 's/GLIBC_//; s/\./_/'
+    case $(file -b "$f") in ELF*) symbols+=$("${2:-objdump}" -T "$f")$'\n' || return 1 ;; esac
+  done < <(find "$1" -type f -print0)
+  grep -oE 'GLIBC_[0-9]+\.[0-9]+' <<<"$symbols" | sort -uV | tail -1 | sed 's/GLIBC_//; s/\./_/' || true
 }
 
 # A throw-away Debian source tree, so that dpkg's own tools write the control files.
