@@ -36,13 +36,6 @@ class SyncThroughCtypes(unittest.TestCase):
         """Calls the C function with file descriptor 1 redirected; returns its status and output."""
         return self.sync_with(lambda: self.lib.qev_scoreboard_sync_notebooks(work_dir))
 
-    def sync_cb(self, work_dir, ctx=None):
-        """Calls the callback variant; returns its status, the lines it was handed with their ctx, and fd 1."""
-        lines = []
-        callback = LINE_FN(lambda text, got: lines.append((text.decode("utf-8"), got)))
-        status, out = self.sync_with(lambda: self.lib.qev_scoreboard_sync_notebooks_cb(work_dir, callback, ctx))
-        return status, lines, out
-
     def sync_with(self, call):
         """Runs call() with file descriptor 1 redirected; returns its result and what reached fd 1."""
         sys.stdout.flush()
@@ -90,92 +83,46 @@ class SyncThroughCtypes(unittest.TestCase):
             self.assertEqual(out, "")
             self.assertRegex(self.last_error(), "^" + re.escape(f"{ws / 'db'}: dizin oluşturulamadı: ") + ".+")
             self.assertEqual(list(ws.glob("*.ipynb")), [])
-
             self.assertEqual(self.last_failure(), (errno.ENOTDIR, str(ws / "db"), "bir dizin değil"))
-            self.assertTrue(self.last_error().endswith(": bir dizin değil"), self.last_error())
 
         status, _ = self.sync(None)
         self.assertNotEqual(status, 0)
         self.assertIn("çalışma dizini verilmedi", self.last_error())
         self.assertEqual(self.last_failure(), (errno.EINVAL, "", "çalışma dizini verilmedi"))
 
-    def test_callback_variant_hands_lines_over_and_leaves_fd1_alone(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            ws = Path(tmp) / "ws"
-            (ws / "outputs").mkdir(parents=True)
-            (ws / "outputs" / "error_report.txt").write_text("old")
-            status, lines, out = self.sync_cb(os.fsencode(ws), ctx=ctypes.c_void_p(0xC0FFEE))
-            self.assertEqual(status, 0, self.last_error())
-            self.assertEqual(out, "")
-            count = len([p for p in Path(NOTEBOOKS).glob("*.ipynb") if p.name != INGEST])
-            self.assertEqual(lines, [(f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)", 0xC0FFEE),
-                                     ("  [SYNC] 1 eski error_report temizlendi", 0xC0FFEE)])
-            self.assertEqual(self.last_failure(), (0, "", ""))
-
-            # A NULL callback: the lines are dropped, not written to fd 1.
-            (ws / "db" / ".nb_version").write_text("0.9.0")
-            status, out = self.sync_with(lambda: self.lib.qev_scoreboard_sync_notebooks_cb(os.fsencode(ws), LINE_FN(), None))
-            self.assertEqual((status, out), (0, ""))
-            self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
-
-            # The plain variant still writes fd 1; a success clears the previous failure.
-            self.sync(None)
-            (ws / "db" / ".nb_version").write_text("0.9.0")
-            status, out = self.sync(os.fsencode(ws))
-            self.assertEqual(status, 0)
-            self.assertTrue(out.startswith("  [SYNC] Notebook'lar güncellendi: v0.9.0 → v" + VERSION), out)
-            self.assertEqual((self.last_error(), self.last_failure()), ("", (0, "", "")))
-
-    def test_callback_failures_describe_the_errno(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            ws = Path(tmp) / "ws"
-            (ws / "db").mkdir(parents=True)
-            (ws / "db" / ".nb_version").write_bytes(b"\xff\xfe")
-            status, lines, _ = self.sync_cb(os.fsencode(ws))
-            self.assertNotEqual(status, 0)
-            self.assertEqual(lines, [])
-            err, path, reason = self.last_failure()
-            self.assertEqual((err, path), (errno.EILSEQ, str(ws / "db" / ".nb_version")))
-            self.assertEqual(self.last_error(), f"{path}: okunamadı: {reason}")
-
-            status, _, _ = self.sync_cb(b"")
-            self.assertNotEqual(status, 0)
-            self.assertIn("qev_scoreboard_sync_notebooks_cb", self.last_error())
-            self.assertEqual(self.last_failure()[0], errno.EINVAL)
-
-    def test_each_thread_gets_its_own_lines_and_failure(self):
+    def test_callback_variant_per_thread(self):
+        """Each thread's call hands its lines to its own callback only, never to fd 1, and keeps its own failure."""
         results = {}
         with tempfile.TemporaryDirectory() as tmp:
             barrier = threading.Barrier(4)
 
             def worker(i):
                 ws = Path(tmp) / f"ws{i}"
-                if i % 2:
-                    ws.mkdir()
-                    (ws / "db").write_text("in the way")
+                (ws / "db").mkdir(parents=True)
+                # Even: a stale report to clean up; odd: a stamp that is not UTF-8.
+                (ws / ("error_report.txt" if i % 2 == 0 else "db/.nb_version")).write_bytes(b"\xff")
                 lines = []
-                callback = LINE_FN(lambda text, ctx: lines.append(text.decode()))
+                callback = LINE_FN(lambda text, ctx: lines.append((text.decode(), ctx)))
                 barrier.wait()
-                status = self.lib.qev_scoreboard_sync_notebooks_cb(os.fsencode(ws), callback, None)
+                status = self.lib.qev_scoreboard_sync_notebooks_cb(os.fsencode(ws), callback, i + 100)
                 results[i] = (status, lines, self.last_error(), self.last_failure())
 
             threads = [threading.Thread(target=worker, args=(i,)) for i in range(4)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join()
-            for i in range(4):
-                status, lines, error, failure = results[i]
+            _, out = self.sync_with(lambda: [t.start() for t in threads] + [t.join() for t in threads])
+            self.assertEqual(out, "")
+            count = len([p for p in Path(NOTEBOOKS).glob("*.ipynb") if p.name != INGEST])
+            for i, (status, lines, error, (err, path, reason)) in results.items():
                 if i % 2:
-                    self.assertNotEqual(status, 0)
-                    self.assertEqual(lines, [])
-                    self.assertEqual(failure[:2], (errno.ENOTDIR, str(Path(tmp) / f"ws{i}" / "db")))
-                    self.assertTrue(error.startswith(str(Path(tmp) / f"ws{i}" / "db") + ": "), error)
+                    stamp = str(Path(tmp) / f"ws{i}" / "db" / ".nb_version")
+                    self.assertEqual((status != 0, lines, err, path), (True, [], errno.EILSEQ, stamp))
+                    self.assertEqual(error, f"{stamp}: okunamadı: {reason}")
                 else:
-                    self.assertEqual((status, error, failure), (0, "", (0, "", "")))
-                    self.assertEqual(len(lines), 1)
-                    self.assertIn("kopyalandı", lines[0])
+                    self.assertEqual((status, error, err, path, reason), (0, "", 0, "", ""))
+                    self.assertEqual(lines, [(f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)", i + 100)])
 
+        # A NULL callback drops the lines; the missing directory names this function.
+        self.assertEqual(self.sync_with(lambda: self.lib.qev_scoreboard_sync_notebooks_cb(b"", LINE_FN(), None))[1], "")
+        self.assertIn("qev_scoreboard_sync_notebooks_cb", self.last_error())
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1])

@@ -46,39 +46,28 @@ class Contents(unittest.TestCase):
         self.assertEqual(sorted(r[0] for r in rows), sorted(self.names))
         for name, digest, size in rows:
             if name == f"{DIST_INFO}/RECORD":
-                self.assertEqual((digest, size), ("", ""))
+                self.assertEqual([digest, size], ["", ""])
                 continue
             data = self.zip.read(name)
             expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
-            self.assertEqual((digest, int(size)), (f"sha256={expected}", len(data)), name)
+            self.assertEqual([digest, size], [f"sha256={expected}", str(len(data))], name)
 
-    def test_layout_modes_and_metadata(self):
-        notebooks = sorted(p.name for p in NOTEBOOKS.glob("*.ipynb"))
-        expected = {f"{PKG}/__init__.py", f"{PKG}/__main__.py", f"{PKG}/bin/qev-scoreboard",
-                    f"{PKG}/lib/libqev_scoreboard.so.1", f"{PKG}/lib/qev-scoreboard/libduckdb.so",
-                    f"{PKG}/share/qev-scoreboard/VERI_KOPYALA.txt", f"{PKG}/share/qev-scoreboard/adim_registry.json"}
-        expected |= {f"{PKG}/share/qev-scoreboard/notebooks/{n}" for n in notebooks}
+    def test_layout_modes_and_entry_point(self):
+        data = f"{PKG}/share/qev-scoreboard"
+        expected = {f"{PKG}/{n}" for n in ("__init__.py", "__main__.py", "bin/qev-scoreboard", "lib/libqev_scoreboard.so.1",
+                                          "lib/qev-scoreboard/libduckdb.so")}
+        expected |= {f"{data}/VERI_KOPYALA.txt", f"{data}/adim_registry.json"}
+        expected |= {f"{data}/notebooks/{p.name}" for p in NOTEBOOKS.glob("*.ipynb")}
         expected |= {f"{DIST_INFO}/{n}" for n in
                      ("METADATA", "WHEEL", "entry_points.txt", "top_level.txt", "copyright", "RECORD")}
         self.assertEqual(sorted(self.names), sorted(expected))
-        for n in notebooks:
-            self.assertEqual(self.zip.read(f"{PKG}/share/qev-scoreboard/notebooks/{n}"), (NOTEBOOKS / n).read_bytes())
-
         for info in self.zip.infolist():
             mode = info.external_attr >> 16
             runs = info.filename.startswith((f"{PKG}/bin/", f"{PKG}/lib/"))
-            self.assertEqual((stat.S_ISREG(mode), stat.S_IMODE(mode)), (True, 0o755 if runs else 0o644), info.filename)
-
-        wheel_meta = self.zip.read(f"{DIST_INFO}/WHEEL").decode()
-        tag = WHEEL.name[len(f"{PKG}-{VERSION}-"):-len(".whl")]
-        self.assertIn(f"\nTag: {tag}\n", wheel_meta)
-        self.assertIn("Root-Is-Purelib: false", wheel_meta)
-        self.assertIn("[console_scripts]\nqev-scoreboard = qev_scoreboard_cli.__main__:main\n",
+            self.assertEqual(mode, stat.S_IFREG | (0o755 if runs else 0o644), info.filename)
+        self.assertIn(f"\nTag: {WHEEL.name[len(PKG) + len(VERSION) + 2:-4]}\n", self.zip.read(f"{DIST_INFO}/WHEEL").decode())
+        self.assertIn("qev-scoreboard = qev_scoreboard_cli.__main__:main\n",
                       self.zip.read(f"{DIST_INFO}/entry_points.txt").decode())
-        meta = self.zip.read(f"{DIST_INFO}/METADATA").decode()
-        self.assertIn("\nName: qev-scoreboard-cli\n", meta)
-        self.assertIn(f"\nVersion: {VERSION}\n", meta)
-        self.assertIn("DuckDB", self.zip.read(f"{DIST_INFO}/copyright").decode())
 
     def test_no_path_of_the_build_machine(self):
         local = [str(SOURCE), str(WHEEL.parent.resolve()), str(Path.home())]
@@ -136,25 +125,18 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
         self.assertNotRegex(text(self.install), r"(?i)warning|deprecat|error")
         self.assertIn("Successfully installed qev-scoreboard-cli-" + VERSION, text(self.install))
 
-    def test_2_command_init_and_status_from_anywhere(self):
+    def test_2_command_init_status_verify_from_anywhere(self):
         ws = Path(self.tmp.name) / "demo dir"
         proc = self.command("--dir", ws, "init")
         self.assertEqual(proc.returncode, 0, text(proc))
-        self.assertIn("KURULUM TAMAM", text(proc))
-        self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
         for nb in NOTEBOOKS.glob("*.ipynb"):
-            if nb.name != INGEST:
-                self.assertEqual((ws / nb.name).read_bytes(), nb.read_bytes(), nb.name)
+            self.assertEqual((ws / nb.name).exists(), nb.name != INGEST, nb.name)
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
         proc = self.command("status", cwd=ws)
         self.assertEqual(proc.returncode, 0, text(proc))
-        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {ws}\n"),
-                        text(proc))
+        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {ws}\n"))
         proc = self.command("verify", "--db", ws / "db" / "qev.duckdb", cwd="/")
-        self.assertEqual(proc.returncode, 0, text(proc))
-        self.assertRegex(proc.stdout.decode(), r"\[OK\] *Veritabanı motoru: DuckDB")
-        self.assertIn("Kurulum doğrulandı.", proc.stdout.decode())
-        proc = run([self.python, "-m", PKG, "version"], cwd="/", env=self.env)
-        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
+        self.assertIn("Kurulum doğrulandı.", proc.stdout.decode(), text(proc))
 
     def test_3_status_and_signals_pass_through(self):
         proc = self.command("--dir", self.elsewhere, "bogus")
@@ -171,29 +153,19 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
             os.close(w)
         self.assertEqual(proc.returncode, -signal.SIGPIPE, proc.stderr.decode(errors="replace"))
 
-    def test_4_module_prints_through_sys_stdout_and_raises_errno(self):
+    def test_4_module_prints_through_sys_stdout(self):
         ws = Path(self.tmp.name) / "module ws"
-        code = (
-            "import contextlib, io, os, sys\n"
-            "import qev_scoreboard_cli as q\n"
-            "print(q.__file__); print(q.__version__)\n"
-            f"buf = io.StringIO()\n"
-            f"with contextlib.redirect_stdout(buf):\n    q.sync_notebooks({str(ws)!r})\n"
-            "print(repr(buf.getvalue())); print(q._lib._name)\n"
-            f"open({str(ws / 'blocker')!r}, 'w').close()\n"
-            f"try:\n    q.sync_notebooks({str(ws / 'blocker' / 'ws')!r})\n"
-            "except NotADirectoryError as e:\n    print(e.errno, e.filename, e.strerror, sep='|')\n")
+        code = ("import contextlib, io, qev_scoreboard_cli as q\n"
+                "with contextlib.redirect_stdout(io.StringIO()) as buf:\n"
+                f"    q.sync_notebooks({str(ws)!r})\n"
+                "print(repr(buf.getvalue()), q._lib._name, sep='\\n')\n"
+)
         proc = run([self.python, "-B", "-c", code], cwd="/", env=self.env)
-        self.assertEqual(proc.returncode, 0, text(proc))
-        self.assertEqual(proc.stderr, b"")
-        module, version, captured, library, failure = proc.stdout.decode().splitlines()
-        site = Path(module).parent
-        self.assertTrue(site.is_relative_to(self.venv), module)
-        self.assertEqual(version, VERSION)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""), text(proc))
+        captured, library = proc.stdout.decode().splitlines()
         count = len([p for p in NOTEBOOKS.glob("*.ipynb") if p.name != INGEST])
         self.assertEqual(captured, repr(f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)\n"))
-        self.assertEqual(Path(library), site / "lib" / "libqev_scoreboard.so.1")
-        self.assertEqual(failure, f"20|{ws / 'blocker'}|bir dizin değil")
+        self.assertTrue(Path(library).is_relative_to(self.venv), library)  # the wheel's library, not the system's
 
     def test_5_uninstall_leaves_nothing_of_ours(self):
         proc = run([self.python, "-m", "pip", "uninstall", "-y", "qev-scoreboard-cli"], cwd=self.elsewhere, env=self.env)
