@@ -7,8 +7,11 @@
 set(QEV_PYTHON_DIR lib/python3/dist-packages CACHE STRING "Python module directory, relative to the prefix")
 set(_qev_py_pkg ${PROJECT_BINARY_DIR}/${QEV_PYTHON_DIR}/qev_scoreboard_cli)
 file(RELATIVE_PATH QEV_LIB_FROM_PYTHON_PACKAGE ${_qev_py_pkg} ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
-configure_file(python/qev_scoreboard_cli/__init__.py.in ${_qev_py_pkg}/__init__.py @ONLY)
-install(FILES ${_qev_py_pkg}/__init__.py DESTINATION ${QEV_PYTHON_DIR}/qev_scoreboard_cli)
+file(RELATIVE_PATH QEV_BIN_FROM_PYTHON_PACKAGE ${_qev_py_pkg} ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_BINDIR})
+foreach(_qev_py __init__.py __main__.py)
+  configure_file(python/qev_scoreboard_cli/${_qev_py}.in ${_qev_py_pkg}/${_qev_py} @ONLY)
+  install(FILES ${_qev_py_pkg}/${_qev_py} DESTINATION ${QEV_PYTHON_DIR}/qev_scoreboard_cli)
+endforeach()
 
 configure_file(packaging/qev-scoreboard.1.in ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -4,8 +4,13 @@
 Usage: python_module_test.py MODULE_DIR LIBRARY PACKAGE_NOTEBOOK_DIR VERSION
 MODULE_DIR holds the qev_scoreboard_cli package; LIBRARY is the library it must load.
 """
+import contextlib
+import errno
+import io
 import os
+import pickle
 import re
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -19,18 +24,22 @@ INGEST = "nb_01_ingest.ipynb"
 
 
 def captured_stdout(call):
-    """Runs call() with file descriptor 1 redirected, as the library writes there through C stdio."""
+    """Runs call() under contextlib.redirect_stdout; returns what it printed, after checking that nothing
+    reached file descriptor 1 behind Python's back."""
     sys.stdout.flush()
     saved = os.dup(1)
-    with tempfile.TemporaryFile() as out:
-        os.dup2(out.fileno(), 1)
+    text = io.StringIO()
+    with tempfile.TemporaryFile() as fd1:
+        os.dup2(fd1.fileno(), 1)
         try:
-            call()
+            with contextlib.redirect_stdout(text):
+                call()
         finally:
             os.dup2(saved, 1)
             os.close(saved)
-        out.seek(0)
-        return out.read().decode("utf-8")
+        fd1.seek(0)
+        assert fd1.read() == b"", "the module wrote file descriptor 1"
+    return text.getvalue()
 
 
 class PythonModule(unittest.TestCase):
@@ -62,17 +71,55 @@ class PythonModule(unittest.TestCase):
             self.assertIn(f"v{VERSION}", out)
             self.assertEqual((ws / package[0]).read_bytes(), (Path(NOTEBOOKS) / package[0]).read_bytes())
 
-    def test_failure_raises_oserror_with_the_description(self):
+    def test_failure_raises_the_matching_oserror(self):
         with tempfile.TemporaryDirectory() as tmp:
             ws = Path(tmp)
             (ws / "db").write_text("a file where the db directory belongs")
-            with self.assertRaises(OSError) as caught:
+            with self.assertRaises(NotADirectoryError) as caught:
                 captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(ws))
+            e = caught.exception
+            self.assertEqual((e.errno, e.strerror, e.filename), (errno.ENOTDIR, "bir dizin değil", str(ws / "db")))
             # The library's own description, whole: path, action and reason.
             description = qev_scoreboard_cli._lib.qev_scoreboard_last_error().decode()
-            self.assertRegex(description, "^" + re.escape(f"{ws / 'db'}: dizin oluşturulamadı: ") + ".+")
-            self.assertEqual(str(caught.exception), description)
+            self.assertEqual(description, f"{ws / 'db'}: dizin oluşturulamadı: bir dizin değil")
+            self.assertEqual(str(e), description)
             self.assertEqual(list(ws.glob("*.ipynb")), [])
+
+            # The same error, whole, across a process boundary.
+            again = pickle.loads(pickle.dumps(e))
+            self.assertIs(type(again), type(e))
+            self.assertEqual((again.errno, again.strerror, again.filename, str(again)),
+                             (e.errno, e.strerror, e.filename, str(e)))
+
+            # bytes in, bytes out.
+            with self.assertRaises(NotADirectoryError) as caught:
+                qev_scoreboard_cli.sync_notebooks(os.fsencode(ws))
+            self.assertEqual(caught.exception.filename, os.fsencode(ws / "db"))
+
+        with self.assertRaises(OSError) as caught:
+            qev_scoreboard_cli.sync_notebooks("")
+        self.assertEqual((caught.exception.errno, caught.exception.filename), (errno.EINVAL, None))
+
+    def test_a_failing_stdout_is_raised_after_the_work(self):
+        class Broken(io.TextIOBase):
+            def write(self, text):
+                raise BrokenPipeError(errno.EPIPE, "closed")
+
+        with tempfile.TemporaryDirectory() as tmp:
+            ws = Path(tmp) / "ws"
+            with contextlib.redirect_stdout(Broken()), self.assertRaises(BrokenPipeError):
+                qev_scoreboard_cli.sync_notebooks(ws)
+            self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
+
+    def test_running_the_package_runs_the_program_of_its_tree(self):
+        env = dict(os.environ, PYTHONPATH=MODULE_DIR)
+        proc = subprocess.run([sys.executable, "-B", "-m", "qev_scoreboard_cli", "version"], cwd="/", env=env,
+                              capture_output=True, timeout=60)
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), proc.stderr)
+        proc = subprocess.run([sys.executable, "-B", "-m", "qev_scoreboard_cli", "--dir", "/", "bogus"], cwd="/",
+                              env=env, capture_output=True, timeout=60)
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertIn("'bogus'", proc.stderr.decode())
 
     def test_unusable_arguments_are_refused_before_the_library(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -4,6 +4,9 @@
  * qev_scoreboard: the C interface of the package's command module, for callers that cannot use C++
  * (for instance Python through ctypes). Link with -lqev_scoreboard (`pkg-config --libs qev_scoreboard`).
  * All text is UTF-8. No C++ exception ever leaves these functions.
+ *
+ * Failures are described per thread: after a failed call, the qev_scoreboard_last_* functions called on
+ * the same thread describe it, until that thread's next sync call.
  */
 
 /* Marks the library's interface; everything else in it is hidden. The library's own build defines
@@ -24,27 +27,81 @@
 extern "C" {
 #endif
 
-/*
- * Brings the notebooks installed in a work directory up to the installed package version: the C form
- * of qev_scoreboard::_sync_notebooks (see qev_scoreboard.hpp for every step). When the directory's
- * version stamp already names the package version, nothing is changed or printed. Summary lines go to
- * the process's standard output, which is flushed before the function returns.
- *
- * work_dir: path of the work directory, a NUL-terminated string. NULL or "" is a failure.
- * Returns: 0 on success; non-zero on failure, after which qev_scoreboard_last_error() describes it.
- *          Work done before the failure stays done.
- */
+/*!
+Receives one output line of qev_scoreboard_sync_notebooks_cb.
+
+* @param line The line, without its line break, a NUL-terminated UTF-8 string. It is owned by the library
+  and valid only until the function returns; copy it to keep it.
+* @param ctx The `ctx` given to qev_scoreboard_sync_notebooks_cb, unchanged.
+
+The function is called on the thread that called qev_scoreboard_sync_notebooks_cb, before that call
+returns. It must return normally (no longjmp, no C++ exception) and must not call the sync functions.
+*/
+typedef void (*qev_scoreboard_line_fn)(const char* line, void* ctx);
+
+/*!
+Brings the notebooks installed in a work directory up to the installed package version: the C form of
+qev_scoreboard::_sync_notebooks (see qev_scoreboard.hpp for every step). When the directory's version stamp
+already names the package version, nothing is changed or printed. Summary lines go to the process's
+standard output, which is flushed before the function returns.
+
+* @param work_dir Path of the work directory, a NUL-terminated string. NULL or "" is a failure (EINVAL).
+* @return 0 on success; non-zero on failure, after which qev_scoreboard_last_error() and the other
+  qev_scoreboard_last_* functions describe it. Work done before the failure stays done.
+*/
 QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks(const char* work_dir);
 
-/*
- * Returns the description of the failure of the most recent qev_scoreboard_sync_notebooks call made on
- * the calling thread (naming the path and the reason), or "" when that call succeeded or none was made.
- * Never NULL.
- *
- * The string is owned by the library and must not be freed or modified. It stays valid until the next
- * qev_scoreboard_sync_notebooks call on the same thread; copy it to keep it longer.
- */
+/*!
+Does what qev_scoreboard_sync_notebooks does, but hands each summary line to `line` instead of writing
+the process's standard output, which this call never touches. The lines reach only this call's `line`,
+also when other threads synchronise at the same time.
+
+* @param work_dir Path of the work directory, a NUL-terminated string. NULL or "" is a failure (EINVAL).
+* @param line Called once per line, in order; NULL drops the lines.
+* @param ctx Passed to `line` as is; the library never reads it.
+* @return 0 on success; non-zero on failure, described as for qev_scoreboard_sync_notebooks. Lines handed
+  over before a failure stay handed over.
+*/
+QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks_cb(const char* work_dir, qev_scoreboard_line_fn line, void* ctx);
+
+/*!
+Describes the failure of the most recent sync call made on the calling thread, as
+"<path>: <action>: <reason>" when a file was at fault.
+
+* @return The description, or "" when that call succeeded or none was made. Never NULL. The string is owned
+  by the library and must not be freed or modified; it stays valid until the next sync call on the same
+  thread. Copy it to keep it longer.
+*/
 QEV_SCOREBOARD_API const char* qev_scoreboard_last_error(void);
+
+/*!
+The errno value of the failure of the most recent sync call made on the calling thread: ENOENT, EACCES,
+ENOTDIR and so on; EINVAL for a missing work directory or a file whose content is invalid, EILSEQ for text
+that is not UTF-8.
+
+* @return The errno value, or 0 when that call succeeded, none was made, or the failure has no errno value
+  (qev_scoreboard_last_error() still describes it).
+*/
+QEV_SCOREBOARD_API int qev_scoreboard_last_errno(void);
+
+/*!
+The path of the file or directory at fault in the failure of the most recent sync call made on the calling
+thread, as the library named it (the work directory joined with the entry's relative path).
+
+* @return The path, or "" when no path was at fault or that call succeeded. Never NULL. Owned by the
+  library, valid until the next sync call on the same thread, like qev_scoreboard_last_error().
+*/
+QEV_SCOREBOARD_API const char* qev_scoreboard_last_error_path(void);
+
+/*!
+The reason of the failure of the most recent sync call made on the calling thread, in Turkish: the
+"<reason>" part of qev_scoreboard_last_error(), for instance "böyle bir dosya ya da dizin yok" for ENOENT.
+
+* @return The reason, or "" when that call succeeded, none was made, or the failure has no errno value.
+  Never NULL. Owned by the library, valid until the next sync call on the same thread, like
+  qev_scoreboard_last_error().
+*/
+QEV_SCOREBOARD_API const char* qev_scoreboard_last_error_reason(void);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""libcrypto is a declared and verified dependency: `verify` checks that the digest library loads, and the
-installed pkg-config file and CMake package name it."""
+"""libcrypto is a verified run-time dependency: `verify` checks that the digest library loads. It is loaded
+at run time only, so building against the installed library needs nothing of OpenSSL: neither the
+pkg-config file nor the CMake package may ask for it."""
 import os
 import re
 import subprocess
@@ -30,7 +31,7 @@ class DigestLibrary(unittest.TestCase):
         self.assertTrue([l for l in bad if l.startswith("  [HATA] ") and DIGEST.search(l)], "\n".join(bad))
         self.assertNotIn("Kurulum doğrulandı.", bad)
 
-    def test_installed_package_files_name_libcrypto(self):
+    def test_building_against_the_installed_library_needs_no_libcrypto(self):
         build = support.PROGRAM.parent.parent
         with support.Scratch() as prefix:
             proc = subprocess.run(["cmake", "--install", str(build), "--prefix", str(prefix)],
@@ -38,14 +39,22 @@ class DigestLibrary(unittest.TestCase):
             self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
             pcs = list(prefix.rglob("qev_scoreboard.pc"))
             self.assertEqual(len(pcs), 1)
-            fields = dict(l.split(":", 1) for l in pcs[0].read_text().splitlines() if re.match(r"^[\w.]+:", l))
-            self.assertTrue(re.search(r"\blibcrypto\b", fields.get("Requires.private", ""))
-                            or re.search(r"-lcrypto\b", fields.get("Libs.private", "")),
-                            pcs[0].read_text())
-            configs = list(prefix.rglob("qev_scoreboardConfig.cmake"))
-            self.assertEqual(len(configs), 1)
-            self.assertRegex(configs[0].read_text(), r"OpenSSL|crypto")
+            # Only our own .pc file is visible: a requirement of anything else could not be met.
+            env = dict(os.environ, PKG_CONFIG_LIBDIR=str(pcs[0].parent), PKG_CONFIG_PATH="")
+            proc = subprocess.run(["pkg-config", "--static", "--cflags", "--libs", "qev_scoreboard"],
+                                  capture_output=True, env=env, timeout=60)
+            self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace") + pcs[0].read_text())
+            self.assertNotRegex(proc.stdout.decode(), r"crypto|ssl")
 
+            # find_package with OpenSSL made unfindable.
+            with support.Scratch() as scratch:
+                (scratch / "CMakeLists.txt").write_text(
+                    "cmake_minimum_required(VERSION 3.25)\nproject(c NONE)\n"
+                    "find_package(qev_scoreboard REQUIRED)\n")
+                proc = subprocess.run(["cmake", "-S", str(scratch), "-B", str(scratch / "b"),
+                                       f"-DCMAKE_PREFIX_PATH={prefix}", "-DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON"],
+                                      capture_output=True, timeout=120)
+                self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
 
 if __name__ == "__main__":
     support.main()

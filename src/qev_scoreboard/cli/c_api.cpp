@@ -1,47 +1,121 @@
-// The C interface: every C++ failure becomes a non-zero status and a message kept per thread.
+// The C interface: every C++ failure becomes a non-zero status and a description kept per thread, with
+// the errno value, path and reason apart so that callers can map it onto their own error types.
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <new>
 #include <string>
+#include <system_error>
 
+#include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/qev_scoreboard.hpp"
 
 namespace {
 
 thread_local std::string g_message;
+thread_local std::string g_path;
+thread_local std::string g_reason;
 thread_local const char* g_last_error = "";
+thread_local const char* g_last_path = "";
+thread_local const char* g_last_reason = "";
+thread_local int g_last_errno = 0;
 
-void fail(const char* text) noexcept { g_last_error = text; }
+void clear() noexcept {
+    g_last_error = g_last_path = g_last_reason = "";
+    g_last_errno = 0;
+}
+
+// `text`, `reason`: static strings, so that a failure to allocate can still be reported.
+void fail(const char* text, int err, const char* reason) noexcept {
+    g_last_error = text;
+    g_last_errno = err;
+    g_last_reason = reason;
+    g_last_path = "";
+}
+
+// The errno value behind `code`, or 0 when it is no errno value.
+int errno_of(const std::error_code& code) noexcept {
+    return code.category() == std::generic_category() || code.category() == std::system_category() ? code.value() : 0;
+}
 
 void fail(const std::exception& e) noexcept {
     try {
+        clear();
         g_message = e.what();
         g_last_error = g_message.c_str();
+        if (const auto* fe = dynamic_cast<const qev_scoreboard::FileError*>(&e)) {
+            g_last_errno = errno_of(fe->code());
+            g_path = fe->path1().string();
+            g_reason = fe->reason();
+        } else if (const auto* se = dynamic_cast<const std::system_error*>(&e); se != nullptr && errno_of(se->code())) {
+            g_last_errno = se->code().value();
+            const auto* fse = dynamic_cast<const std::filesystem::filesystem_error*>(&e);
+            g_path = fse != nullptr ? fse->path1().string() : std::string();
+            g_reason = qev_scoreboard::errno_reason(g_last_errno);
+        } else if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+            fail("qev_scoreboard: bellek yetersiz", ENOMEM, "bellek yetersiz");
+            return;
+        } else {
+            return;  // a failure with no errno value: the description alone
+        }
+        g_last_path = g_path.c_str();
+        g_last_reason = g_reason.c_str();
     } catch (...) {
-        g_last_error = "qev_scoreboard: hata iletisi için bellek yetersiz";
+        fail("qev_scoreboard: hata iletisi için bellek yetersiz", ENOMEM, "bellek yetersiz");
     }
+}
+
+int sync(const char* work_dir, const char* missing_dir_text, const qev_scoreboard::ScopedLineSink::Sink* sink) {
+    clear();
+    if (work_dir == nullptr || *work_dir == '\0') {
+        fail(missing_dir_text, EINVAL, "çalışma dizini verilmedi");
+        return 1;
+    }
+    try {
+        if (sink != nullptr) {
+            const qev_scoreboard::ScopedLineSink scope(*sink);
+            qev_scoreboard::_sync_notebooks(std::filesystem::path(work_dir));
+        } else {
+            qev_scoreboard::_sync_notebooks(std::filesystem::path(work_dir));
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        fail(e);
+    } catch (...) {
+        fail("qev_scoreboard_sync_notebooks: bilinmeyen hata", 0, "");
+    }
+    return 1;
 }
 
 }  // namespace
 
 extern "C" int qev_scoreboard_sync_notebooks(const char* work_dir) {
-    g_last_error = "";
-    int status = 1;
-    if (work_dir == nullptr || *work_dir == '\0') {
-        fail("qev_scoreboard_sync_notebooks: çalışma dizini verilmedi");
-    } else {
-        try {
-            qev_scoreboard::_sync_notebooks(std::filesystem::path(work_dir));
-            status = 0;
-        } catch (const std::exception& e) {
-            fail(e);
-        } catch (...) {
-            fail("qev_scoreboard_sync_notebooks: bilinmeyen hata");
-        }
-    }
+    const int status = sync(work_dir, "qev_scoreboard_sync_notebooks: çalışma dizini verilmedi", nullptr);
     // The caller's own output (Python's, say) is buffered apart from ours: flush so lines keep their order.
     std::fflush(stdout);
     return status;
 }
 
+extern "C" int qev_scoreboard_sync_notebooks_cb(const char* work_dir, qev_scoreboard_line_fn line, void* ctx) {
+    // Built before the call, so that a failure to allocate it is a failure of the call, not a lost line.
+    qev_scoreboard::ScopedLineSink::Sink sink;
+    try {
+        if (line != nullptr) sink = [line, ctx](const std::string& text) { line(text.c_str(), ctx); };
+    } catch (...) {
+        clear();
+        fail("qev_scoreboard_sync_notebooks_cb: bellek yetersiz", ENOMEM, "bellek yetersiz");
+        return 1;
+    }
+    return sync(work_dir, "qev_scoreboard_sync_notebooks_cb: çalışma dizini verilmedi", &sink);
+}
+
 extern "C" const char* qev_scoreboard_last_error(void) { return g_last_error; }
+
+extern "C" int qev_scoreboard_last_errno(void) { return g_last_errno; }
+
+extern "C" const char* qev_scoreboard_last_error_path(void) { return g_last_path; }
+
+extern "C" const char* qev_scoreboard_last_error_reason(void) { return g_last_reason; }

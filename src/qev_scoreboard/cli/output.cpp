@@ -1,12 +1,25 @@
 #include "qev_scoreboard/cli/output.hpp"
 
 #include <string>
+#include <utility>
 
 #include "qev_scoreboard/platform/console.hpp"
 
 namespace qev_scoreboard {
 
+namespace {
+thread_local ScopedLineSink* g_line_sink = nullptr;
+}  // namespace
+
+ScopedLineSink::ScopedLineSink(Sink sink) : sink_(std::move(sink)), previous_(g_line_sink) { g_line_sink = this; }
+
+ScopedLineSink::~ScopedLineSink() { g_line_sink = previous_; }
+
 void print_line(std::string_view text) {
+    if (g_line_sink != nullptr) {
+        if (g_line_sink->sink_) g_line_sink->sink_(std::string(text));
+        return;
+    }
     std::string line;
     line.reserve(text.size() + 1);
     line.append(text).push_back('\n');

@@ -84,7 +84,8 @@ FileError::FileError(std::string action, const std::filesystem::path& path, int 
 FileError::FileError(std::string action, const std::filesystem::path& path, int err, std::string reason)
     : std::filesystem::filesystem_error(action, path, std::error_code(err, std::generic_category())),
       action_(std::move(action)),
-      text_(path.string() + ": " + action_ + ": " + reason) {
+      reason_(std::move(reason)),
+      text_(path.string() + ": " + action_ + ": " + reason_) {
     // A copy sliced to std::runtime_error or std::system_error must still tell our text.
     std::runtime_error::operator=(std::runtime_error(text_));
 }

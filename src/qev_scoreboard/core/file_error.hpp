@@ -18,9 +18,11 @@ class FileError : public std::filesystem::filesystem_error {
 
     const char* what() const noexcept override { return text_.c_str(); }
     const std::string& action() const noexcept { return action_; }
+    const std::string& reason() const noexcept { return reason_; }
 
  private:
     std::string action_;
+    std::string reason_;
     std::string text_;
 };
 

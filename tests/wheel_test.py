@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""The x86-64 wheel: its contents, then installed with pip into a fresh virtual environment, used from
+elsewhere as a notebook user would, and uninstalled without a trace.
+
+Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR
+"""
+import base64
+import csv
+import hashlib
+import io
+import os
+import re
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+from pathlib import Path
+
+WHEEL, VERSION, NOTEBOOKS = Path(sys.argv[1]).resolve(), sys.argv[2], Path(sys.argv[3])
+SOURCE = Path(__file__).resolve().parent.parent
+PKG = "qev_scoreboard_cli"
+DIST_INFO = f"{PKG}-{VERSION}.dist-info"
+INGEST = "nb_01_ingest.ipynb"
+NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-manylinux_(\d+)_(\d+)_x86_64\.whl")
+
+
+def run(cmd, **kw):
+    return subprocess.run([str(c) for c in cmd], capture_output=True, timeout=300, **kw)
+
+
+def text(proc):
+    return (proc.stdout + proc.stderr).decode("utf-8", "replace")
+
+
+class Contents(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.zip = zipfile.ZipFile(WHEEL)
+        cls.names = cls.zip.namelist()
+
+    def test_record_hashes_every_file(self):
+        rows = list(csv.reader(io.StringIO(self.zip.read(f"{DIST_INFO}/RECORD").decode())))
+        self.assertEqual(sorted(r[0] for r in rows), sorted(self.names))
+        for name, digest, size in rows:
+            if name == f"{DIST_INFO}/RECORD":
+                self.assertEqual([digest, size], ["", ""])
+                continue
+            data = self.zip.read(name)
+            expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+            self.assertEqual([digest, size], [f"sha256={expected}", str(len(data))], name)
+
+    def test_layout_modes_and_entry_point(self):
+        data = f"{PKG}/share/qev-scoreboard"
+        expected = {f"{PKG}/{n}" for n in ("__init__.py", "__main__.py", "bin/qev-scoreboard", "lib/libqev_scoreboard.so.1",
+                                          "lib/qev-scoreboard/libduckdb.so")}
+        expected |= {f"{data}/VERI_KOPYALA.txt", f"{data}/adim_registry.json"}
+        expected |= {f"{data}/notebooks/{p.name}" for p in NOTEBOOKS.glob("*.ipynb")}
+        expected |= {f"{DIST_INFO}/{n}" for n in
+                     ("METADATA", "WHEEL", "entry_points.txt", "top_level.txt", "copyright", "RECORD")}
+        self.assertEqual(sorted(self.names), sorted(expected))
+        for info in self.zip.infolist():
+            mode = info.external_attr >> 16
+            runs = info.filename.startswith((f"{PKG}/bin/", f"{PKG}/lib/"))
+            self.assertEqual(mode, stat.S_IFREG | (0o755 if runs else 0o644), info.filename)
+        self.assertIn(f"\nTag: {WHEEL.name[len(PKG) + len(VERSION) + 2:-4]}\n", self.zip.read(f"{DIST_INFO}/WHEEL").decode())
+        self.assertIn("qev-scoreboard = qev_scoreboard_cli.__main__:main\n",
+                      self.zip.read(f"{DIST_INFO}/entry_points.txt").decode())
+
+    def test_no_path_of_the_build_machine(self):
+        local = [str(SOURCE), str(WHEEL.parent.resolve()), str(Path.home())]
+        for name in self.names:
+            data = self.zip.read(name)
+            for path in local:
+                self.assertNotIn(path.encode() + b"/", data, f"{name} names {path}")
+
+    def test_tag_claims_exactly_the_newest_glibc_the_binaries_need(self):
+        m = NAME.fullmatch(WHEEL.name)
+        self.assertIsNotNone(m, WHEEL.name)
+        needed = set()
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in self.names:
+                data = self.zip.read(name)
+                if data[:4] != b"\x7fELF":
+                    continue
+                (Path(tmp) / "f").write_bytes(data)
+                proc = run(["objdump", "-T", Path(tmp) / "f"])
+                self.assertEqual(proc.returncode, 0, text(proc))
+                needed |= {tuple(map(int, v)) for v in re.findall(rb"GLIBC_(\d+)\.(\d+)", proc.stdout)}
+        self.assertTrue(needed)
+        self.assertEqual((int(m.group(1)), int(m.group(2))), max(needed))
+
+
+class InstalledInAVirtualEnvironment(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.venv = Path(cls.tmp.name) / "venv"
+        cls.elsewhere = Path(cls.tmp.name) / "elsewhere"
+        cls.elsewhere.mkdir()
+        proc = run([sys.executable, "-m", "venv", cls.venv])
+        assert proc.returncode == 0, text(proc)
+        cls.python = cls.venv / "bin" / "python"
+        cls.before = cls.listing()
+        cls.env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_", "LD_"))}
+        cls.install = run([cls.python, "-m", "pip", "install", "--no-index", WHEEL], cwd=cls.elsewhere, env=cls.env)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    @classmethod
+    def listing(cls):
+        return {p.relative_to(cls.venv) for p in cls.venv.rglob("*")}
+
+    def setUp(self):
+        self.assertEqual(self.install.returncode, 0, text(self.install))
+
+    def command(self, *args, cwd=None, **kw):
+        return run([self.venv / "bin" / "qev-scoreboard", *args], cwd=cwd or self.elsewhere, env=self.env, **kw)
+
+    def test_1_install_says_no_warning(self):
+        self.assertNotRegex(text(self.install), r"(?i)warning|deprecat|error")
+        self.assertIn("Successfully installed qev-scoreboard-cli-" + VERSION, text(self.install))
+
+    def test_2_command_init_status_verify_from_anywhere(self):
+        ws = Path(self.tmp.name) / "demo dir"
+        proc = self.command("--dir", ws, "init")
+        self.assertEqual(proc.returncode, 0, text(proc))
+        for nb in NOTEBOOKS.glob("*.ipynb"):
+            self.assertEqual((ws / nb.name).exists(), nb.name != INGEST, nb.name)
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
+        proc = self.command("status", cwd=ws)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {ws}\n"))
+        proc = self.command("verify", "--db", ws / "db" / "qev.duckdb", cwd="/")
+        self.assertIn("Kurulum doğrulandı.", proc.stdout.decode(), text(proc))
+
+    def test_3_status_and_signals_pass_through(self):
+        proc = self.command("--dir", self.elsewhere, "bogus")
+        self.assertEqual(proc.returncode, 2, text(proc))
+        self.assertIn("geçersiz alt komut: 'bogus'", proc.stderr.decode())
+        # A reader that went away: the program dies of SIGPIPE, as it does when started from a shell,
+        # although the Python in front of it ignores that signal.
+        r, w = os.pipe()
+        os.close(r)
+        try:
+            proc = subprocess.run([self.venv / "bin" / "qev-scoreboard", "--help"], stdout=w,
+                                  stderr=subprocess.PIPE, env=self.env, timeout=60)
+        finally:
+            os.close(w)
+        self.assertEqual(proc.returncode, -signal.SIGPIPE, proc.stderr.decode(errors="replace"))
+
+    def test_4_module_prints_through_sys_stdout(self):
+        ws = Path(self.tmp.name) / "module ws"
+        code = ("import contextlib, io, qev_scoreboard_cli as q\n"
+                "with contextlib.redirect_stdout(io.StringIO()) as buf:\n"
+                f"    q.sync_notebooks({str(ws)!r})\n"
+                "print(repr(buf.getvalue()), q._lib._name, sep='\\n')\n"
+)
+        proc = run([self.python, "-B", "-c", code], cwd="/", env=self.env)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""), text(proc))
+        captured, library = proc.stdout.decode().splitlines()
+        count = len([p for p in NOTEBOOKS.glob("*.ipynb") if p.name != INGEST])
+        self.assertEqual(captured, repr(f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)\n"))
+        self.assertTrue(Path(library).is_relative_to(self.venv), library)  # the wheel's library, not the system's
+
+    def test_5_uninstall_leaves_nothing_of_ours(self):
+        proc = run([self.python, "-m", "pip", "uninstall", "-y", "qev-scoreboard-cli"], cwd=self.elsewhere, env=self.env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertNotRegex(text(proc), r"(?i)warning")
+        left = sorted(str(p) for p in self.listing() - self.before if re.search(r"(?i)qev", str(p)))
+        self.assertEqual(left, [])
+        self.assertFalse((self.venv / "bin" / "qev-scoreboard").exists())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
