@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release packages of the given targets and prints the absolute path of every artifact on
-# standard output, one per line; everything else goes to standard error.
+# standard output, one per line, each target's together; everything else goes to standard error.
 #   scripts/package.sh [TARGET...]
-#     linux-x64    (the default) Debian packages for amd64, built with the `package` preset
-#     linux-arm64  Debian packages for arm64, cross-built with the `linux-arm64` preset
+#     linux-x64    (the default) Debian packages for amd64 and the x86_64 wheel, built with the `package` preset
+#     linux-arm64  Debian packages for arm64 and the aarch64 wheel, cross-built with the `linux-arm64` preset
 #     all          every target above
 # The artifacts are collected in build/packages/. The Debian packages have the same names on every
 # architecture:
@@ -14,6 +14,9 @@
 #   python3-qev-scoreboard-cli   the Python module (ctypes; Architecture: all)
 # The architecture-independent packages are printed once however many targets are built; every target
 # makes them, and they must come out the same.
+# Each target also makes the wheel qev_scoreboard_cli-VERSION-py3-none-PLATFORM.whl from its own install:
+# the program, the libraries, the package data and the module, for pip (scripts/build_wheel.py). PLATFORM is
+# manylinux_2_X_x86_64 or manylinux_2_X_aarch64, X the newest glibc symbol version its binaries need.
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -30,9 +33,48 @@ usage() {  # usage EXIT_STATUS
 # The configure/build preset and the Debian architecture of a Linux target.
 linux_preset() { case $1 in linux-x64) echo package ;; linux-arm64) echo linux-arm64 ;; esac; }
 linux_debarch() { case $1 in linux-x64) echo amd64 ;; linux-arm64) echo arm64 ;; esac; }
+# The machine in a Linux target's wheel tag.
+linux_wheel_machine() { case $1 in linux-x64) echo x86_64 ;; linux-arm64) echo aarch64 ;; esac; }
 
-# Builds one Linux target's Debian packages; prints each .deb's path on descriptor 3.
-linux_debs() {
+# Strips the ELF files under ROOT as Debian does: no symbol tables, no compiler comments or notes.
+strip_binaries() {  # strip_binaries ROOT STRIP: the target's strip
+  local f
+  while IFS= read -r -d '' f; do
+    case $(file -b "$f") in
+      ELF*shared\ object*) "$2" --remove-section=.comment --remove-section=.note --strip-unneeded "$f" ;;
+      ELF*executable*) "$2" --remove-section=.comment --remove-section=.note "$f" ;;
+    esac
+  done < <(find "$1" -type f ! -path "$1/DEBIAN/*" -print0)
+}
+
+# The newest glibc symbol version any ELF file under ROOT needs, as MAJOR_MINOR: a manylinux tag must
+# claim no older glibc than that.
+glibc_needed() {  # glibc_needed ROOT OBJDUMP: the target's objdump
+  local f symbols=""
+  while IFS= read -r -d '' f; do
+    case $(file -b "$f") in ELF*) symbols+=$("$2" -T "$f")$'\n' || return 1 ;; esac
+  done < <(find "$1" -type f -print0)
+  grep -oE 'GLIBC_[0-9]+\.[0-9]+' <<<"$symbols" | sort -uV | tail -1 | sed 's/GLIBC_//; s/\./_/' || true
+}
+
+# Writes the wheel of an installed tree whose binaries are already stripped, for any target (a Windows
+# one passes win_amd64); prints its path on descriptor 3.
+make_wheel() {  # make_wheel TREE PLATFORM_TAG OUTDIR
+  echo "== wheel $2"
+  /usr/bin/python3 "$top/scripts/build_wheel.py" "$1" "$2" "$3" >&3
+}
+
+# A Linux target's wheel, from the tree its Debian packages are made of.
+linux_wheel() {  # linux_wheel TARGET TREE OUTDIR, with dpkg-architecture's variables of the target set
+  local glibc
+  strip_binaries "$2" "$DEB_HOST_GNU_TYPE-strip"
+  glibc=$(glibc_needed "$2" "$DEB_HOST_GNU_TYPE-objdump")
+  [ -n "$glibc" ] || { echo "$1: no glibc symbol version found in the wheel's binaries" >&2; exit 1; }
+  make_wheel "$2" "manylinux_${glibc}_$(linux_wheel_machine "$1")" "$3"
+}
+
+# Builds one Linux target's Debian packages and wheel; prints each one's path on descriptor 3.
+linux_target() {
   local target=$1 preset arch build version work src debver multiarch
   preset=$(linux_preset "$target")
   arch=$(linux_debarch "$target")
@@ -46,6 +88,8 @@ linux_debs() {
   rm -rf "$work"
   mkdir -p "$work/stage" "$work/src/debian" "$work/out"
   DESTDIR="$work/stage" cmake --install "$build" >/dev/null
+  # The wheel is made of the same install, before the packages take their parts of it.
+  cp -a "$work/stage/usr" "$work/wheel"
 
   # dpkg's tools package for the target's architecture, with the target's binutils.
   eval "$(CC="$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)-gcc" dpkg-architecture -a"$arch" -s)"
@@ -92,7 +136,7 @@ linux_debs() {
   fi
   cd "$src"
 
-  local pkg root script f
+  local pkg root script
   for pkg in "${packages[@]}"; do
     root="debian/$pkg"
     mkdir -p "$root/usr/share/doc/$pkg" "$root/DEBIAN"
@@ -112,13 +156,7 @@ linux_debs() {
     find "$root" -type d -exec chmod 0755 {} +
     find "$root" -type f ! -path "$root/DEBIAN/*" -exec chmod 0644 {} +
     find "$root/usr/bin" -type f -exec chmod 0755 {} + 2>/dev/null || true
-    # Strip as Debian does: no symbol tables, no compiler comments or notes.
-    while IFS= read -r -d '' f; do
-      case $(file -b "$f") in
-        ELF*shared\ object*) "$DEB_HOST_GNU_TYPE-strip" --remove-section=.comment --remove-section=.note --strip-unneeded "$f" ;;
-        ELF*executable*) "$DEB_HOST_GNU_TYPE-strip" --remove-section=.comment --remove-section=.note "$f" ;;
-      esac
-    done < <(find "$root" -type f ! -path "$root/DEBIAN/*" -print0)
+    strip_binaries "$root" "$DEB_HOST_GNU_TYPE-strip"
   done
 
   # The library: its shlibs and symbols, and the ldconfig trigger.
@@ -145,6 +183,8 @@ linux_debs() {
     dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
     echo "$deb" >&3
   done
+
+  linux_wheel "$target" "$work/wheel" "$work/out"
 }
 
 # The targets asked for, each once, in the order given.
@@ -166,7 +206,7 @@ mkdir -p "$out"
 declare -A made_by=()
 for target in "${targets[@]}"; do
   case $target in
-    linux-*) made=$(linux_debs "$target" 3>&1 1>&2) ;;
+    linux-*) made=$(linux_target "$target" 3>&1 1>&2) ;;
   esac
   while IFS= read -r artifact; do
     [ -n "$artifact" ] || continue
