@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian packages of the given targets (scripts/package.sh; default: all) and checks them:
-# lintian, their file lists and dependencies, and an install unpacked into a scratch root, from which the
-# program, the Python module and a consumer build (find_package and pkg-config) run. The arm64 packages'
-# programs run under qemu-user, and must give the same bytes as the amd64 ones on the same inputs.
+# Builds the Debian packages and wheels of the given targets (scripts/package.sh; default: all) and checks
+# them: lintian, the packages' file lists and dependencies, and an install unpacked into a scratch root, from
+# which the program, the Python module and a consumer build (find_package and pkg-config) run. The arm64
+# packages' programs run under qemu-user, and must give the same bytes as the amd64 ones on the same inputs.
+# Each wheel's contents are checked (tests/wheel_test.py); the x86-64 one is installed with pip into a fresh
+# virtual environment, used and uninstalled, the aarch64 one's program run under qemu-user.
 # Expects scripts/setup.sh to have run.
 #   scripts/check_package.sh [TARGET...]   TARGET: linux-x64 linux-arm64 all
 set -euo pipefail
@@ -24,12 +26,18 @@ done
 [[ " ${targets[*]} " == *" linux-arm64 "* ]] && targets+=(linux-x64)
 
 out=$(scripts/package.sh "${targets[@]}")
-mapfile -t debs <<<"$out"
-for deb in "${debs[@]}"; do
-  [[ $deb == /*.deb && -f $deb ]] || fail "package.sh printed '$deb', not the path of a package"
+mapfile -t printed <<<"$out"
+debs=() wheels=()
+for path in "${printed[@]}"; do
+  [[ $path == /* && -f $path ]] || fail "package.sh printed '$path', not the path of a file"
+  case $path in
+    *.deb) debs+=("$path") ;;
+    *.whl) wheels+=("$path") ;;
+    *) fail "package.sh printed '$path', neither a package nor a wheel" ;;
+  esac
 done
-names=$(printf '%s\n' "${debs[@]##*/}" | sort)
-[ "$names" = "$(printf '%s\n' "${debs[@]##*/}" | sort -u)" ] || fail "package.sh printed a package twice:"$'\n'"$out"
+names=$(printf '%s\n' "${printed[@]##*/}" | sort)
+[ "$names" = "$(printf '%s\n' "${printed[@]##*/}" | sort -u)" ] || fail "package.sh printed a file twice:"$'\n'"$out"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 
 echo "== lintian" >&2
@@ -48,6 +56,12 @@ check_arch() {
     [[ $deb == *_"$arch".deb || $deb == *_all.deb ]] && debs_arch+=("$deb")
   done
   [ "${#debs_arch[@]}" -eq 5 ] || fail "$arch: ${#debs_arch[@]} packages, expected 5:"$'\n'"$out"
+  local wheel_machine wheels_arch=() w
+  wheel_machine=$(case $arch in amd64) echo x86_64 ;; arm64) echo aarch64 ;; esac)
+  for w in "${wheels[@]}"; do
+    [[ $w == *_"$wheel_machine".whl ]] && wheels_arch+=("$w")
+  done
+  [ "${#wheels_arch[@]}" -eq 1 ] || fail "$arch: ${#wheels_arch[@]} $wheel_machine wheels, expected 1:"$'\n'"$out"
   deb_of() { printf '%s\n' "${debs_arch[@]}" | grep "/${1}_"; }
 
   echo "== $arch: file lists" >&2
@@ -133,6 +147,10 @@ check_arch() {
     -DVERSION="$version" -DLIBDIR=lib -DPKGCONFIG_DIR="lib/$multiarch/pkgconfig" -DGENERATOR=Ninja \
     -DCXX_COMPILER="$cxx" -DC_COMPILER="$cc" -DPKG_CONFIG=pkg-config "${cross[@]}" \
     -P tests/installed_consumer_test.cmake >&2 || fail "$arch: consumer build against the unpacked tree"
+
+  echo "== $arch: wheel ${wheels_arch[0]##*/}" >&2
+  /usr/bin/python3 -B tests/wheel_test.py "${wheels_arch[0]}" "$version" data/notebooks "${run[@]}" >&2 \
+    || fail "$arch: wheel"
 }
 
 checked=()
@@ -142,6 +160,7 @@ for target in linux-x64 linux-arm64; do
   check_arch "$arch"
   checked+=("$arch")
 done
+[ "${#wheels[@]}" -eq "${#checked[@]}" ] || fail "${#wheels[@]} wheels for ${#checked[@]} architectures:"$'\n'"$out"
 
 if [[ " ${checked[*]} " == *" arm64 "* ]]; then
   echo "== arm64 against amd64: the same bytes on the same inputs" >&2
@@ -151,4 +170,4 @@ if [[ " ${checked[*]} " == *" arm64 "* ]]; then
   echo "(same-output check: $((SECONDS - start)) s)" >&2
 fi
 
-echo "package checks passed: ${debs[*]##*/}" >&2
+echo "package checks passed: ${printed[*]##*/}" >&2

@@ -1,14 +1,16 @@
 #!/usr/bin/python3
-"""The x86-64 wheel: its contents, then installed with pip into a fresh virtual environment, used from
-elsewhere as a notebook user would, and uninstalled without a trace.
+"""A Linux wheel: its contents, then, for this machine's architecture, installed with pip into a fresh
+virtual environment, used from elsewhere as a notebook user would, and uninstalled without a trace; for
+another architecture, unpacked as pip would and its program run through an emulator.
 
-Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR
+Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR [EMULATOR...]
 """
 import base64
 import csv
 import hashlib
 import io
 import os
+import platform
 import re
 import signal
 import stat
@@ -19,12 +21,15 @@ import unittest
 import zipfile
 from pathlib import Path
 
-WHEEL, VERSION, NOTEBOOKS = Path(sys.argv[1]).resolve(), sys.argv[2], Path(sys.argv[3])
+WHEEL, VERSION, NOTEBOOKS, EMULATOR = Path(sys.argv[1]).resolve(), sys.argv[2], Path(sys.argv[3]), sys.argv[4:]
 SOURCE = Path(__file__).resolve().parent.parent
 PKG = "qev_scoreboard_cli"
 DIST_INFO = f"{PKG}-{VERSION}.dist-info"
 INGEST = "nb_01_ingest.ipynb"
-NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-manylinux_(\d+)_(\d+)_x86_64\.whl")
+NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-manylinux_(\d+)_(\d+)_(x86_64|aarch64)\.whl")
+# Per machine of the tag: the ELF header's e_machine, and the objdump that reads its dynamic symbols.
+MACHINES = {"x86_64": (62, "objdump"), "aarch64": (183, "aarch64-linux-gnu-objdump")}
+MACHINE = NAME.fullmatch(WHEEL.name).group(3) if NAME.fullmatch(WHEEL.name) else None
 
 
 def run(cmd, **kw):
@@ -79,18 +84,68 @@ class Contents(unittest.TestCase):
     def test_tag_claims_exactly_the_newest_glibc_the_binaries_need(self):
         m = NAME.fullmatch(WHEEL.name)
         self.assertIsNotNone(m, WHEEL.name)
+        e_machine, objdump = MACHINES[MACHINE]
         needed = set()
+        elves = []
         with tempfile.TemporaryDirectory() as tmp:
             for name in self.names:
                 data = self.zip.read(name)
                 if data[:4] != b"\x7fELF":
                     continue
+                elves.append(name)
+                # 64-bit little-endian, built for the tag's machine
+                self.assertEqual((data[4], data[5], int.from_bytes(data[18:20], "little")), (2, 1, e_machine), name)
                 (Path(tmp) / "f").write_bytes(data)
-                proc = run(["objdump", "-T", Path(tmp) / "f"])
+                proc = run([objdump, "-T", Path(tmp) / "f"])
                 self.assertEqual(proc.returncode, 0, text(proc))
                 needed |= {tuple(map(int, v)) for v in re.findall(rb"GLIBC_(\d+)\.(\d+)", proc.stdout)}
+        self.assertEqual(sorted(elves), [f"{PKG}/bin/qev-scoreboard", f"{PKG}/lib/libqev_scoreboard.so.1",
+                                         f"{PKG}/lib/qev-scoreboard/libduckdb.so"])
         self.assertTrue(needed)
         self.assertEqual((int(m.group(1)), int(m.group(2))), max(needed))
+
+
+class UnpackedUnderEmulator(unittest.TestCase):
+    """A foreign wheel's program, unpacked with the modes pip would give it, run as its users would."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.site = Path(cls.tmp.name) / "site-packages"
+        with zipfile.ZipFile(WHEEL) as wheel:
+            for info in wheel.infolist():
+                path = Path(wheel.extract(info, cls.site))
+                path.chmod(stat.S_IMODE(info.external_attr >> 16))
+        cls.program = cls.site / PKG / "bin" / "qev-scoreboard"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def command(self, *args, cwd="/"):
+        return run([*EMULATOR, self.program, *args], cwd=cwd)
+
+    def test_init_status_verify_version(self):
+        ws = Path(self.tmp.name) / "demo dir"
+        proc = self.command("--dir", ws, "init")
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertIn("KURULUM TAMAM", proc.stdout.decode())
+        for nb in NOTEBOOKS.glob("*.ipynb"):
+            if nb.name != INGEST:
+                self.assertEqual((ws / nb.name).read_bytes(), nb.read_bytes(), nb.name)
+        self.assertFalse((ws / INGEST).exists())
+        self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
+        proc = self.command("status", cwd=ws)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {ws}\n"))
+        # The engine is the wheel's own DuckDB, found beside the program's library.
+        proc = self.command("verify", "--db", ws / "db" / "qev.duckdb")
+        self.assertRegex(proc.stdout.decode(), r"\[OK\] *Veritabanı motoru: DuckDB", text(proc))
+        self.assertIn("Kurulum doğrulandı.", proc.stdout.decode(), text(proc))
+        proc = self.command("version")
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
+        proc = self.command("--dir", ws, "bogus")
+        self.assertEqual(proc.returncode, 2, text(proc))
 
 
 class InstalledInAVirtualEnvironment(unittest.TestCase):
@@ -174,6 +229,19 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
         left = sorted(str(p) for p in self.listing() - self.before if re.search(r"(?i)qev", str(p)))
         self.assertEqual(left, [])
         self.assertFalse((self.venv / "bin" / "qev-scoreboard").exists())
+
+
+def load_tests(loader, tests, pattern):
+    """Contents always; then pip for this machine's own wheel, the emulator for a foreign one."""
+    native = {"x86_64": "x86_64", "amd64": "x86_64", "aarch64": "aarch64", "arm64": "aarch64"}.get(platform.machine().lower())
+    if MACHINE is None:
+        sys.exit(f"{WHEEL.name}: not a Linux wheel of version {VERSION}")
+    if not EMULATOR and MACHINE != native:
+        sys.exit(f"{WHEEL.name} does not run on this {platform.machine()} machine: name an emulator")
+    suite = unittest.TestSuite()
+    for case in (Contents, UnpackedUnderEmulator if EMULATOR else InstalledInAVirtualEnvironment):
+        suite.addTests(loader.loadTestsFromTestCase(case))
+    return suite
 
 
 if __name__ == "__main__":
