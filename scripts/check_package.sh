@@ -45,7 +45,9 @@ lintian --fail-on error,warning --tag-display-limit 0 "${debs[@]}" >&2 || fail "
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-qemu=(qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
+# arm64 programs run on Debian's arm64 libraries (libc6:arm64 and the rest, installed by setup.sh), loader
+# included. No -L: qemu would then show the toolchain's directory as "/" to a program that opens "/".
+qemu=(qemu-aarch64)
 
 # check_arch ARCH: the packages of one architecture (with the architecture-independent ones).
 check_arch() {

@@ -6,7 +6,7 @@ makes the databases); each scenario is then replayed at the same path for both p
     same_output_test.py REFERENCE_PROGRAM PROGRAM [RUNNER...] [-- unittest args]
 
 RUNNER, when given, is the command that runs PROGRAM (an emulator), e.g.
-    qemu-aarch64 -L /usr/aarch64-linux-gnu -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib
+    qemu-aarch64
 """
 import ctypes
 import hashlib

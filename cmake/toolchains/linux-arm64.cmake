@@ -15,7 +15,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${QEV_TARGET_TRIPLET})
 # pkg-config must describe the target's libraries, never the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${QEV_TARGET_TRIPLET}/pkgconfig:/usr/share/pkgconfig")
 
-# Runs target programs (tests, checks) on this machine. -E: with libc6:arm64 installed beside the
-# cross toolchain's own C library, threaded programs hang unless the toolchain's libraries come first.
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    qemu-aarch64 -L /usr/${QEV_TARGET_TRIPLET} -E LD_LIBRARY_PATH=/usr/${QEV_TARGET_TRIPLET}/lib)
+# Runs target programs (tests, checks) on this machine, on Debian's arm64 C library and loader (libc6:arm64)
+# as an arm64 machine would. Not with -L: qemu would then hand the toolchain's directory to a program that
+# opens "/", and every absolute path walked from there would be missing.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
