@@ -1,6 +1,9 @@
 // Uses every primitive of the Windows platform layer once, so the link proves them complete; run under
 // Wine it prints what each returned.
+#include <windows.h>
+
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "qev_scoreboard/platform/console.hpp"
@@ -55,6 +58,22 @@ std::string replace_twice(const platform::fs::path& dir) {
         platform::truncate(f.get(), 4, target, "yazılamadı");
         platform::put_back(f.get(), "iki\n", 4);
     }
+    {
+        // Held by another program (no deletion shared): retried, then named, the target untouched.
+        const HANDLE held =
+            ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const platform::Destination at = platform::resolve_destination(target, "yazılamadı");
+        platform::TemporaryFile tmp;
+        tmp.create(at, 0666, target, "yazılamadı");
+        platform::write_all(tmp.handle(), "üç\n", target);
+        try {
+            tmp.commit(at, target, "yazılamadı");
+            platform::write_stdout("held: replaced\n");
+        } catch (const std::exception& e) {
+            platform::write_stdout(std::string("held: ") + e.what() + "\n");
+        }
+        ::CloseHandle(held);
+    }
     platform::flush_directory(dir);
     if (platform::file_system_flush_available()) platform::flush_file_system(dir);
     std::string listing;
@@ -95,7 +114,11 @@ int main() {
     platform::write_stdout("random " + platform::random_name(8) + ", kernel32 " + (found ? "ok" : "eksik") + "\n");
     platform::write_stdout("module " + platform::module_file().string() + ", thread cwd " +
                            (platform::enter_thread_working_directory(".") ? "own" : "shared") + "\n");
-    platform::write_stdout("replace " + replace_twice("smoke dir") + "\n");
+    try {
+        platform::write_stdout("replace " + replace_twice("smoke dir") + "\n");
+    } catch (const std::exception& e) {
+        platform::write_stdout(std::string("replace failed: ") + e.what() + "\n");
+    }
     platform::write_stderr("çıktı: ÇĞİÖŞÜ ─\n");
     return platform::flush_stdout();
 }

@@ -99,7 +99,7 @@ File open_checked(const Destination& at, DWORD access, const fs::path& shown, co
 }  // namespace
 
 File open_existing(const Destination& at, const fs::path& shown, const char* action) {
-    File f = open_checked(at, FILE_READ_ATTRIBUTES, shown, action);
+    open_checked(at, FILE_READ_ATTRIBUTES, shown, action);
     // The file's access list may refuse us a write; another program merely holding it is for the
     // replacement to wait out.
     const File probe = win::open_handle(existing_path(at), FILE_WRITE_DATA, win::SHARE_ALL, OPEN_EXISTING,
@@ -108,7 +108,8 @@ File open_existing(const Destination& at, const fs::path& shown, const char* act
         const DWORD err = ::GetLastError();
         if (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION) fail(action, shown, err);
     }
-    return f;
+    // Nothing stays open: any handle on the target, even our own, makes the system refuse to replace it.
+    return {};
 }
 
 File open_for_rewrite(const Destination& at, const fs::path& shown, const char* action) {
