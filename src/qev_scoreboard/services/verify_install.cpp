@@ -15,6 +15,7 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/sha256.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
@@ -45,13 +46,13 @@ std::string check_notebooks() {
     if (!leads_to_directory(dir)) throw FileError("okunamadı", dir, ENOENT, "notebook dizini bulunamadı");
     const auto names = list_package_notebooks(dir);
     if (names.empty()) throw FileError("okunamadı", dir, ENOENT, "notebook yok");
-    return dir.string() + " (" + std::to_string(names.size()) + " notebook)";
+    return platform::path_to_utf8(dir) + " (" + std::to_string(names.size()) + " notebook)";
 }
 
 std::string check_readme() {
     const fs::path path = get_data_readme();
     read_utf8_file(path);
-    return path.string();
+    return platform::path_to_utf8(path);
 }
 
 std::string check_registry() {
