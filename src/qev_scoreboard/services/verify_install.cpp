@@ -109,7 +109,10 @@ bool run_verify_all(const std::string& db) {
     if (tally.failed == 0) {
         platform::write_stdout("\nKurulum doğrulandı.\n");
     } else {
-        platform::write_stdout("\n" + std::to_string(tally.failed) + " kontrol başarısız.\n");
+        std::string text(1, '\n');
+        text += std::to_string(tally.failed);
+        text += " kontrol başarısız.\n";
+        platform::write_stdout(text);
     }
     std::fflush(stdout);
     return tally.failed == 0;
