@@ -1,5 +1,3 @@
-#include <signal.h>
-
 #include <string>
 #include <vector>
 
@@ -7,12 +5,13 @@
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 #include "qev_scoreboard/platform/arguments.hpp"
+#include "qev_scoreboard/platform/process.hpp"
 
 int main(int argc, char** argv) {
     // The program, unlike the library, owns its signal dispositions: an interrupted copy leaves nothing.
     qev_scoreboard::remove_temporary_files_on_signals();
     // A file-size limit makes a write fail with EFBIG, reported like any failed write, instead of ending us.
-    ::signal(SIGXFSZ, SIG_IGN);
+    qev_scoreboard::platform::ignore_file_size_signal();
     // Nor does any other code share its working directory, which status may move where threads cannot
     // have one of their own.
     qev_scoreboard::allow_process_directory_change();

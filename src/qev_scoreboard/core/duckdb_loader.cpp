@@ -1,10 +1,5 @@
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <exception>
@@ -19,6 +14,8 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/working_directory.hpp"
 
 namespace qev_scoreboard {
 
@@ -75,13 +72,21 @@ constexpr const char* OPEN_ACTION = "veritabanı açılamadı";
 
 // The engine opens and reads whatever it is given and would wait forever on a FIFO with no writer.
 void require_database_file(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw_file_error(OPEN_ACTION, path, errno);
-    if (S_ISREG(st.st_mode)) return;
-    if (S_ISDIR(st.st_mode)) fail_open(path, "bir dizin, veritabanı dosyası değil");
-    if (S_ISFIFO(st.st_mode)) fail_open(path, "bir FIFO, veritabanı dosyası değil");
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) fail_open(path, "bir aygıt, veritabanı dosyası değil");
-    fail_open(path, "düzenli bir dosya değil");
+    platform::FileInfo info;
+    if (const int err = platform::describe(path, platform::Follow::Links, info); err != 0)
+        throw_file_error(OPEN_ACTION, path, err);
+    switch (info.kind) {
+        case platform::FileKind::Regular:
+            return;
+        case platform::FileKind::Directory:
+            fail_open(path, "bir dizin, veritabanı dosyası değil");
+        case platform::FileKind::Fifo:
+            fail_open(path, "bir FIFO, veritabanı dosyası değil");
+        case platform::FileKind::Device:
+            fail_open(path, "bir aygıt, veritabanı dosyası değil");
+        default:
+            fail_open(path, "düzenli bir dosya değil");
+    }
 }
 
 // A SQL string literal that means exactly `text`.
@@ -164,17 +169,23 @@ namespace {
 
 std::atomic<bool> g_may_change_process_directory{false};
 
-// Runs `body` with the whole process in the directory `dir_fd`, then returns to where it was. Returns
+// Runs `body` with the whole process in the directory `dir`, then returns to where it was. Returns
 // false, having run nothing, when that is not possible (including when the way back is already closed).
-bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body) {
-    const Fd home(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+bool run_in_process_directory(platform::NativeHandle dir, const std::function<void(bool)>& body) {
+    platform::File home;
+    try {
+        home = platform::open_directory(".");
+    } catch (const FileError&) {
+        return false;
+    }
     fs::path home_path = ".";
     try {
         home_path = current_directory();
     } catch (const FileError&) {
-        // Only named in a message; the descriptor is the way back.
+        // Only named in a message; the open directory is the way back.
     }
-    if (!home || ::fchdir(home.get()) != 0 || ::fchdir(dir_fd) != 0) return false;
+    if (platform::change_process_directory(home.get()) != 0 || platform::change_process_directory(dir) != 0)
+        return false;
     std::exception_ptr failure;
     try {
         body(true);
@@ -182,7 +193,8 @@ bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body)
         failure = std::current_exception();
     }
     // Relative paths the caller holds mean nothing anywhere else: not getting back is the graver failure.
-    if (::fchdir(home.get()) != 0) throw WorkingDirectoryLost("geri dönülemedi", home_path, errno);
+    if (const int err = platform::change_process_directory(home.get()); err != 0)
+        throw WorkingDirectoryLost("geri dönülemedi", home_path, err);
     if (failure) std::rethrow_exception(failure);
     return true;
 }
@@ -192,17 +204,15 @@ bool run_in_process_directory(int dir_fd, const std::function<void(bool)>& body)
 void allow_process_directory_change() { g_may_change_process_directory = true; }
 
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
-    // O_PATH: a directory we may enter but not list is still one we can work in.
-    const Fd dir_fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!dir_fd) throw_file_error("açılamadı", dir, errno);
+    const platform::File dir_handle = platform::open_directory(dir);
     std::exception_ptr failure;
     // Threads share the working directory unless one asks for its own; threads started from this one
     // (the engine's workers) share this one's.
     std::thread worker([&] {
         try {
-            if (::unshare(CLONE_FS) == 0) {
-                body(::fchdir(dir_fd.get()) == 0);
-            } else if (!g_may_change_process_directory || !run_in_process_directory(dir_fd.get(), body)) {
+            if (platform::enter_thread_working_directory(dir)) {
+                body(true);
+            } else if (!g_may_change_process_directory || !run_in_process_directory(dir_handle.get(), body)) {
                 body(false);
             }
         } catch (...) {

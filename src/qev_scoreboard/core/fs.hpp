@@ -1,7 +1,6 @@
 #pragma once
-// File-system primitives over the system calls. Every failure throws FileError naming the path.
-
-#include <sys/stat.h>
+// File-system primitives in the terms the commands decide on. Every failure throws FileError naming the
+// path.
 
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 
 namespace qev_scoreboard {
 
@@ -26,10 +26,7 @@ bool path_exists(const fs::path& path);
 // True when `path` leads (through links) to a directory; false when it is absent or anything else.
 bool leads_to_directory(const fs::path& path);
 
-struct DirEntry {
-    std::string name;
-    bool is_directory = false;  // the entry itself, links not followed
-};
+using DirEntry = platform::DirEntry;
 
 // The entries of `dir` (links to it followed), without "." and "..", in the order the system gives.
 std::vector<DirEntry> list_directory(const fs::path& dir);
@@ -37,26 +34,6 @@ std::vector<DirEntry> list_directory(const fs::path& dir);
 // Like list_directory, but a directory that is not there (or a non-directory in its place) gives nullopt
 // instead of an error.
 std::optional<std::vector<DirEntry>> list_directory_if_present(const fs::path& dir);
-
-// Where a write to a path lands: the directory that holds it, open, and its name there, which is never a
-// link. The file checked here is the file a later openat()/renameat() on (dir, name) reaches.
-struct ResolvedPath {
-    Fd dir;  // the holding directory (O_PATH)
-    std::string name;
-    bool exists = false;
-    bool via_link = false;  // the path's last component was a link
-    struct stat st {};      // of the file, when it exists
-};
-
-// Follows `path` component by component through directory descriptors. A link is followed only where the
-// kernel's protection against links planted in shared directories would allow it for this user, whatever
-// the machine's setting: in a sticky world-writable directory, only a link owned by the caller or by the
-// directory's owner. A refused link is EACCES. Failures throw FileError(action, path).
-ResolvedPath resolve_path(const fs::path& path, const char* action);
-
-// True when the directory refuses to let entries go (append-only or immutable): a temporary file made
-// there could be neither renamed over its target nor removed. False where the flags cannot be read.
-bool directory_keeps_entries(int dir_fd);
 
 // Size in bytes of what `path` leads to.
 std::uintmax_t size_in_bytes(const fs::path& path);

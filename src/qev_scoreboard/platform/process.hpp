@@ -10,18 +10,26 @@ namespace qev_scoreboard::platform {
 // on a thread of its own while the others go on.
 void on_interrupt(void (*cleanup)() noexcept);
 
-// While it lives, interrupts (and SIGXFSZ, so an exceeded size limit is the write's EFBIG) wait in the
-// calling thread; they are delivered when it ends. Other threads are untouched. Nothing on Windows,
-// whose interrupts run on a thread of their own.
+// For programs, not libraries: exceeding the file-size limit fails the write with EFBIG instead of
+// ending the process (SIGXFSZ ignored). Nothing where the system has no such signal.
+void ignore_file_size_signal();
+
+// While it lives, the calling thread holds back the file-size signal (so an exceeded limit is only the
+// write's EFBIG: one raised meanwhile is consumed) and, with Defer::AllInterrupts, every catchable
+// signal, delivered when it ends. Other threads are untouched. Nothing on Windows, whose interrupts run
+// on a thread of their own.
+enum class Defer { FileSizeSignal, AllInterrupts };
+
 class InterruptsDeferred {
  public:
-    InterruptsDeferred();
+    explicit InterruptsDeferred(Defer which);
     ~InterruptsDeferred();
     InterruptsDeferred(const InterruptsDeferred&) = delete;
     InterruptsDeferred& operator=(const InterruptsDeferred&) = delete;
 
  private:
     alignas(8) unsigned char saved_[128];  // the thread's previous signal mask
+    bool file_size_was_pending_ = false;
 };
 
 }  // namespace qev_scoreboard::platform

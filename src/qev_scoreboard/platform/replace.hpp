@@ -1,86 +1,123 @@
 #pragma once
-// What replacing a file through a temporary one needs from the system: a temporary file beside the
-// target, its attributes, its content copied, flushing, a lock, and the replacement itself. Failures
-// throw FileError as in files.hpp.
-//
-// Flushing: `flush_data` returns once the file's content and size are on the disk; the name of a file
-// is durable only once its directory is flushed too (`flush_directory`), which Windows does as part of
-// `replace` (write-through) and POSIX systems do not.
+// What replacing a file through a temporary one needs from the system: where the write lands, a
+// temporary file beside the target, its attributes, its content copied, flushing, and the replacement
+// itself. Failures throw FileError(action, shown) as in files.hpp, or return an errno value where the
+// caller decides what a failure means.
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
 
 namespace qev_scoreboard::platform {
 
-struct TemporaryFile {
-    File file;
-    fs::path path;
+// Where a write to a path lands: the directory that holds it, open, and its name there, which is never
+// a link. The file described here is the file a later operation on (dir, name) reaches.
+struct Destination {
+    File dir;           // the holding directory (POSIX: opened for lookups only)
+    fs::path dir_path;  // the same directory by name (Windows works by name)
+    std::string name;
+    bool exists = false;
+    bool via_link = false;  // the path's last component was a link
+    FileInfo info;          // of the file, when it exists
 };
 
-// Creates a new file with a short random name beside `target` (in its directory), open for writing,
-// never one that already exists. `permissions` applies less the umask. Returns an empty file when the
-// directory refuses new files (EACCES, EPERM); throws on any other failure. On Windows the file is
-// opened so that it can still be deleted while open (an interrupt's clean-up runs on another thread).
-TemporaryFile create_temporary_beside(const fs::path& target, std::uint32_t permissions);
+// Follows `path` to where a write lands. On POSIX systems it walks component by component through
+// directory descriptors, and follows a link only where the kernel's protection against links planted in
+// shared directories would allow it for this user, whatever the machine's setting: in a sticky
+// world-writable directory, only a link owned by the caller or by the directory's owner (a refused
+// link is EACCES). On Windows the system resolves the links of an existing file.
+Destination resolve_destination(const fs::path& path, const char* action);
+
+// True when the directory refuses to let entries go (append-only or immutable): a temporary file made
+// there could be neither renamed over its target nor removed. False where that cannot be known.
+bool keeps_entries(const Destination& at);
+
+// Opens the existing file of `at` without following links, checked to be the file described (EAGAIN
+// when another took its name) and writable by this process (as a plain write would be refused), for its
+// attributes only.
+File open_existing(const Destination& at, const fs::path& shown, const char* action);
+
+// Opens the existing file of `at` for reading and writing in place, checked as open_existing does and
+// to be a regular file, without blocking on anything else.
+File open_for_rewrite(const Destination& at, const fs::path& shown, const char* action);
+
+// True when a rename over the existing file of `at` would be refused where a plain write is not: in a
+// sticky directory (a shared one, like /tmp) only the owner of the file or of the directory may replace
+// it. Always false on Windows.
+bool replacement_refused(const Destination& at);
+
+// A temporary file beside a destination, ".qev-" and 8 random characters (short: the target's own name
+// may already be as long as a name can be), locked while it is written so no other run takes it for a
+// left-over, and removed again unless commit() put it in the target's place. An interrupt removes it
+// through remove_temporaries_in_flight().
+class TemporaryFile {
+ public:
+    TemporaryFile() = default;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile();
+
+    // Creates it with `permissions` (less the umask). Returns false, creating nothing, when the
+    // directory refuses new files (EACCES, EPERM).
+    bool create(const Destination& at, std::uint32_t permissions, const fs::path& shown, const char* action);
+    NativeHandle handle() const { return file_.get(); }
+    // Renames it over the target while still open and locked (closed first, it could be taken for a
+    // left-over), then closes it. On Windows a target held open by another program is retried for about
+    // a second, then reported as EBUSY ("başka bir program tarafından kullanılıyor").
+    void commit(const Destination& at, const fs::path& shown, const char* action);
+
+ private:
+    NativeHandle dir_;
+    fs::path dir_path_;
+    std::string name_;
+    File file_;
+    int slot_ = -1;
+};
+
+// True for a name TemporaryFile makes.
+bool is_temporary_name(std::string_view name);
+
+// Removes the temporary files that runs killed outright left beside `at`: only those nobody holds
+// locked, and only while the name still leads to the file locked. Best effort: what cannot go stays.
+void remove_left_over_temporaries(const Destination& at) noexcept;
+
+// Removes every temporary file in flight in this process. Async-signal-safe.
+void remove_temporaries_in_flight() noexcept;
 
 // Copies the whole remaining content of `in` to `out`, in the kernel where the system can.
 void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst);
 
-// Reserves `size` bytes for `file`, so a full disk shows before anything is replaced. Where the file
-// system cannot reserve, nothing happens.
-void preallocate(NativeHandle file, std::uint64_t size, const fs::path& shown);
-
-// Sets the length of `file`.
-void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown);
-
 // Gives `file` the owner and group `from` has, as far as this process may: both, else the group alone,
-// else neither (no error: the file stays with this process's own). Nothing happens on Windows.
+// else neither (no error: the file stays with this process's own). Nothing on Windows.
 void keep_owner(NativeHandle file, const FileInfo& from);
 
-// Sets the permission bits 07777 (on Windows: read-only when no write bit is set).
-void set_permissions(NativeHandle file, std::uint32_t permissions, const fs::path& shown);
+// Copies the extended attributes (and with them ACLs and security labels) of `from` (from
+// open_existing) to `to`, those this process may read and set. Nothing where the system has none.
+void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path& shown, const char* action);
 
-// Sets the access and modification times.
-void set_times(NativeHandle file, FileTime accessed, FileTime modified, const fs::path& shown);
+// Sets the permission bits 07777 (on Windows: read-only when no write bit is set). 0 or the errno value.
+int set_permissions(NativeHandle file, std::uint32_t permissions) noexcept;
 
-// Copies the extended attributes (and with them ACLs and security labels) of `from` to `to`, as far as
-// this process may set them. Nothing happens where the system has none to copy.
-void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path& shown);
+// Sets the access and modification times. 0 or the errno value.
+int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept;
 
-// True when the file may only be appended to (chattr +a, chflags uappnd): replacing it would break that.
-bool is_append_only(NativeHandle file);
-
-// Holds an exclusive advisory lock on `file` until it is closed; waits for another holder.
-void lock_exclusive(NativeHandle file, const fs::path& shown);
-
-// Flushes the file's content to the disk (fdatasync, FlushFileBuffers).
+// Flushes the file's content and size to the disk. Action: "diske yazılamadı".
 void flush_data(NativeHandle file, const fs::path& shown);
 
-// Flushes the directory `dir` itself, so a rename inside it reaches the disk. A directory this process
-// may not open, or a file system that cannot flush one, is left as durable as the system makes it.
-void flush_directory(const fs::path& dir);
+// Reserves the first `size` bytes of `file` without changing its size, so a full disk shows before
+// anything is overwritten. 0, or the errno value: EOPNOTSUPP where the system or file system cannot.
+int reserve(NativeHandle file, std::uint64_t size) noexcept;
 
-// Flushes the whole file system holding `path`, as `sync -f` does (every file system where the system
-// offers only that). Only where file_system_flush_available(): elsewhere (Windows, where it needs an
-// administrator) each file must be flushed before it replaces another.
-bool file_system_flush_available();
-void flush_file_system(const fs::path& path);
+// Moves to the start of the file, and sets its length.
+void rewind(NativeHandle file, const fs::path& shown, const char* action);
+void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown, const char* action);
 
-// True when a rename over `target` would be refused where a plain write is not: in a sticky directory
-// (a shared one, like /tmp) only the owner of the file or of the directory may replace it. Always false
-// on Windows.
-bool replacement_refused(const FileInfo& target, const fs::path& directory);
-
-// Removes the file at `native`, a path in the system's own form (fs::path::c_str()), ignoring failures.
-// Async-signal-safe: for an interrupt's clean-up of temporary files.
-void remove_in_interrupt(const fs::path::value_type* native) noexcept;
-
-// Renames `temporary` over `target`, replacing it in one step. On Windows (MoveFileExW, replace and
-// write-through) a target held open by another program is retried for about a second, then reported as
-// EBUSY naming `shown`; `temporary` is left for the caller to remove.
-void replace(const fs::path& temporary, const fs::path& target, const fs::path& shown);
+// Writes `old` back from the start and cuts the file to its length, giving back what a longer rewrite
+// reserved, as far as the system lets us: the last resort after a failed rewrite.
+void put_back(NativeHandle file, std::string_view old, std::uint64_t new_size) noexcept;
 
 }  // namespace qev_scoreboard::platform

@@ -1,7 +1,9 @@
 #pragma once
-// A working directory for one thread, where the system has such a thing.
+// A working directory for one thread, where the system has such a thing, and the process's own.
 
 #include <filesystem>
+
+#include "qev_scoreboard/platform/native_handle.hpp"
 
 namespace qev_scoreboard::platform {
 
@@ -11,5 +13,9 @@ namespace qev_scoreboard::platform {
 // ("açılamadı") when `dir` cannot be entered. It cannot be undone: call it on a thread started for the
 // purpose.
 bool enter_thread_working_directory(const std::filesystem::path& dir);
+
+// Moves the whole process into the directory `dir` (from open_directory). Returns 0 or the errno value.
+// Only a program that owns its process may: a library caller's other threads rely on the directory.
+int change_process_directory(NativeHandle dir) noexcept;
 
 }  // namespace qev_scoreboard::platform

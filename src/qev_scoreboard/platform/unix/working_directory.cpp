@@ -36,6 +36,10 @@ bool enter_thread_working_directory_posix(const std::filesystem::path& dir) {
 
 }  // namespace unix_variants
 
+int change_process_directory(NativeHandle dir) noexcept {
+    return ::fchdir(static_cast<int>(dir.value)) == 0 ? 0 : errno;
+}
+
 bool enter_thread_working_directory(const std::filesystem::path& dir) {
 #if QEV_USE_LINUX_CALLS
     return unix_variants::enter_thread_working_directory_linux(dir);

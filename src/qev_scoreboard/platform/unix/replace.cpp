@@ -1,0 +1,444 @@
+#include "qev_scoreboard/platform/replace.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/random.hpp"
+#include "qev_scoreboard/platform/temporary_name.hpp"
+#include "qev_scoreboard/platform/unix/file_info.hpp"
+#include "qev_scoreboard/platform/unix/variants.hpp"
+
+#if QEV_HAVE_LINUX_CALLS
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#endif
+
+namespace qev_scoreboard::platform {
+
+using unix_files::fd_of;
+
+namespace {
+
+// A directory opened to look names up in, never to read: O_PATH where Linux has it.
+#if QEV_USE_LINUX_CALLS
+constexpr int LOOKUP_ONLY = O_PATH;
+#elif defined(O_SEARCH)
+constexpr int LOOKUP_ONLY = O_SEARCH;
+#else
+constexpr int LOOKUP_ONLY = O_RDONLY;
+#endif
+
+File open_lookup_dir(int at, const char* name) {
+    return File(NativeHandle{::openat(at, name, LOOKUP_ONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)});
+}
+
+// The protection the kernel applies to links in shared directories (fs.protected_symlinks = 1).
+bool may_follow_link(int dir_fd, const struct stat& link) {
+    struct stat dir {};
+    if (::fstat(dir_fd, &dir) != 0) return false;
+    if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+    return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
+// Appends the components of `text` to the stack `todo`, the first one on top.
+void push_components(std::vector<std::string>& todo, const std::string& text) {
+    std::vector<std::string> parts;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    todo.insert(todo.end(), parts.rbegin(), parts.rend());
+}
+
+}  // namespace
+
+Destination resolve_destination(const fs::path& path, const char* action) {
+    const std::string& text = path.native();
+    if (text.empty()) throw_file_error(action, path, ENOENT);
+    Destination at;
+    at.dir = open_lookup_dir(AT_FDCWD, text[0] == '/' ? "/" : ".");
+    if (!at.dir) throw_file_error(action, path, errno);
+    // Only ever shown or used to flush: every lookup goes through the descriptor.
+    fs::path dir_path = text[0] == '/' ? "/" : ".";
+    std::vector<std::string> todo;
+    push_components(todo, text);
+    for (int links = 0; !todo.empty();) {
+        const std::string name = std::move(todo.back());
+        todo.pop_back();
+        const bool last = todo.empty();
+        if (name == "." && !last) continue;
+        const int dir = fd_of(at.dir.get());
+        struct stat st {};
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && last) {
+                at.dir_path = dir_path.lexically_normal();
+                at.name = name;
+                return at;
+            }
+            throw_file_error(action, path, errno);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > 40) throw_file_error(action, path, ELOOP);
+            if (!may_follow_link(dir, st)) throw_file_error(action, path, EACCES);
+            char buf[PATH_MAX];
+            const ssize_t n = ::readlinkat(dir, name.c_str(), buf, sizeof buf);
+            if (n <= 0) throw_file_error(action, path, n == 0 ? ENOENT : errno);
+            const std::string target(buf, static_cast<std::size_t>(n));
+            at.via_link = at.via_link || last;
+            if (target[0] == '/') {
+                if (!(at.dir = open_lookup_dir(AT_FDCWD, "/"))) throw_file_error(action, path, errno);
+                dir_path = "/";
+            }
+            push_components(todo, target);
+            continue;
+        }
+        if (last) {
+            at.dir_path = dir_path.lexically_normal();
+            at.name = name;
+            at.exists = true;
+            at.info = unix_files::to_info(st);
+            return at;
+        }
+        if (!S_ISDIR(st.st_mode)) throw_file_error(action, path, ENOTDIR);
+        File next = open_lookup_dir(dir, name.c_str());
+        if (!next) throw_file_error(action, path, errno);
+        at.dir = std::move(next);
+        dir_path /= name;
+    }
+    throw_file_error(action, path, EISDIR);  // nothing but slashes and dots: a directory
+}
+
+bool keeps_entries(const Destination& at) {
+#if QEV_USE_LINUX_CALLS
+    const File dir(NativeHandle{::openat(fd_of(at.dir.get()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
+    int flags = 0;
+    return dir && ::ioctl(fd_of(dir.get()), FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
+#elif defined(UF_APPEND)
+    struct stat st {};
+    return ::fstat(fd_of(at.dir.get()), &st) == 0 &&
+           (st.st_flags & (UF_APPEND | UF_IMMUTABLE | SF_APPEND | SF_IMMUTABLE)) != 0;
+#else
+    (void)at;
+    return false;
+#endif
+}
+
+namespace {
+
+// Opens the existing file of `at` by `flags`, without following a link, and checks it is the file
+// described and writable by us.
+File open_checked(const Destination& at, int flags, const fs::path& shown, const char* action) {
+    const int dir = fd_of(at.dir.get());
+    File f(NativeHandle{::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC)});
+    if (!f) throw_file_error(action, shown, errno);
+    struct stat opened {};
+    if (::fstat(fd_of(f.get()), &opened) != 0) throw_file_error(action, shown, errno);
+    // Another file took the name since it was checked: not the file we were asked to write.
+    if (!same_file(unix_files::to_info(opened), at.info)) throw_file_error(action, shown, EAGAIN);
+    if (::faccessat(dir, at.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        throw_file_error(action, shown, errno);
+    return f;
+}
+
+}  // namespace
+
+File open_existing(const Destination& at, const fs::path& shown, const char* action) {
+#if QEV_USE_LINUX_CALLS
+    return open_checked(at, O_PATH, shown, action);
+#else
+    // Without O_PATH: opened as far as the file's mode lets us, never blocking and never truncating.
+    const int dir = fd_of(at.dir.get());
+    for (int flags : {O_RDONLY, O_WRONLY}) {
+        const File probe(
+            NativeHandle{::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
+        if (probe || errno != EACCES) return open_checked(at, flags | O_NONBLOCK | O_NOCTTY, shown, action);
+    }
+    throw_file_error(action, shown, EACCES);
+#endif
+}
+
+File open_for_rewrite(const Destination& at, const fs::path& shown, const char* action) {
+    File f = open_checked(at, O_RDWR | O_NONBLOCK | O_NOCTTY, shown, action);
+    unix_files::require_regular(info(f.get(), shown), shown, action);
+    return f;
+}
+
+bool replacement_refused(const Destination& at) {
+    if (::geteuid() == 0 || at.info.owner == ::geteuid()) return false;
+    struct stat dir {};
+    return ::fstat(fd_of(at.dir.get()), &dir) == 0 && (dir.st_mode & S_ISVTX) && dir.st_uid != ::geteuid();
+}
+
+namespace {
+
+// Temporary files in flight, readable from a signal handler: a slot is claimed, filled, then marked live.
+struct InFlight {
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> live{false};
+    int dir = -1;
+    char name[NAME_MAX + 1];
+};
+InFlight g_in_flight[16];
+
+// Claims a slot for `name` in `dir`; it is cleaned up on a signal only once marked live, after our own
+// open succeeded, so a name another process happens to hold is never deleted.
+int track(int dir, const std::string& name) {
+    if (name.size() > NAME_MAX) return -1;
+    for (int i = 0; i < static_cast<int>(std::size(g_in_flight)); ++i) {
+        bool expected = false;
+        if (!g_in_flight[i].claimed.compare_exchange_strong(expected, true)) continue;
+        g_in_flight[i].dir = dir;
+        std::memcpy(g_in_flight[i].name, name.c_str(), name.size() + 1);
+        return i;
+    }
+    return -1;  // more in flight than slots: only the ordinary clean-up covers this one
+}
+
+void mark_live(int slot) {
+    if (slot >= 0) g_in_flight[slot].live.store(true, std::memory_order_release);
+}
+
+void untrack(int slot) {
+    if (slot < 0) return;
+    g_in_flight[slot].live.store(false, std::memory_order_release);
+    g_in_flight[slot].claimed.store(false, std::memory_order_release);
+}
+
+bool same_inode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
+
+void remove_temporaries_in_flight() noexcept {
+    for (auto& entry : g_in_flight)
+        if (entry.live.load(std::memory_order_acquire)) ::unlinkat(entry.dir, entry.name, 0);
+}
+
+bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
+                           const char* action) {
+    dir_ = at.dir.get();
+    const int dir = fd_of(dir_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name_ = std::string(TEMP_PREFIX) + random_name(TEMP_SUFFIX_LENGTH);
+        slot_ = track(dir, name_);
+        file_ = File(NativeHandle{::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                                           static_cast<mode_t>(permissions))});
+        if (!file_) {
+            const int err = errno;
+            untrack(slot_);
+            slot_ = -1;
+            if (err == EEXIST) continue;
+            if (err == EACCES || err == EPERM) return false;
+            throw_file_error(action, shown, err);
+        }
+        // Another run may have taken the file for a left-over before we locked it: then it is gone
+        // (or another's) and we start over under a new name.
+        struct stat held {
+        }, named{};
+        if (::flock(fd_of(file_.get()), LOCK_EX) == 0 && ::fstat(fd_of(file_.get()), &held) == 0 &&
+            ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
+            mark_live(slot_);
+            return true;
+        }
+        file_.reset();
+        untrack(slot_);
+        slot_ = -1;
+    }
+    throw_file_error(action, shown, EEXIST);
+}
+
+void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
+    if (::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
+        throw_file_error(action, shown, errno);
+    untrack(slot_);
+    slot_ = -1;
+    if (const int err = file_.close(); err != 0) throw_file_error(action, shown, err);
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (slot_ < 0) return;
+    ::unlinkat(fd_of(dir_), name_.c_str(), 0);
+    file_.reset();
+    untrack(slot_);
+}
+
+void remove_left_over_temporaries(const Destination& at) noexcept {
+    const int dir = fd_of(at.dir.get());
+    const int list_fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (list_fd < 0) return;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(list_fd), ::closedir);
+    if (!d) {
+        ::close(list_fd);
+        return;
+    }
+    std::vector<std::string> names;
+    try {
+        while (const dirent* e = ::readdir(d.get()))
+            if (is_temporary_name(e->d_name)) names.emplace_back(e->d_name);
+    } catch (...) {
+        return;  // out of memory: the left-overs wait for another run
+    }
+    for (const std::string& name : names) {
+        // Only regular files are ours: opening a device, even to look, may do something.
+        struct stat first {};
+        if (::fstatat(dir, name.c_str(), &first, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(first.st_mode)) continue;
+        const File f(
+            NativeHandle{::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
+        if (!f || ::flock(fd_of(f.get()), LOCK_EX | LOCK_NB) != 0) continue;
+        struct stat held {
+        }, named{};
+        if (::fstat(fd_of(f.get()), &held) == 0 && S_ISREG(held.st_mode) &&
+            ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held))
+            ::unlinkat(dir, name.c_str(), 0);
+    }
+}
+
+void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst) {
+#if QEV_USE_LINUX_CALLS
+    for (;;) {
+        const ssize_t n = ::copy_file_range(fd_of(in), nullptr, fd_of(out), nullptr, 1 << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return;
+        if (errno == EINTR) continue;
+        if (errno == EFBIG || errno == ENOSPC || errno == EDQUOT || errno == EIO)
+            throw_file_error("yazılamadı", dst, errno);
+        // Not supported between these file systems: plain reads and writes instead.
+        if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+            throw_file_error("kopyalanamadı", src, errno);
+        break;
+    }
+#endif
+    for (;;) {
+        char buf[1 << 16];
+        const std::size_t n = read_some(in, buf, sizeof buf, src);
+        if (n == 0) return;
+        write_all(out, std::string_view(buf, n), dst);
+    }
+}
+
+void keep_owner(NativeHandle file, const FileInfo& from) {
+    if (from.owner == ::geteuid() && from.group == ::getegid()) return;
+    if (::fchown(fd_of(file), from.owner, from.group) == 0) return;
+    if (::fchown(fd_of(file), static_cast<uid_t>(-1), from.group) == 0) return;
+    // Neither is ours to give: the file stays with this user's own owner and group.
+}
+
+#if QEV_USE_LINUX_CALLS
+namespace {
+
+bool not_ours_to_copy(int err) { return err == EPERM || err == EACCES || err == ENOTSUP || err == ENODATA; }
+
+// Reads the attribute list or value `get` fills, growing the buffer while it keeps growing meanwhile.
+template <typename Get>
+ssize_t read_attribute(std::vector<char>& buf, Get get) {
+    for (;;) {
+        ssize_t n = get(nullptr, 0);
+        if (n < 0) return n;
+        buf.resize(static_cast<std::size_t>(n) + 1);
+        n = get(buf.data(), buf.size());
+        if (n >= 0 || errno != ERANGE) return n;
+    }
+}
+
+}  // namespace
+#endif
+
+void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path& shown, const char* action) {
+#if QEV_USE_LINUX_CALLS
+    // Reached through its descriptor: O_PATH descriptors take no attribute calls themselves.
+    const std::string old = "/proc/self/fd/" + std::to_string(fd_of(from));
+    std::vector<char> names;
+    const ssize_t total = read_attribute(names, [&](char* b, std::size_t n) { return ::listxattr(old.c_str(), b, n); });
+    if (total < 0) {
+        if (not_ours_to_copy(errno) || errno == ENOENT) return;  // ENOENT: no /proc to reach it through
+        throw_file_error(action, shown, errno);
+    }
+    std::vector<char> value;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(total); i += std::strlen(&names[i]) + 1) {
+        const char* name = &names[i];
+        const ssize_t n =
+            read_attribute(value, [&](char* b, std::size_t size) { return ::getxattr(old.c_str(), name, b, size); });
+        if (n < 0) {
+            if (not_ours_to_copy(errno)) continue;
+            throw_file_error(action, shown, errno);
+        }
+        if (::fsetxattr(fd_of(to), name, value.data(), static_cast<std::size_t>(n), 0) != 0 && !not_ours_to_copy(errno))
+            throw_file_error(action, shown, errno);
+    }
+#else
+    // Extended attributes have no portable interface; each system's own call belongs here.
+    (void)from, (void)to, (void)shown, (void)action;
+#endif
+}
+
+int set_permissions(NativeHandle file, std::uint32_t permissions) noexcept {
+    return ::fchmod(fd_of(file), static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : errno;
+}
+
+int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept {
+    const struct timespec times[2] = {{static_cast<time_t>(accessed.seconds), accessed.nanoseconds},
+                                      {static_cast<time_t>(modified.seconds), modified.nanoseconds}};
+    return ::futimens(fd_of(file), times) == 0 ? 0 : errno;
+}
+
+void flush_data(NativeHandle file, const fs::path& shown) {
+#if QEV_USE_LINUX_CALLS
+    const int rc = ::fdatasync(fd_of(file));
+#else
+    const int rc = ::fsync(fd_of(file));
+#endif
+    if (rc != 0) throw_file_error("diske yazılamadı", shown, errno);
+}
+
+int reserve(NativeHandle file, std::uint64_t size) noexcept {
+#if QEV_USE_LINUX_CALLS
+    if (::fallocate(fd_of(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+    return errno == ENOSYS ? EOPNOTSUPP : errno;
+#else
+    // posix_fallocate would grow the file with zeros a crash could leave behind.
+    (void)file, (void)size;
+    return EOPNOTSUPP;
+#endif
+}
+
+void rewind(NativeHandle file, const fs::path& shown, const char* action) {
+    if (::lseek(fd_of(file), 0, SEEK_SET) != 0) throw_file_error(action, shown, errno);
+}
+
+void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown, const char* action) {
+    if (::ftruncate(fd_of(file), static_cast<off_t>(size)) != 0) throw_file_error(action, shown, errno);
+}
+
+void put_back(NativeHandle file, std::string_view old, std::uint64_t new_size) noexcept {
+    const int fd = fd_of(file);
+    for (std::size_t done = 0; done < old.size();) {
+        const ssize_t n = ::pwrite(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const off_t old_size = static_cast<off_t>(old.size());
+    if (::ftruncate(fd, old_size) != 0) return;
+#if QEV_USE_LINUX_CALLS
+    // What the reservation kept beyond the old end goes back to the file system.
+    if (static_cast<off_t>(new_size) > old_size)
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, old_size, static_cast<off_t>(new_size) - old_size);
+#else
+    (void)new_size;
+#endif
+}
+
+}  // namespace qev_scoreboard::platform
