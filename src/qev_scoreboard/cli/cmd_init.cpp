@@ -13,7 +13,7 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
-#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 
 namespace qev_scoreboard {
 

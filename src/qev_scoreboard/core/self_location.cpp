@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "qev_scoreboard/build_config.hpp"
-#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
 
 namespace qev_scoreboard {

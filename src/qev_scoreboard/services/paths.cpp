@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {

@@ -1,4 +1,4 @@
-#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 
 namespace qev_scoreboard::platform {
 

@@ -1,7 +1,8 @@
+#include "qev_scoreboard/platform/path_text.hpp"
+
 #include <algorithm>
 #include <string>
 
-#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/win/system_error.hpp"
 
 namespace qev_scoreboard::platform {
