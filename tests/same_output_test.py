@@ -124,7 +124,8 @@ class SameOutput(unittest.TestCase):
             if WINDOWS:
                 # The paths it was given, and the working directory it names when given none.
                 given = [str(a) for a, flag in zip(args[1:], args) if flag == "--dir"]
-                paths = [(g.replace("PLACE", str(place)), g.replace("PLACE", windows_path(place))) for g in given]
+                paths = [(g.replace("PLACE", str(place)), g.replace("PLACE", windows_path(place)).replace("/", "\\"))
+                         for g in given]
                 paths.append((str(place / cwd), windows_path(place / cwd)))
                 expected = [as_windows_prints(t, paths) for t in expected]
             with self.subTest(args=args, cwd=cwd):
