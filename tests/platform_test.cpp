@@ -1,18 +1,23 @@
 // The unix side of the platform layer: where Linux has a call of its own, the portable fallback that
 // other systems take must give the same answer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/random.hpp"
+#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
@@ -144,4 +149,74 @@ TEST(Platform, SharedLibrariesLoadOrSayWhyNot) {
             EXPECT_NE(std::string(e.what()).find(bad.string()), std::string::npos) << e.what();
         }
     }
+}
+
+// More replacements in flight than the interrupt's list holds: each is still removed when it ends
+// unused, and an interrupt removes those it lists.
+TEST(Platform, EveryUnusedTemporaryFileIsRemovedEvenPastTheInterruptList) {
+    TempDir d;
+    qev_test::spit(d / "target", "old");
+    {
+        const platform::Destination at = platform::resolve_destination(d / "target", "yazılamadı");
+        std::vector<std::unique_ptr<platform::TemporaryFile>> temporaries;
+        for (int i = 0; i < 40; ++i) {
+            temporaries.push_back(std::make_unique<platform::TemporaryFile>());
+            ASSERT_TRUE(temporaries.back()->create(at, 0600, d / "target", "yazılamadı"));
+        }
+        ASSERT_EQ(qev_test::entries(d.path).size(), 41u);
+        platform::remove_temporaries_in_flight();
+        const size_t left = qev_test::entries(d.path).size();
+        EXPECT_LT(left, 41u);
+        EXPECT_GT(left, 1u);  // the list is bounded: the rest wait for their owners
+        platform::TemporaryFile last;
+        ASSERT_TRUE(last.create(at, 0600, d / "target", "yazılamadı"));
+        platform::write_all(last.handle(), "new", d / "target");
+        last.commit(at, d / "target", "yazılamadı");
+    }
+    EXPECT_EQ(qev_test::entries(d.path), std::vector<std::string>{"target"});
+    EXPECT_EQ(qev_test::slurp(d / "target"), "new");
+}
+
+// What stands at a path, told apart without opening it, and absence told apart from failure.
+TEST(Platform, DescribeTellsKindsLinksAndAbsence) {
+    TempDir d;
+    qev_test::spit(d / "file", "12345");
+    ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("file", d / "link");
+    fs::create_symlink("none", d / "dangling");
+    fs::create_symlink("loop", d / "loop");
+    platform::FileInfo info;
+    ASSERT_EQ(platform::describe(d / "link", platform::Follow::Links, info), 0);
+    EXPECT_EQ(info.kind, platform::FileKind::Regular);
+    EXPECT_EQ(info.size, 5u);
+    platform::FileInfo file;
+    ASSERT_EQ(platform::describe(d / "file", platform::Follow::NoLinks, file), 0);
+    EXPECT_TRUE(platform::same_file(info, file));
+    ASSERT_EQ(platform::describe(d / "link", platform::Follow::NoLinks, info), 0);
+    EXPECT_EQ(info.kind, platform::FileKind::Link);
+    ASSERT_EQ(platform::describe(d / "fifo", platform::Follow::Links, info), 0);
+    EXPECT_EQ(info.kind, platform::FileKind::Fifo);
+    ASSERT_EQ(platform::describe("/dev/null", platform::Follow::Links, info), 0);
+    EXPECT_EQ(info.kind, platform::FileKind::Device);
+    EXPECT_EQ(platform::describe(d / "dangling", platform::Follow::Links, info), ENOENT);
+    EXPECT_EQ(platform::describe(d / "loop", platform::Follow::Links, info), ELOOP);
+    EXPECT_EQ(platform::describe(d / "file" / "below", platform::Follow::Links, info), ENOTDIR);
+}
+
+// An in-place rewrite's reservation leaves the old content readable, and putting it back after a longer
+// rewrite restores the old file exactly.
+TEST(Platform, AReservationAndAPutBackLeaveTheOldFile) {
+    TempDir d;
+    qev_test::spit(d / "nb", "old content");
+    const platform::Destination at = platform::resolve_destination(d / "nb", "yazılamadı");
+    ASSERT_TRUE(at.exists);
+    EXPECT_FALSE(at.via_link);
+    EXPECT_EQ(at.name, "nb");
+    const platform::File f = platform::open_for_rewrite(at, d / "nb", "yazılamadı");
+    ASSERT_EQ(platform::reserve(f.get(), 1 << 20), 0);
+    EXPECT_TRUE(qev_test::slurp(d / "nb").starts_with("old content"));
+    platform::rewind(f.get(), d / "nb", "yazılamadı");
+    platform::write_all(f.get(), std::string(1 << 20, 'x'), d / "nb");
+    platform::put_back(f.get(), "old content", 1 << 20);
+    EXPECT_EQ(qev_test::slurp(d / "nb"), "old content");
 }

@@ -230,6 +230,7 @@ class NoTemporaryFileOutlivesItsRun(PackageCase):
         self.assertIn("dosya çok büyük", support.stderr_text(proc))
         self.assertEqual(temporaries(ws), [])
 
+    @support.linux_calls("cannot tell an append-only directory (no portable call reads the flag)")
     def test_an_append_only_directory_gets_its_files_rewritten_in_place(self):
         ws = self.make_ws()
         for name in support.package_notebooks(self.data / "notebooks"):
@@ -277,6 +278,7 @@ class NoTemporaryFileOutlivesItsRun(PackageCase):
 
 @support.needs_root
 @unittest.skipUnless(shutil.which("setfattr") and shutil.which("setfacl"), "attr and acl are not installed")
+@support.linux_calls("copies no extended attributes (they have no portable interface)")
 class AttributesSurviveAReplacement(PackageCase):
     def test_extended_attributes_and_acls_are_kept(self):
         ws = self.make_ws(stamp="0.0.1")

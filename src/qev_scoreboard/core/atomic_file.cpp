@@ -106,7 +106,8 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush when) {
     const platform::FileInfo src_info = platform::info(in.get(), src);
     const Target t = inspect(dst, action);
     // A file reached through a link may lie on another file system, which the caller's flush misses.
-    if (t.at.via_link) when = Flush::BeforeRename;
+    // Nor is there a file-system flush everywhere.
+    if (t.at.via_link || !platform::file_system_flush_available()) when = Flush::BeforeRename;
     platform::TemporaryFile tmp;
     if (t.in_place || !tmp.create(t.at, 0600, dst, action)) {
         if (!t.at.exists) throw_file_error(action, dst, t.in_place ? EPERM : EACCES);

@@ -171,7 +171,7 @@ std::atomic<bool> g_may_change_process_directory{false};
 
 // Runs `body` with the whole process in the directory `dir`, then returns to where it was. Returns
 // false, having run nothing, when that is not possible (including when the way back is already closed).
-bool run_in_process_directory(platform::NativeHandle dir, const std::function<void(bool)>& body) {
+bool run_in_process_directory(const fs::path& dir, const std::function<void(bool)>& body) {
     platform::File home;
     try {
         home = platform::open_directory(".");
@@ -204,15 +204,15 @@ bool run_in_process_directory(platform::NativeHandle dir, const std::function<vo
 void allow_process_directory_change() { g_may_change_process_directory = true; }
 
 void with_working_directory(const fs::path& dir, const std::function<void(bool)>& body) {
-    const platform::File dir_handle = platform::open_directory(dir);
     std::exception_ptr failure;
     // Threads share the working directory unless one asks for its own; threads started from this one
     // (the engine's workers) share this one's.
     std::thread worker([&] {
         try {
+            // Throws when `dir` cannot be entered at all.
             if (platform::enter_thread_working_directory(dir)) {
                 body(true);
-            } else if (!g_may_change_process_directory || !run_in_process_directory(dir_handle.get(), body)) {
+            } else if (!g_may_change_process_directory || !run_in_process_directory(dir, body)) {
                 body(false);
             }
         } catch (...) {

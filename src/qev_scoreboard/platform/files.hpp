@@ -86,7 +86,9 @@ fs::path current_directory();
 
 // Flushes the whole file system holding the directory `path`, as `sync -f` does (where the system
 // offers only a flush of every file system, that; on Windows, which needs an administrator for it,
-// nothing: each file is flushed before it replaces another). Action: "diske yazılamadı".
+// nothing, and file_system_flush_available() is false: each file must then be flushed before it
+// replaces another). Action: "diske yazılamadı".
+bool file_system_flush_available();
 void flush_file_system(const fs::path& path);
 
 // Flushes the directory `dir` itself, so a rename inside it reaches the disk. A directory this process

@@ -29,7 +29,7 @@ class InterruptsDeferred {
 
  private:
     alignas(8) unsigned char saved_[128];  // the thread's previous signal mask
-    bool file_size_was_pending_ = false;
+    bool flag_ = false;  // POSIX: a file-size signal was pending before; Windows: this one defers interrupts
 };
 
 }  // namespace qev_scoreboard::platform

@@ -38,7 +38,8 @@ bool keeps_entries(const Destination& at);
 
 // Opens the existing file of `at` without following links, checked to be the file described (EAGAIN
 // when another took its name) and writable by this process (as a plain write would be refused), for its
-// attributes only.
+// attributes only. On Windows, where any open handle on the target makes the system refuse to replace
+// it, the file is checked and closed again: the result is empty.
 File open_existing(const Destination& at, const fs::path& shown, const char* action);
 
 // Opens the existing file of `at` for reading and writing in place, checked as open_existing does and
@@ -65,9 +66,10 @@ class TemporaryFile {
     // directory refuses new files (EACCES, EPERM).
     bool create(const Destination& at, std::uint32_t permissions, const fs::path& shown, const char* action);
     NativeHandle handle() const { return file_.get(); }
-    // Renames it over the target while still open and locked (closed first, it could be taken for a
-    // left-over), then closes it. On Windows a target held open by another program is retried for about
-    // a second, then reported as EBUSY ("başka bir program tarafından kullanılıyor").
+    // Renames it over the target, then closes it. On POSIX systems it is renamed while still open and
+    // locked (closed first, it could be taken for a left-over). Windows renames only a closed file; there
+    // a target held open by another program is retried for about a second, then reported as EBUSY ("başka
+    // bir program tarafından kullanılıyor"), the target untouched.
     void commit(const Destination& at, const fs::path& shown, const char* action);
 
  private:
@@ -75,7 +77,8 @@ class TemporaryFile {
     fs::path dir_path_;
     std::string name_;
     File file_;
-    int slot_ = -1;
+    int slot_ = -1;      // in the interrupt's list; -1 when the list is full
+    bool ours_ = false;  // created by us and not yet in the target's place
 };
 
 // True for a name TemporaryFile makes.
@@ -108,8 +111,9 @@ int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept;
 // Flushes the file's content and size to the disk. Action: "diske yazılamadı".
 void flush_data(NativeHandle file, const fs::path& shown);
 
-// Reserves the first `size` bytes of `file` without changing its size, so a full disk shows before
-// anything is overwritten. 0, or the errno value: EOPNOTSUPP where the system or file system cannot.
+// Reserves the first `size` bytes of `file`, so a full disk shows before anything is overwritten: without
+// changing its size where the system can (Linux, macOS), else lengthened with zeros to `size`, which the
+// rewrite then fills. 0, or the errno value: EOPNOTSUPP where the system or file system cannot.
 int reserve(NativeHandle file, std::uint64_t size) noexcept;
 
 // Moves to the start of the file, and sets its length.

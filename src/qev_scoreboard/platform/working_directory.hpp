@@ -14,8 +14,10 @@ namespace qev_scoreboard::platform {
 // purpose.
 bool enter_thread_working_directory(const std::filesystem::path& dir);
 
-// Moves the whole process into the directory `dir` (from open_directory). Returns 0 or the errno value.
-// Only a program that owns its process may: a library caller's other threads rely on the directory.
+// Moves the whole process into the directory `dir` (by name, or open from open_directory). Returns 0 or
+// the errno value. Only a program that owns its process may: a library caller's other threads rely on
+// the directory. By name, a directory this process may enter but not read will do everywhere.
+int change_process_directory(const std::filesystem::path& dir) noexcept;
 int change_process_directory(NativeHandle dir) noexcept;
 
 }  // namespace qev_scoreboard::platform

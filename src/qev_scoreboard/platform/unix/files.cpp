@@ -109,6 +109,8 @@ fs::path current_directory() {
     return buf;
 }
 
+bool file_system_flush_available() { return true; }
+
 void flush_file_system(const fs::path& path) {
     const File d(NativeHandle{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
     if (!d) throw_file_error("diske yazılamadı", path, errno);

@@ -49,7 +49,7 @@ InterruptsDeferred::InterruptsDeferred(Defer which) {
     sigaddset(&set, SIGXFSZ);
     sigset_t pending;
     sigpending(&pending);
-    file_size_was_pending_ = sigismember(&pending, SIGXFSZ) == 1;
+    flag_ = sigismember(&pending, SIGXFSZ) == 1;
     sigset_t old;
     ::pthread_sigmask(SIG_BLOCK, &set, &old);
     std::memcpy(saved_, &old, sizeof old);
@@ -60,8 +60,7 @@ InterruptsDeferred::~InterruptsDeferred() {
     std::memcpy(&old, saved_, sizeof old);
     sigset_t pending;
     // A file-size signal one of our writes raised meanwhile: consumed, its write failed with EFBIG.
-    if (!file_size_was_pending_ && sigismember(&old, SIGXFSZ) != 1 && sigpending(&pending) == 0 &&
-        sigismember(&pending, SIGXFSZ) == 1) {
+    if (!flag_ && sigismember(&old, SIGXFSZ) != 1 && sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1) {
         sigset_t only;
         sigemptyset(&only);
         sigaddset(&only, SIGXFSZ);

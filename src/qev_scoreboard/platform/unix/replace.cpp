@@ -251,6 +251,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
         if (::flock(fd_of(file_.get()), LOCK_EX) == 0 && ::fstat(fd_of(file_.get()), &held) == 0 &&
             ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
             mark_live(slot_);
+            ours_ = true;
             return true;
         }
         file_.reset();
@@ -263,14 +264,15 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
 void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
     if (::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
         throw_file_error(action, shown, errno);
+    ours_ = false;
     untrack(slot_);
     slot_ = -1;
     if (const int err = file_.close(); err != 0) throw_file_error(action, shown, err);
 }
 
 TemporaryFile::~TemporaryFile() {
-    if (slot_ < 0) return;
-    ::unlinkat(fd_of(dir_), name_.c_str(), 0);
+    // Removed whether or not the interrupt's list had room for it.
+    if (ours_) ::unlinkat(fd_of(dir_), name_.c_str(), 0);
     file_.reset();
     untrack(slot_);
 }
@@ -395,22 +397,32 @@ int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept 
 }
 
 void flush_data(NativeHandle file, const fs::path& shown) {
-#if QEV_USE_LINUX_CALLS
-    const int rc = ::fdatasync(fd_of(file));
-#else
-    const int rc = ::fsync(fd_of(file));
-#endif
-    if (rc != 0) throw_file_error("diske yazılamadı", shown, errno);
+    if (::fdatasync(fd_of(file)) != 0) throw_file_error("diske yazılamadı", shown, errno);
 }
 
 int reserve(NativeHandle file, std::uint64_t size) noexcept {
+    const int fd = fd_of(file);
 #if QEV_USE_LINUX_CALLS
-    if (::fallocate(fd_of(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
     return errno == ENOSYS ? EOPNOTSUPP : errno;
 #else
-    // posix_fallocate would grow the file with zeros a crash could leave behind.
-    (void)file, (void)size;
-    return EOPNOTSUPP;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    // Within the file's own length its space is already there.
+    if (static_cast<std::uint64_t>(st.st_size) >= size) return 0;
+#if defined(F_PREALLOCATE)
+    // Reserved beyond the end, the size untouched, contiguous if it can be.
+    fstore_t store{F_ALLOCATECONTIG | F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(size) - st.st_size, 0};
+    if (::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
+    store.fst_flags = F_ALLOCATEALL;
+    if (::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
+    return errno == ENOTSUP || errno == EINVAL ? EOPNOTSUPP : errno;
+#else
+    // The portable call lengthens the file with zeros up to the new content's length, which the rewrite
+    // then fills; a failed rewrite cuts it back.
+    const int err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    return err == EINVAL || err == ENOTSUP || err == ENOSYS ? EOPNOTSUPP : err;
+#endif
 #endif
 }
 

@@ -36,6 +36,10 @@ bool enter_thread_working_directory_posix(const std::filesystem::path& dir) {
 
 }  // namespace unix_variants
 
+int change_process_directory(const std::filesystem::path& dir) noexcept {
+    return ::chdir(dir.c_str()) == 0 ? 0 : errno;
+}
+
 int change_process_directory(NativeHandle dir) noexcept {
     return ::fchdir(static_cast<int>(dir.value)) == 0 ? 0 : errno;
 }

@@ -1,0 +1,223 @@
+#include "qev_scoreboard/platform/files.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/win/file_info.hpp"
+#include "qev_scoreboard/platform/win/system_error.hpp"
+#include "qev_scoreboard/platform/win/windows.hpp"
+
+namespace qev_scoreboard::platform {
+
+using win::handle_of;
+
+namespace {
+
+// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t EPOCH_DIFFERENCE = 116444736000000000LL;
+
+}  // namespace
+
+std::wstring win::system_path(const fs::path& path) {
+    const std::wstring& text = path.native();
+    // CreateDirectoryW's limit is MAX_PATH less room for an 8.3 name.
+    if (text.size() < MAX_PATH - 12 || text.starts_with(L"\\\\?\\")) return text;
+    const DWORD n = ::GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return text;
+    std::wstring full(n, L'\0');
+    const DWORD written = ::GetFullPathNameW(text.c_str(), n, full.data(), nullptr);
+    if (written == 0 || written >= n) return text;
+    full.resize(written);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+File win::open_handle(const fs::path& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    const HANDLE h = ::CreateFileW(system_path(path).c_str(), access, share, nullptr, disposition,
+                                   flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return File(native(h));
+}
+
+FileTime win::from_filetime(const FILETIME& ft) {
+    const std::int64_t ticks =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) -
+        EPOCH_DIFFERENCE;
+    std::int64_t seconds = ticks / 10000000;
+    std::int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    return {seconds, static_cast<std::int32_t>(rest * 100)};
+}
+
+FILETIME win::to_filetime(FileTime t) {
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(t.seconds * 10000000 + t.nanoseconds / 100 + EPOCH_DIFFERENCE);
+    return {static_cast<DWORD>(ticks & 0xffffffffu), static_cast<DWORD>(ticks >> 32)};
+}
+
+bool win::describe_handle(HANDLE h, FileInfo& out) {
+    BY_HANDLE_FILE_INFORMATION bh{};
+    if (!::GetFileInformationByHandle(h, &bh)) {
+        // Consoles and pipes have no such description: they are what a FIFO or device is elsewhere.
+        const DWORD type = ::GetFileType(h);
+        if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) return false;
+        out = {};
+        out.kind = type == FILE_TYPE_CHAR ? FileKind::Device : FileKind::Fifo;
+        return true;
+    }
+    FileInfo info;
+    if (bh.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        info.kind = FileKind::Link;  // only seen when opened without following it
+    else if (bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        info.kind = FileKind::Directory;
+    else
+        info.kind = FileKind::Regular;
+    info.size = (static_cast<std::uint64_t>(bh.nFileSizeHigh) << 32) | bh.nFileSizeLow;
+    info.permissions = (bh.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    info.device = bh.dwVolumeSerialNumber;
+    info.file_id = (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+    info.accessed = from_filetime(bh.ftLastAccessTime);
+    info.modified = from_filetime(bh.ftLastWriteTime);
+    out = info;
+    return true;
+}
+
+FileInfo info(NativeHandle file, const fs::path& shown) {
+    FileInfo out;
+    if (!win::describe_handle(handle_of(file), out)) win::throw_win32_error("okunamadı", shown, ::GetLastError());
+    return out;
+}
+
+File open_for_reading(const fs::path& path) {
+    // Opening never blocks on Windows; a directory opens (backup semantics) so it can be told apart.
+    File f = win::open_handle(path, GENERIC_READ, win::SHARE_ALL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (!f) win::throw_win32_error("açılamadı", path, ::GetLastError());
+    const FileInfo described = info(f.get(), path);
+    if (described.kind == FileKind::Directory) throw_file_error("açılamadı", path, EISDIR);
+    if (described.kind != FileKind::Regular) throw FileError("açılamadı", path, EINVAL, "düzenli bir dosya değil");
+    return f;
+}
+
+File open_directory(const fs::path& path) {
+    File d = win::open_handle(path, FILE_READ_ATTRIBUTES, win::SHARE_ALL, OPEN_EXISTING, 0);
+    if (!d) win::throw_win32_error("açılamadı", path, ::GetLastError());
+    if (info(d.get(), path).kind != FileKind::Directory) throw_file_error("açılamadı", path, ENOTDIR);
+    return d;
+}
+
+int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
+    try {
+        const File f = win::open_handle(path, FILE_READ_ATTRIBUTES, win::SHARE_ALL, OPEN_EXISTING,
+                                        follow == Follow::NoLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+        if (!f || !win::describe_handle(win::handle_of(f.get()), out)) {
+            const DWORD err = ::GetLastError();
+            // A path through a file: not there, as ENOTDIR says on POSIX systems.
+            return err == ERROR_DIRECTORY ? ENOTDIR : win::errno_from_win32(err);
+        }
+        return 0;
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
+std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown) {
+    DWORD n = 0;
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!::ReadFile(handle_of(file), buf, want, &n, nullptr)) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+        win::throw_win32_error("okunamadı", shown, err);
+    }
+    return n;
+}
+
+void write_all(NativeHandle file, std::string_view data, const fs::path& shown) {
+    while (!data.empty()) {
+        DWORD n = 0;
+        const DWORD want = data.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(data.size());
+        if (!::WriteFile(handle_of(file), data.data(), want, &n, nullptr))
+            win::throw_win32_error("yazılamadı", shown, ::GetLastError());
+        if (n == 0) throw_file_error("yazılamadı", shown, ENOSPC);
+        data.remove_prefix(n);
+    }
+}
+
+std::vector<DirEntry> list_directory(const fs::path& dir) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE h = ::FindFirstFileExW(win::system_path(dir / L"*").c_str(), FindExInfoBasic, &found,
+                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    std::vector<DirEntry> entries;
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND) return entries;  // an empty drive root
+        win::throw_win32_error("listelenemedi", dir, err == ERROR_DIRECTORY ? ERROR_DIRECTORY : err);
+    }
+    for (;;) {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            const bool is_dir = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+            entries.push_back({win::narrow(name), is_dir});
+        }
+        if (!::FindNextFileW(h, &found)) {
+            const DWORD err = ::GetLastError();
+            ::FindClose(h);
+            if (err != ERROR_NO_MORE_FILES) win::throw_win32_error("listelenemedi", dir, err);
+            return entries;
+        }
+    }
+}
+
+int make_directory(const fs::path& dir) noexcept {
+    try {
+        if (::CreateDirectoryW(win::system_path(dir).c_str(), nullptr)) return 0;
+        return win::errno_from_win32(::GetLastError());
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
+int remove_file(const fs::path& path) noexcept {
+    try {
+        const std::wstring p = win::system_path(path);
+        const DWORD attributes = ::GetFileAttributesW(p.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return win::errno_from_win32(::GetLastError());
+        // A link to a directory is removed as a directory is, leaving what it leads to.
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return ::RemoveDirectoryW(p.c_str()) ? 0 : win::errno_from_win32(::GetLastError());
+        if (::DeleteFileW(p.c_str())) return 0;
+        DWORD err = ::GetLastError();
+        // A read-only file goes as it would on POSIX systems, where the right to delete is the directory's.
+        if (err == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) &&
+            ::SetFileAttributesW(p.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            if (::DeleteFileW(p.c_str())) return 0;
+            err = ::GetLastError();
+            ::SetFileAttributesW(p.c_str(), attributes);
+        }
+        return win::errno_from_win32(err);
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
+fs::path current_directory() {
+    const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring buf(n, L'\0');
+    const DWORD written = n == 0 ? 0 : ::GetCurrentDirectoryW(n, buf.data());
+    if (written == 0 || written >= n) win::throw_win32_error("çalışma dizini okunamadı", ".", ::GetLastError());
+    buf.resize(written);
+    return buf;
+}
+
+// Flushing a whole volume needs an administrator; each file is flushed before it replaces another.
+bool file_system_flush_available() { return false; }
+void flush_file_system(const fs::path&) {}
+
+// MoveFileExW writes the rename through; a directory handle cannot be flushed.
+void flush_directory(const fs::path&) {}
+
+}  // namespace qev_scoreboard::platform

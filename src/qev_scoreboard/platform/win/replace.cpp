@@ -1,0 +1,351 @@
+#include "qev_scoreboard/platform/replace.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/random.hpp"
+#include "qev_scoreboard/platform/temporary_name.hpp"
+#include "qev_scoreboard/platform/win/file_info.hpp"
+#include "qev_scoreboard/platform/win/system_error.hpp"
+#include "qev_scoreboard/platform/win/windows.hpp"
+
+namespace qev_scoreboard::platform {
+
+using win::handle_of;
+
+namespace {
+
+[[noreturn]] void fail(const char* action, const fs::path& shown, DWORD code) {
+    win::throw_win32_error(action, shown, code);
+}
+
+// The path the system resolved an open handle to, without the \\?\ prefix where it is not needed.
+fs::path final_path(HANDLE h) {
+    const DWORD n = ::GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return {};
+    std::wstring buf(n, L'\0');
+    const DWORD written = ::GetFinalPathNameByHandleW(h, buf.data(), n, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (written == 0 || written >= n) return {};
+    buf.resize(written);
+    if (buf.size() < MAX_PATH && buf.starts_with(L"\\\\?\\") && !buf.starts_with(L"\\\\?\\UNC\\")) buf.erase(0, 4);
+    return buf;
+}
+
+bool is_link(const fs::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(win::system_path(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes the file behind `h` (opened with DELETE access) once every handle to it is closed.
+bool delete_on_close(HANDLE h) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool lock_whole(HANDLE h, DWORD flags) {
+    OVERLAPPED at{};
+    return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, MAXDWORD, MAXDWORD, &at) != 0;
+}
+
+}  // namespace
+
+Destination resolve_destination(const fs::path& path, const char* action) {
+    if (path.empty()) throw_file_error(action, path, ENOENT);
+    Destination at;
+    fs::path target = path;
+    const File existing = win::open_handle(path, FILE_READ_ATTRIBUTES, win::SHARE_ALL, OPEN_EXISTING, 0);
+    if (existing) {
+        if (!win::describe_handle(handle_of(existing.get()), at.info)) fail(action, path, ::GetLastError());
+        at.exists = true;
+        // A link is followed to the file it leads to, which is replaced; the link stays.
+        if (is_link(path)) {
+            at.via_link = true;
+            if (fs::path resolved = final_path(handle_of(existing.get())); !resolved.empty()) target = resolved;
+        }
+    } else if (const DWORD err = ::GetLastError(); err != ERROR_FILE_NOT_FOUND) {
+        fail(action, path, err);
+    }
+    at.name = win::narrow(target.filename().native());
+    if (at.name.empty()) throw_file_error(action, path, EISDIR);
+    at.dir_path = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
+    at.dir = win::open_handle(at.dir_path, FILE_READ_ATTRIBUTES, win::SHARE_ALL, OPEN_EXISTING, 0);
+    if (!at.dir) fail(action, path, ::GetLastError());
+    return at;
+}
+
+bool keeps_entries(const Destination&) { return false; }
+
+namespace {
+
+fs::path existing_path(const Destination& at) { return at.dir_path / win::widen(at.name); }
+
+File open_checked(const Destination& at, DWORD access, const fs::path& shown, const char* action) {
+    File f = win::open_handle(existing_path(at), access, win::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!f) fail(action, shown, ::GetLastError());
+    FileInfo opened;
+    if (!win::describe_handle(handle_of(f.get()), opened)) fail(action, shown, ::GetLastError());
+    // Another file took the name since it was checked: not the file we were asked to write.
+    if (!same_file(opened, at.info)) throw_file_error(action, shown, EAGAIN);
+    // The read-only attribute refuses a plain write; so does it a replacement.
+    if (!(opened.permissions & 0200)) fail(action, shown, ERROR_ACCESS_DENIED);
+    return f;
+}
+
+}  // namespace
+
+File open_existing(const Destination& at, const fs::path& shown, const char* action) {
+    open_checked(at, FILE_READ_ATTRIBUTES, shown, action);
+    // The file's access list may refuse us a write; another program merely holding it is for the
+    // replacement to wait out.
+    const File probe = win::open_handle(existing_path(at), FILE_WRITE_DATA, win::SHARE_ALL, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT);
+    if (!probe) {
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION) fail(action, shown, err);
+    }
+    // Nothing stays open: any handle on the target, even our own, makes the system refuse to replace it.
+    return {};
+}
+
+File open_for_rewrite(const Destination& at, const fs::path& shown, const char* action) {
+    File f = open_checked(at, GENERIC_READ | GENERIC_WRITE, shown, action);
+    if (at.info.kind != FileKind::Regular) throw FileError(action, shown, EINVAL, "düzenli bir dosya değil");
+    return f;
+}
+
+bool replacement_refused(const Destination&) { return false; }
+
+namespace {
+
+// Temporary files in flight, readable from the console's interrupt thread: a slot is claimed, filled,
+// then marked live.
+constexpr std::size_t MAX_TRACKED_PATH = 1024;
+struct InFlight {
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> live{false};
+    wchar_t path[MAX_TRACKED_PATH];
+};
+InFlight g_in_flight[16];
+
+int track(const std::wstring& path) {
+    if (path.size() >= MAX_TRACKED_PATH) return -1;
+    for (int i = 0; i < static_cast<int>(std::size(g_in_flight)); ++i) {
+        bool expected = false;
+        if (!g_in_flight[i].claimed.compare_exchange_strong(expected, true)) continue;
+        std::wmemcpy(g_in_flight[i].path, path.c_str(), path.size() + 1);
+        return i;
+    }
+    return -1;  // more in flight than slots: only the ordinary clean-up covers this one
+}
+
+void mark_live(int slot) {
+    if (slot >= 0) g_in_flight[slot].live.store(true, std::memory_order_release);
+}
+
+void untrack(int slot) {
+    if (slot < 0) return;
+    g_in_flight[slot].live.store(false, std::memory_order_release);
+    g_in_flight[slot].claimed.store(false, std::memory_order_release);
+}
+
+}  // namespace
+
+void remove_temporaries_in_flight() noexcept {
+    // Our own handle allows deletion: the file goes when the process ends, whatever it was doing.
+    for (auto& entry : g_in_flight)
+        if (entry.live.load(std::memory_order_acquire)) ::DeleteFileW(entry.path);
+}
+
+bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
+                           const char* action) {
+    (void)permissions;  // a new file has the directory's access list; read-only is set with the mode later
+    dir_path_ = at.dir_path;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name_ = std::string(TEMP_PREFIX) + random_name(TEMP_SUFFIX_LENGTH);
+        const fs::path path = dir_path_ / win::widen(name_);
+        const std::wstring system = win::system_path(path);
+        slot_ = track(system);
+        // Shared for deletion only: an interrupt's clean-up may delete it, and it can be renamed while open.
+        file_ = File(win::native(::CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        if (!file_) {
+            const DWORD err = ::GetLastError();
+            untrack(slot_);
+            slot_ = -1;
+            if (err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS) continue;
+            if (err == ERROR_ACCESS_DENIED) return false;
+            fail(action, shown, err);
+        }
+        if (lock_whole(handle_of(file_.get()), 0)) {
+            mark_live(slot_);
+            ours_ = true;
+            return true;
+        }
+        delete_on_close(handle_of(file_.get()));
+        file_.reset();
+        untrack(slot_);
+        slot_ = -1;
+    }
+    throw_file_error(action, shown, EEXIST);
+}
+
+void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
+    const std::wstring from = win::system_path(dir_path_ / win::widen(name_));
+    const std::wstring to = win::system_path(existing_path(at));
+    // Closed (so unlocked) first: the system renames only a file no handle of ours keeps busy. Another
+    // run may take it for a left-over meanwhile; the rename then fails and the target stays as it was.
+    if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
+    // Another program reading the target (an editor, a virus scanner) holds it for a moment: wait a
+    // little, then name it.
+    DWORD err = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            err = ERROR_SUCCESS;
+            break;
+        }
+        err = ::GetLastError();
+        if (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION && err != ERROR_ACCESS_DENIED) break;
+        ::Sleep(50);
+    }
+    if (err == ERROR_ACCESS_DENIED) {
+        // Refused, or held open without sharing deletion: only the latter is another program's doing.
+        const File probe =
+            win::open_handle(existing_path(at), DELETE, win::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+        if (!probe && ::GetLastError() == ERROR_SHARING_VIOLATION) err = ERROR_SHARING_VIOLATION;
+    }
+    if (err != ERROR_SUCCESS) fail(action, shown, err);
+    ours_ = false;
+    untrack(slot_);
+    slot_ = -1;
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (ours_) {
+        if (file_)
+            delete_on_close(handle_of(file_.get()));
+        else
+            ::DeleteFileW(win::system_path(dir_path_ / win::widen(name_)).c_str());
+    }
+    file_.reset();
+    untrack(slot_);
+}
+
+void remove_left_over_temporaries(const Destination& at) noexcept {
+    try {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found{};
+        const HANDLE h = ::FindFirstFileExW(win::system_path(at.dir_path / (win::widen(TEMP_PREFIX) + L"*")).c_str(),
+                                            FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                is_temporary_name(win::narrow(found.cFileName)))
+                names.emplace_back(found.cFileName);
+        } while (::FindNextFileW(h, &found));
+        ::FindClose(h);
+        for (const std::wstring& name : names) {
+            // A run still writing it holds it unshared and locked: only a file nobody holds goes.
+            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | DELETE, win::SHARE_ALL, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT);
+            if (!f || !lock_whole(handle_of(f.get()), LOCKFILE_FAIL_IMMEDIATELY)) continue;
+            delete_on_close(handle_of(f.get()));
+        }
+    } catch (...) {
+        // Out of memory: the left-overs wait for another run.
+    }
+}
+
+void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const std::size_t n = read_some(in, buf.data(), buf.size(), src);
+        if (n == 0) return;
+        write_all(out, std::string_view(buf.data(), n), dst);
+    }
+}
+
+void keep_owner(NativeHandle, const FileInfo&) {}
+
+void copy_extended_attributes(NativeHandle, NativeHandle, const fs::path&, const char*) {}
+
+int set_permissions(NativeHandle file, std::uint32_t permissions) noexcept {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(handle_of(file), FileBasicInfo, &basic, sizeof basic))
+        return win::errno_from_win32(::GetLastError());
+    if (permissions & 0222)
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    else
+        basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    // Zero times mean "leave as they are".
+    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart =
+        basic.ChangeTime.QuadPart = 0;
+    if (!::SetFileInformationByHandle(handle_of(file), FileBasicInfo, &basic, sizeof basic))
+        return win::errno_from_win32(::GetLastError());
+    return 0;
+}
+
+int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept {
+    const FILETIME a = win::to_filetime(accessed);
+    const FILETIME m = win::to_filetime(modified);
+    return ::SetFileTime(handle_of(file), nullptr, &a, &m) ? 0 : win::errno_from_win32(::GetLastError());
+}
+
+void flush_data(NativeHandle file, const fs::path& shown) {
+    if (!::FlushFileBuffers(handle_of(file))) fail("diske yazılamadı", shown, ::GetLastError());
+}
+
+int reserve(NativeHandle file, std::uint64_t size) noexcept {
+    FILE_ALLOCATION_INFO allocation{};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    FILE_STANDARD_INFO standard{};
+    // Never shrink: a smaller allocation would cut the file.
+    if (::GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &standard, sizeof standard) &&
+        standard.AllocationSize.QuadPart >= allocation.AllocationSize.QuadPart)
+        return 0;
+    if (::SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return 0;
+    const DWORD err = ::GetLastError();
+    return err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_PARAMETER ? EOPNOTSUPP : win::errno_from_win32(err);
+}
+
+void rewind(NativeHandle file, const fs::path& shown, const char* action) {
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(handle_of(file), zero, nullptr, FILE_BEGIN)) fail(action, shown, ::GetLastError());
+}
+
+namespace {
+
+bool set_size(HANDLE h, std::uint64_t size) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+}  // namespace
+
+void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown, const char* action) {
+    if (!set_size(handle_of(file), size)) fail(action, shown, ::GetLastError());
+}
+
+void put_back(NativeHandle file, std::string_view old, std::uint64_t) noexcept {
+    for (std::size_t done = 0; done < old.size();) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(done & 0xffffffffu);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
+        const std::size_t left = old.size() - done;
+        DWORD n = 0;
+        if (!::WriteFile(handle_of(file), old.data() + done, left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left),
+                         &n, &at) ||
+            n == 0)
+            break;
+        done += n;
+    }
+    set_size(handle_of(file), old.size());
+}
+
+}  // namespace qev_scoreboard::platform
