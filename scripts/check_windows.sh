@@ -38,6 +38,17 @@ trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
 (cd "$unpacked" && wine "$top/bin/qev-scoreboard.exe" verify </dev/null >verify.out 2>&1) ||
   fail "verify from the unpacked zip failed: $(cat "$unpacked/verify.out")"
+# The Python module picks the DLL of its own tree (no Windows Python here: its choice is checked, not the load).
+python3 -B - "$unpacked/$top/python" <<'PY' || fail "the Python module of the zip does not find bin\\qev_scoreboard.dll"
+import ctypes, os, sys
+sys.path.insert(0, sys.argv[1])
+import qev_scoreboard_cli
+loaded = []
+ctypes.CDLL = lambda name: loaded.append(name) or sys.exit(0 if os.path.isfile(name) and
+                                                              name.endswith(os.path.join("bin", "qev_scoreboard.dll")) else 1)
+qev_scoreboard_cli._library()
+sys.exit(1)
+PY
 
 python3 -B tests/same_output_test.py build/release/bin/qev-scoreboard build/windows-x64/bin/qev-scoreboard.exe wine \
   </dev/null || status=1
