@@ -36,8 +36,12 @@ grep -q "^$top/share/qev-scoreboard/notebooks/nb_.*\.ipynb$" <<<"$listed" || fai
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
+# verify from there: data, digest (the system's CNG) and DuckDB found, "\n" line ends through a pipe.
 (cd "$unpacked" && wine "$top/bin/qev-scoreboard.exe" verify </dev/null >verify.out 2>&1) ||
   fail "verify from the unpacked zip failed: $(cat "$unpacked/verify.out")"
+grep -q '\[OK\]   Özet kütüphanesi: Windows CNG' "$unpacked/verify.out" || fail "verify did not hash through CNG"
+grep -q 'Veritabanı motoru: DuckDB v' "$unpacked/verify.out" || fail "verify did not load duckdb.dll"
+! grep -q $'\r' "$unpacked/verify.out" || fail "verify's report has \\r\\n line ends"
 # The Python module picks the DLL of its own tree (no Windows Python here: its choice is checked, not the load).
 python3 -B - "$unpacked/$top/python" <<'PY' || fail "the Python module of the zip does not find bin\\qev_scoreboard.dll"
 import ctypes, os, sys
