@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows x64 preset and runs its checks under wine, beside the Linux release build
-# (which must be built): the reports must be the Linux bytes but for the paths' separator, the DLL's
+# (which must be built): the unit tests that build for Windows must pass, the reports must be the Linux
+# bytes but for the paths' separator, the DLL's
 # auto-sync must do what the Linux library does, an interrupted replacement must leave nothing, and
 # nothing may need a MinGW DLL. Runs headless, without standard input, in a wine prefix of its own under
 # the build directory, made on the first run (about 15 s).
@@ -54,6 +55,8 @@ qev_scoreboard_cli._library()
 sys.exit(1)
 PY
 
+# The unit tests that build for Windows.
+wine build/windows-x64/bin/qev_unit_tests.exe </dev/null || fail "the unit tests failed under wine"
 python3 -B tests/same_output_test.py build/release/bin/qev-scoreboard build/windows-x64/bin/qev-scoreboard.exe wine \
   </dev/null || status=1
 python3 -B tests/windows/wine_test.py build/release build/windows-x64 </dev/null || status=1
