@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows x64 preset and runs its checks under wine, beside the Linux release build
-# (which must be built): the unit tests that build for Windows must pass, the reports must be the Linux
-# bytes but for the paths' separator, the DLL's
-# auto-sync must do what the Linux library does, an interrupted replacement must leave nothing, and
-# nothing may need a MinGW DLL. Runs headless, without standard input, in a wine prefix of its own under
-# the build directory, made on the first run (about 15 s).
+# (which must be built): the unit tests that build for Windows pass, the reports are the Linux bytes but
+# for the paths' separator, the DLL's auto-sync does what the Linux library does, an interrupted
+# replacement leaves nothing, nothing needs a MinGW DLL, and the zip works wherever it is unpacked. Runs
+# headless, without standard input, in a wine prefix of its own under the build directory, made on the
+# first run (about 13 s).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
