@@ -165,9 +165,6 @@ windows_zip() {
   cmake --install "$build" --prefix "$root" >/dev/null
   sed "s/@VERSION@/$version/" packaging/windows/README.txt | sed 's/$/\r/' >"$root/README.txt"
   cp packaging/copyright "$root/COPYRIGHT.txt"
-  for f in "$root"/bin/*.exe "$root/bin/qev_scoreboard.dll"; do
-    x86_64-w64-mingw32-strip --strip-unneeded "$f"
-  done
   # Linked statically: only the system's own DLLs (and DuckDB's, beside it) may be imported.
   if x86_64-w64-mingw32-objdump -p "$root/bin/qev-scoreboard.exe" "$root/bin/qev_scoreboard.dll" |
     grep -Ei 'DLL Name: lib(stdc|gcc|winpthread)'; then
