@@ -4,6 +4,7 @@
 #   scripts/package.sh [TARGET...]
 #     linux-x64    (the default) Debian packages for amd64 and the x86_64 wheel, built with the `package` preset
 #     linux-arm64  Debian packages for arm64 and the aarch64 wheel, cross-built with the `linux-arm64` preset
+#     windows-x64  qev-scoreboard-<version>-windows-x64.zip, cross-built with the `windows-x64` preset
 #     all          every target above
 # The artifacts are collected in build/packages/. The Debian packages have the same names on every
 # architecture:
@@ -24,7 +25,7 @@ top=$PWD
 exec 3>&1 1>&2
 umask 022
 
-all_targets=(linux-x64 linux-arm64)
+all_targets=(linux-x64 linux-arm64 windows-x64)
 usage() {  # usage EXIT_STATUS
   echo "usage: scripts/package.sh [TARGET...]   TARGET: ${all_targets[*]} all (default: linux-x64)" >&2
   exit "$1"
@@ -187,6 +188,36 @@ linux_target() {
   linux_wheel "$target" "$work/wheel" "$work/out"
 }
 
+# Builds the Windows zip: the installed tree (program, both DLLs, package data where the program finds it
+# relative to itself, headers, import library, Python module) and a README, under one top directory.
+# Prints its path on descriptor 3.
+windows_zip() {
+  local build=build/windows-x64 version name work root f
+  echo "== windows-x64: building (preset windows-x64)"
+  cmake --preset windows-x64 >/dev/null
+  cmake --build --preset windows-x64
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  name=qev-scoreboard-$version-windows-x64
+  work="$top/$build/zip"
+  rm -rf "$work"
+  root="$work/$name"
+  mkdir -p "$root"
+  cmake --install "$build" --prefix "$root" >/dev/null
+  sed "s/@VERSION@/$version/" packaging/windows/README.txt | sed 's/$/\r/' >"$root/README.txt"
+  cp packaging/copyright "$root/COPYRIGHT.txt"
+  # Linked statically: only the system's own DLLs (and DuckDB's, beside it) may be imported.
+  if x86_64-w64-mingw32-objdump -p "$root/bin/qev-scoreboard.exe" "$root/bin/qev_scoreboard.dll" |
+    grep -Ei 'DLL Name: lib(stdc|gcc|winpthread)'; then
+    echo "the Windows build needs MinGW DLLs" >&2
+    exit 1
+  fi
+  # The same bytes from the same sources: fixed times, sorted names, no extra fields.
+  SOURCE_DATE_EPOCH=$(cd packaging && dpkg-parsechangelog -lchangelog -STimestamp)
+  find "$work" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+  (cd "$work" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$name.zip")
+  echo "$work/$name.zip" >&3
+}
+
 # The targets asked for, each once, in the order given.
 targets=()
 [ $# -gt 0 ] || set -- linux-x64
@@ -207,6 +238,7 @@ declare -A made_by=()
 for target in "${targets[@]}"; do
   case $target in
     linux-*) made=$(linux_target "$target" 3>&1 1>&2) ;;
+    windows-x64) made=$(windows_zip 3>&1 1>&2) ;;
   esac
   while IFS= read -r artifact; do
     [ -n "$artifact" ] || continue

@@ -2,7 +2,8 @@
 # Runs every check: the source layout (clang-format), the release build's tests, the same suite built
 # on the portable POSIX fallbacks, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # a short fuzzing pass, then the Debian packages' checks for every target: amd64, and arm64 cross-built
-# and run under qemu-user, where the program must give the amd64 program's bytes. Expects
+# and run under qemu-user, where the program must give the amd64 program's bytes; then the Windows x64
+# build under wine, against the release build's bytes. Expects
 # scripts/setup.sh to have run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,5 +23,6 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan --timeout 600
 
+./scripts/check_windows.sh
 ./scripts/fuzz.sh 15
 ./scripts/check_package.sh all

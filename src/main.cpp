@@ -1,6 +1,10 @@
+#include <string>
+#include <vector>
+
 #include "qev_scoreboard/cli/dispatcher.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/platform/arguments.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 
 int main(int argc, char** argv) {
@@ -11,5 +15,10 @@ int main(int argc, char** argv) {
     // Nor does any other code share its working directory, which status may move where threads cannot
     // have one of their own.
     qev_scoreboard::allow_process_directory_change();
-    return qev_scoreboard::run_main(argc, argv);
+    // Arguments are UTF-8 from here on, whatever the system's own encoding of them.
+    std::vector<std::string> args = qev_scoreboard::platform::utf8_arguments(argc, argv);
+    std::vector<char*> utf8_argv;
+    for (std::string& a : args) utf8_argv.push_back(a.data());
+    utf8_argv.push_back(nullptr);
+    return qev_scoreboard::run_main(static_cast<int>(args.size()), utf8_argv.data());
 }

@@ -7,10 +7,13 @@ makes the databases); each scenario is then replayed at the same path for both p
 
 RUNNER, when given, is the command that runs PROGRAM (an emulator), e.g.
     qemu-aarch64
+A Windows PROGRAM (.exe, run by wine) is given absolute paths on wine's drive for the file system's
+root (Z:) and must print every path with Windows' separator; the rest of its text is the reference's.
 """
 import ctypes
 import hashlib
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -29,6 +32,7 @@ RUNNER = tuple(_rest[:_split])
 UNITTEST_ARGS = _rest[_split + 1:]
 # Emulated runs are slower; anything past this is taken for a hang.
 RUN_TIMEOUT = 120
+WINDOWS = PROGRAM.suffix.lower() == ".exe"
 STEP_NOTEBOOK = "nb_01b_ingest_kik.ipynb"
 
 
@@ -53,6 +57,21 @@ def run(program, args, cwd, runner=()):
     cmd = [*runner, str(program)] + [str(a) for a in args]
     proc = subprocess.run(cmd, capture_output=True, cwd=cwd, timeout=RUN_TIMEOUT, stdin=subprocess.DEVNULL)
     return proc.returncode, proc.stdout, proc.stderr
+
+
+def windows_path(path):
+    """An absolute path as a Windows program under wine names it."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def as_windows_prints(text, paths):
+    """The reference's `text` as the Windows program prints it: each of `paths` (pairs of the reference's
+    and the Windows program's name for a path it was given), and every path made from one, with
+    Windows' separator. A "/" the text appends after a path is not a separator and stays."""
+    for ref, win in sorted(paths, key=lambda p: -len(p[0])):
+        pattern = r"(?<![\w/.\\])" + re.escape(ref) + r"((?:/[^/\s:'\"]+)*)"
+        text = re.sub(pattern, lambda m: win + m.group(1).replace("/", "\\"), text)
+    return text
 
 
 def tree(root):
@@ -88,22 +107,31 @@ class SameOutput(unittest.TestCase):
         the same results."""
         place = self.scratch / "place"
         results = []
-        for program, runner in ((REFERENCE, ()), (PROGRAM, RUNNER)):
+        for program, runner, place_text in ((REFERENCE, (), str(place)),
+                                            (PROGRAM, RUNNER, windows_path(place) if WINDOWS else str(place))):
             shutil.rmtree(place, ignore_errors=True)
             if template is None:
                 place.mkdir()
             else:
                 # cp copies a FIFO as a FIFO, where Python's copy would wait for a writer.
                 subprocess.run(["cp", "-a", "--", template, place], check=True)
-            results.append([run(program, [str(a).replace("PLACE", str(place)) for a in args], place / cwd, runner)
+            results.append([run(program, [str(a).replace("PLACE", place_text) for a in args], place / cwd, runner)
                             for args, cwd in runs] + [tree(place)])
         shutil.rmtree(place, ignore_errors=True)
         for i, (args, cwd) in enumerate(runs):
             ref, got = results[0][i], results[1][i]
+            expected = [ref[1].decode("utf-8", "surrogateescape"), ref[2].decode("utf-8", "surrogateescape")]
+            if WINDOWS:
+                # The paths it was given, and the working directory it names when given none.
+                given = [str(a) for a, flag in zip(args[1:], args) if flag == "--dir"]
+                paths = [(g.replace("PLACE", str(place)), g.replace("PLACE", windows_path(place)).replace("/", "\\"))
+                         for g in given]
+                paths.append((str(place / cwd), windows_path(place / cwd)))
+                expected = [as_windows_prints(t, paths) for t in expected]
             with self.subTest(args=args, cwd=cwd):
                 self.assertEqual(got[0], ref[0], got[2].decode("utf-8", "surrogateescape"))
-                self.assertEqual(got[1].decode("utf-8", "surrogateescape"), ref[1].decode("utf-8", "surrogateescape"))
-                self.assertEqual(got[2].decode("utf-8", "surrogateescape"), ref[2].decode("utf-8", "surrogateescape"))
+                self.assertEqual(got[1].decode("utf-8", "surrogateescape"), expected[0])
+                self.assertEqual(got[2].decode("utf-8", "surrogateescape"), expected[1])
         self.assertEqual(results[1][-1], results[0][-1], "the work directories differ")
         return results[0]
 
@@ -176,11 +204,20 @@ class SameOutput(unittest.TestCase):
         tpl = self.template("failures")
         (tpl / "blocked").mkdir()
         (tpl / "blocked" / "db").write_text("")
-        (tpl / "fifo" / "db").mkdir(parents=True)
-        os.mkfifo(tpl / "fifo" / "db" / "qev.duckdb")
-        results = self.replay(tpl, [(["--dir", "blocked", "init"], "."), (["--dir", "fifo", "status"], "."),
-                                    (["init", "--bogus"], "."), (["--fo"], "."), (["status", "-h"], ".")])
-        self.assertEqual([r[0] for r in results[:-1]], [1, 0, 2, 2, 0])
+        runs = [(["--dir", "blocked", "init"], "."), (["init", "--bogus"], "."), (["--fo"], "."), (["status", "-h"], ".")]
+        if not WINDOWS:  # no FIFOs there; wine would only show it the host's
+            (tpl / "fifo" / "db").mkdir(parents=True)
+            os.mkfifo(tpl / "fifo" / "db" / "qev.duckdb")
+            runs.append((["--dir", "fifo", "status"], "."))
+        results = self.replay(tpl, runs)
+        self.assertEqual([r[0] for r in results[:-1]], [1, 2, 2, 0, 0][:len(runs)])
+
+    def test_a_deep_work_directory_with_turkish_names(self):
+        # Past the 260 characters Windows' plain paths allow, and names its code pages may not hold.
+        deep = "/".join(["çalışma_ğüşiöç_" + "k" * 40] * 6) + "/ws"
+        self.assertGreater(len(deep), 300)
+        results = self.replay(None, [(["--dir", deep, "init"], "."), (["--dir", deep, "status"], ".")])
+        self.assertEqual([r[0] for r in results[:-1]], [0, 0])
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/qev_scoreboard.hpp"
 
@@ -48,12 +49,12 @@ void fail(const std::exception& e) noexcept {
         g_last_error = g_message.c_str();
         if (const auto* fe = dynamic_cast<const qev_scoreboard::FileError*>(&e)) {
             g_last_errno = errno_of(fe->code());
-            g_path = fe->path1().string();
+            g_path = qev_scoreboard::platform::path_to_utf8(fe->path1());
             g_reason = fe->reason();
         } else if (const auto* se = dynamic_cast<const std::system_error*>(&e); se != nullptr && errno_of(se->code())) {
             g_last_errno = se->code().value();
             const auto* fse = dynamic_cast<const std::filesystem::filesystem_error*>(&e);
-            g_path = fse != nullptr ? fse->path1().string() : std::string();
+            g_path = fse != nullptr ? qev_scoreboard::platform::path_to_utf8(fse->path1()) : std::string();
             g_reason = qev_scoreboard::errno_reason(g_last_errno);
         } else if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
             fail("qev_scoreboard: bellek yetersiz", ENOMEM, "bellek yetersiz");

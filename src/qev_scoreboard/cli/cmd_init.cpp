@@ -13,6 +13,7 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -158,7 +159,7 @@ void cmd_init(const Args& args) {
     const fs::path base = get_work_dir(args.dir);
 
     print_line("QEV Scoreboard v" + version + " — init");
-    print_line("Çalışma dizini: " + printable(base.string()) + "\n");
+    print_line("Çalışma dizini: " + printable(platform::path_to_utf8(base)) + "\n");
 
     create_tree(base);
     copy_readme(base);
@@ -168,7 +169,8 @@ void cmd_init(const Args& args) {
     update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty());
 
     print_summary(inst);
-    print_line(std::string(BANNER_HEAD) + printable((base / "external_data").string()) + std::string(BANNER_TAIL));
+    print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(base / "external_data")) +
+               std::string(BANNER_TAIL));
 }
 
 }  // namespace qev_scoreboard

@@ -21,6 +21,7 @@
 #include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -216,8 +217,8 @@ void flush_output() { std::fflush(stdout); }
 void print_table_counts(const fs::path& db_path, const fs::path& work_dir) {
     // Relative paths would change meaning inside the session, whose working directory is the work directory.
     const fs::path cwd = db_path.is_absolute() && work_dir.is_absolute() ? fs::path() : current_directory();
-    const std::string db_file = (cwd / db_path).string();
-    const std::string work_dir_text = (cwd / work_dir).string();
+    const std::string db_file = platform::path_to_utf8(cwd / db_path);
+    const std::string work_dir_text = platform::path_to_utf8(cwd / work_dir);
     with_working_directory(work_dir, [&](bool in_work_dir) {
         // Without the work directory as its working directory the engine still finds relative names
         // there through its search path (a comma would split it), though a file at the same relative
@@ -305,7 +306,7 @@ void cmd_status(const Args& args) {
     const fs::path output_dir = get_output_dir(args.dir);
 
     print_line("QEV Scoreboard v" + services().version() + " — status");
-    print_line("Çalışma dizini: " + printable(base.string()) + "\n");
+    print_line("Çalışma dizini: " + printable(platform::path_to_utf8(base)) + "\n");
     print_external_data(source_dir);
     print_database(db_path, base);
     print_outputs(output_dir);

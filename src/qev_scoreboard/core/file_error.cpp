@@ -4,6 +4,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "qev_scoreboard/platform/path_text.hpp"
+
 namespace qev_scoreboard {
 
 std::string errno_reason(int err) {
@@ -85,7 +87,7 @@ FileError::FileError(std::string action, const std::filesystem::path& path, int 
     : std::filesystem::filesystem_error(action, path, std::error_code(err, std::generic_category())),
       action_(std::move(action)),
       reason_(std::move(reason)),
-      text_(path.string() + ": " + action_ + ": " + reason_) {
+      text_(platform::path_to_utf8(path) + ": " + action_ + ": " + reason_) {
     // A copy sliced to std::runtime_error or std::system_error must still tell our text.
     std::runtime_error::operator=(std::runtime_error(text_));
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "qev_scoreboard/build_config.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
 
 namespace qev_scoreboard {
@@ -40,7 +41,7 @@ Location locate() noexcept {
             fs::path prefix = strip_suffix(dir, rel);
             if (!prefix.empty()) return {prefix, ""};
         }
-        return {{}, dir.string() + ": kütüphanenin konumu bulunamadı: kurulum düzenine uymuyor"};
+        return {{}, platform::path_to_utf8(dir) + ": kütüphanenin konumu bulunamadı: kurulum düzenine uymuyor"};
     } catch (const std::exception& e) {
         return {{}, std::string("kütüphanenin konumu bulunamadı: ") + e.what()};
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {
@@ -10,7 +11,7 @@ namespace qev_scoreboard {
 fs::path get_work_dir(const std::optional<std::string>& dir) {
     if (!dir) return current_directory();
     if (dir->empty()) return fs::path(".");
-    return fs::path(*dir);
+    return platform::path_from_utf8(*dir);
 }
 
 fs::path get_source_dir(const std::optional<std::string>& dir) { return get_work_dir(dir) / "external_data"; }

@@ -15,6 +15,8 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/sha256.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
@@ -36,7 +38,7 @@ struct Tally {
             ++failed;
             line = "  [HATA] " + label + ": " + printable(e.what());
         }
-        std::printf("%s\n", line.c_str());
+        platform::write_stdout(line + "\n");
     }
 };
 
@@ -45,13 +47,13 @@ std::string check_notebooks() {
     if (!leads_to_directory(dir)) throw FileError("okunamadı", dir, ENOENT, "notebook dizini bulunamadı");
     const auto names = list_package_notebooks(dir);
     if (names.empty()) throw FileError("okunamadı", dir, ENOENT, "notebook yok");
-    return dir.string() + " (" + std::to_string(names.size()) + " notebook)";
+    return platform::path_to_utf8(dir) + " (" + std::to_string(names.size()) + " notebook)";
 }
 
 std::string check_readme() {
     const fs::path path = get_data_readme();
     read_utf8_file(path);
-    return path.string();
+    return platform::path_to_utf8(path);
 }
 
 std::string check_registry() {
@@ -87,7 +89,7 @@ std::string check_database(const std::string& db) {
 }  // namespace
 
 bool run_verify_all(const std::string& db) {
-    std::printf("QEV Scoreboard v%s — verify\n\n", services().version().c_str());
+    platform::write_stdout("QEV Scoreboard v" + services().version() + " — verify\n\n");
     Tally tally;
     tally.check("Notebook dizini", check_notebooks);
     tally.check("Veri okuma dosyası", check_readme);
@@ -96,18 +98,21 @@ bool run_verify_all(const std::string& db) {
     tally.check("Veritabanı motoru", check_engine);
     bool absent = false;
     try {
-        absent = !path_exists(db);
+        absent = !path_exists(platform::path_from_utf8(db));
     } catch (const std::exception&) {
         // Not absent: opening it names the failure.
     }
     if (absent)
-        std::printf("  [--]   Veritabanı: %s YOK — pipeline henüz çalışmamış\n", printable(db).c_str());
+        platform::write_stdout("  [--]   Veritabanı: " + printable(db) + " YOK — pipeline henüz çalışmamış\n");
     else
         tally.check("Veritabanı", [&] { return check_database(db); });
     if (tally.failed == 0) {
-        std::printf("\nKurulum doğrulandı.\n");
+        platform::write_stdout("\nKurulum doğrulandı.\n");
     } else {
-        std::printf("\n%d kontrol başarısız.\n", tally.failed);
+        std::string text(1, '\n');
+        text += std::to_string(tally.failed);
+        text += " kontrol başarısız.\n";
+        platform::write_stdout(text);
     }
     std::fflush(stdout);
     return tally.failed == 0;

@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""The Windows build under wine, beside the Linux build: what only the Windows build has to show. The
+reports themselves are compared by same_output_test.py.
+
+    wine_test.py LINUX_BUILD_DIR WINDOWS_BUILD_DIR [unittest args]
+
+WINEPREFIX and WINEDEBUG come from the environment (scripts/check_windows.sh sets them).
+"""
+import ctypes
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+if len(sys.argv) < 3:
+    sys.exit(__doc__)
+LINUX = Path(sys.argv[1]).resolve()
+WINDOWS = Path(sys.argv[2]).resolve()
+SOURCE = Path(__file__).resolve().parents[2]
+RUN_TIMEOUT = 120
+LINE_FN = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
+
+
+def wine(*args, cwd):
+    return subprocess.run(["wine", *map(str, args)], capture_output=True, cwd=cwd, timeout=RUN_TIMEOUT,
+                          stdin=subprocess.DEVNULL)
+
+
+def objdump(path):
+    return subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(path)], capture_output=True, text=True,
+                          check=True).stdout
+
+
+def listing(root):
+    return sorted(str(p.relative_to(root)) for p in root.rglob("*"))
+
+
+def contents(root):
+    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+
+
+class Linking(unittest.TestCase):
+    def test_no_mingw_runtime_is_needed(self):
+        for name in ("qev-scoreboard.exe", "qev_scoreboard.dll", "qev_sync_through_dll.exe"):
+            imports = re.findall(r"DLL Name: (\S+)", objdump(WINDOWS / "bin" / name))
+            self.assertIn("KERNEL32.dll", imports, name)
+            self.assertFalse([d for d in imports if re.match(r"(?i)lib(stdc|gcc|winpthread)", d)], (name, imports))
+
+    def test_the_dll_exports_its_interface_and_nothing_else(self):
+        header = (SOURCE / "include" / "qev_scoreboard" / "qev_scoreboard.h").read_text()
+        declared = set(re.findall(r"QEV_SCOREBOARD_API[^;(]*\b(qev_scoreboard_\w+)\(", header))
+        table = objdump(WINDOWS / "bin" / "qev_scoreboard.dll").split("[Ordinal/Name Pointer] Table", 1)[1]
+        exported = set(re.findall(r"^\s+\[\s*\d+\]\s+(\S+)$", table, re.M))
+        self.assertEqual({e for e in exported if not e.startswith("_Z")}, declared)
+        # The C++ entry point, and nothing else of the namespace or the standard library.
+        self.assertEqual({e for e in exported if e.startswith("_Z")},
+                         {e for e in exported if e.startswith("_ZN14qev_scoreboard15_sync_notebooks")})
+        self.assertEqual(len(exported), len(declared) + 1, exported)
+
+
+class UnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = Path(tempfile.mkdtemp(prefix="qev-wine-"))
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
+
+    def initialised(self, name):
+        """A work directory `name/ws` the Linux program has initialised, with an older stamp and one
+        notebook edited by the user, as the auto-sync finds it after an upgrade."""
+        ws = self.tmp / name / "ws"
+        proc = subprocess.run([LINUX / "bin" / "qev-scoreboard", "--dir", ws, "init"], capture_output=True)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        (ws / "db" / ".nb_version").write_text("0.9.0")
+        edited = sorted(ws.glob("nb_*.ipynb"))[1]
+        edited.write_bytes(edited.read_bytes() + b"\n")
+        return ws
+
+    def test_sync_through_the_dll_matches_linux(self):
+        for name, breakage in (("synced", None), ("blocked", "db")):
+            ws = self.initialised(name)
+            if breakage:  # a file where the sync needs a directory
+                shutil.rmtree(ws / breakage)
+                (ws / breakage).write_text("")
+            copy = self.tmp / (name + "_win") / "ws"
+            shutil.copytree(ws, copy)
+            lib = ctypes.CDLL(str(LINUX / "lib" / "libqev_scoreboard.so.1"))
+            lib.qev_scoreboard_sync_notebooks_cb.argtypes = [ctypes.c_char_p, LINE_FN, ctypes.c_void_p]
+            lines = []
+            cb = LINE_FN(lambda line, _: lines.append(line.decode()))
+            here = os.getcwd()
+            os.chdir(ws.parent)
+            try:
+                rc = lib.qev_scoreboard_sync_notebooks_cb(b"ws", cb, None)
+            finally:
+                os.chdir(here)
+            if rc != 0:
+                lib.qev_scoreboard_last_errno.restype = ctypes.c_int
+                for fn in ("last_error", "last_error_path", "last_error_reason"):
+                    getattr(lib, "qev_scoreboard_" + fn).restype = ctypes.c_char_p
+                lines += [f"hata: {lib.qev_scoreboard_last_error().decode()}",
+                          f"errno: {lib.qev_scoreboard_last_errno()}",
+                          f"yol: {lib.qev_scoreboard_last_error_path().decode()}",
+                          f"neden: {lib.qev_scoreboard_last_error_reason().decode()}"]
+            proc = wine(WINDOWS / "bin" / "qev_sync_through_dll.exe", "ws", cwd=copy.parent)
+            with self.subTest(name):
+                self.assertEqual(proc.returncode, rc, proc.stderr)
+                self.assertEqual(proc.stdout.decode(), "".join(l.replace("ws/", "ws\\") + "\n" for l in lines))
+                self.assertEqual(contents(copy), contents(ws))
+                self.assertEqual(rc != 0, breakage is not None)
+
+    def test_an_interrupted_replacement_leaves_nothing_behind(self):
+        # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.
+        prefix = self.tmp / "prefix"
+        shutil.copytree(WINDOWS / "bin", prefix / "bin", ignore=shutil.ignore_patterns("*.a"))
+        shutil.copytree(WINDOWS / "share", prefix / "share")
+        with open(prefix / "share" / "qev-scoreboard" / "notebooks" / "nb_99_big.ipynb", "wb") as f:
+            f.truncate(1 << 30)
+        ws = self.initialised("interrupted")
+        before = listing(ws)
+        proc = subprocess.Popen(["wine", prefix / "bin" / "qev-scoreboard.exe", "--dir", "ws", "init"],
+                                cwd=ws.parent, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+        try:
+            deadline, caught = time.monotonic() + 60, None
+            while caught is None and time.monotonic() < deadline and proc.poll() is None:
+                for p in ws.iterdir():
+                    try:
+                        if str(p.relative_to(ws)) not in before and p.stat().st_size >= 4 << 20:
+                            caught = p
+                    except FileNotFoundError:
+                        pass
+                time.sleep(0.005)
+            self.assertIsNotNone(caught, "never saw the large copy under way")
+            self.assertIsNone(proc.poll(), "the copy ended before the interrupt")
+            proc.send_signal(signal.SIGINT)  # wine hands it to the program as Ctrl+C
+            _, err = proc.communicate(timeout=60)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.assertEqual(listing(ws), before, f"left behind after Ctrl+C (status {proc.returncode}): {err!r}")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
