@@ -13,7 +13,7 @@
 
 #include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/replace.hpp"

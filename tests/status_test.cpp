@@ -15,7 +15,7 @@
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

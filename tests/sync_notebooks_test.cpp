@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "qev_scoreboard/cli/sync.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "support.hpp"
 

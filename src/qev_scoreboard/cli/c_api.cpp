@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "qev_scoreboard/cli/output.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/qev_scoreboard.hpp"

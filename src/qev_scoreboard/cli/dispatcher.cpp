@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/command_table.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/option_parser.hpp"
 
 namespace qev_scoreboard {

@@ -9,8 +9,8 @@
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 

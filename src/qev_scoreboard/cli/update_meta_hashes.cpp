@@ -15,9 +15,9 @@
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 
 namespace qev_scoreboard {

@@ -6,9 +6,9 @@
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 
 namespace qev_scoreboard {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "qev_scoreboard/core/fd.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/replace.hpp"

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "qev_scoreboard/core/fd.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
 

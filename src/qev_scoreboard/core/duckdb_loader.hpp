@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 namespace qev_scoreboard {
 

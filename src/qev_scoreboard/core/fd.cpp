@@ -4,8 +4,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 namespace qev_scoreboard {
 

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 namespace qev_scoreboard {
 

@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/platform/digest.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 namespace qev_scoreboard {
 

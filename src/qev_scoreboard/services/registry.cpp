@@ -3,8 +3,8 @@
 #include <cerrno>
 
 #include "qev_scoreboard/core/fd.hpp"
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "qev_scoreboard/core/file_error.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 namespace qev_scoreboard::platform {
 

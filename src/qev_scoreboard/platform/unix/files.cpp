@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 

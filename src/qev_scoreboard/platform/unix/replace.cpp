@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"

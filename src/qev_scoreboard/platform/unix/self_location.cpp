@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 #if QEV_HAVE_LINUX_CALLS

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 

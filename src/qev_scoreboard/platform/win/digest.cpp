@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"
 // After windows.hpp, which it needs.
 #include <bcrypt.h>

@@ -4,7 +4,7 @@
 #include <climits>
 #include <string>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/win/file_info.hpp"
 #include "qev_scoreboard/platform/win/system_error.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/win/file_info.hpp"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"
 
 namespace qev_scoreboard::platform::win {

@@ -1,4 +1,4 @@
-#include "qev_scoreboard/core/file_error.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 
 #include <cerrno>
 #include <cstring>
