@@ -275,6 +275,15 @@ class NoTemporaryFileOutlivesItsRun(PackageCase):
             self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
         self.assertEqual(temporaries(ext), [".qev-live0000", ".qev-not-ours"])
 
+    def test_a_file_system_that_cannot_lock_still_replaces_and_leaves_nothing(self):
+        ws = self.make_ws()
+        proc = self.init(ws, "--force", wrap=["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=flock",
+                                              "-e", "inject=flock:error=ENOLCK"])
+        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
+        self.assertEqual(temporaries(ws / "external_data"), [])
+        self.assertEqual(temporaries(ws), [])
+        self.assertEqual((ws / PIPELINE).read_bytes(), self.package_notebook().read_bytes())
+
 
 @support.needs_root
 @unittest.skipUnless(shutil.which("setfattr") and shutil.which("setfacl"), "attr and acl are not installed")

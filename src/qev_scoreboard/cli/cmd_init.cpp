@@ -126,10 +126,10 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
 // so a run that fails or is interrupted before is done again by the next one.
 void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied) {
     const std::string old_version = read_version_stamp(base);
-    // The stamp names the notebooks' version: they reach the disk first, all in one flush. Notebooks an
-    // interrupted run copied count too, though this run found them identical.
-    if (copied || old_version != version) sync_filesystem(base);
     if (!old_version.empty() && old_version != version) _update_meta_hashes(base, installable_notebooks(nb_dir));
+    // The stamp names the notebooks' version: they and the meta files' renames reach the disk first, all in
+    // one flush. Notebooks an interrupted run copied count too, though this run found them identical.
+    if (copied || old_version != version) sync_filesystem(base);
     write_version_stamp(base, version);
 }
 

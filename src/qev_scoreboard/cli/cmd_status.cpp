@@ -260,7 +260,7 @@ void print_external_data(const fs::path& source_dir) {
         try {
             n = list_directory(p).size();
         } catch (const FileError& e) {
-            print_line("    " + name + ": okunamadı: " + errno_reason(e.code().value()));
+            print_line("    " + name + ": okunamadı: " + printable(e.reason()));
             continue;
         }
         print_line("    " + name + ": " + (n > 0 ? std::to_string(n) + " dosya" : std::string("BOŞ")));

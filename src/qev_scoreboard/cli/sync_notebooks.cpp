@@ -69,10 +69,11 @@ void _sync_notebooks(const fs::path& base) {
         copy_file_atomic(nb_dir / name, base / name, Flush::ByCaller);
         updated.push_back(name);
     }
-    // The stamp names these notebooks' version: they reach the disk first, all in one flush.
-    sync_filesystem(base);
     _update_meta_hashes(base, updated);
     const int silinen = remove_error_reports(base);
+    // The stamp names what this run did: the notebooks, the meta files' renames and the deletions reach
+    // the disk first, all in one flush.
+    sync_filesystem(base);
     // Recorded last, so a run that fails or is interrupted before here is done again by the next one.
     write_version_stamp(base, version);
 

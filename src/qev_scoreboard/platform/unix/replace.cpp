@@ -139,6 +139,18 @@ bool keeps_entries(const Destination& at) {
 
 namespace {
 
+// Whether we may write the file just opened: asked of the descriptor itself where the kernel can, so the
+// answer is about the file we hold, not about whatever the name leads to by now.
+bool may_write_opened(const File& f, int dir, const std::string& name) {
+#if QEV_USE_LINUX_CALLS
+    if (::faccessat(fd_of(f.get()), "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#else
+    (void)f;
+#endif
+    return ::faccessat(dir, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Opens the existing file of `at` by `flags`, without following a link, and checks it is the file
 // described and writable by us.
 File open_checked(const Destination& at, int flags, const fs::path& shown, const char* action) {
@@ -149,8 +161,7 @@ File open_checked(const Destination& at, int flags, const fs::path& shown, const
     if (::fstat(fd_of(f.get()), &opened) != 0) throw_file_error(action, shown, errno);
     // Another file took the name since it was checked: not the file we were asked to write.
     if (!same_file(unix_files::to_info(opened), at.info)) throw_file_error(action, shown, EAGAIN);
-    if (::faccessat(dir, at.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
-        throw_file_error(action, shown, errno);
+    if (!may_write_opened(f, dir, at.name)) throw_file_error(action, shown, errno);
     return f;
 }
 
@@ -244,11 +255,21 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
             if (err == EACCES || err == EPERM) return false;
             throw_file_error(action, shown, err);
         }
+        int locked;
+        while ((locked = ::flock(fd_of(file_.get()), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0) {
+            // A file system that cannot lock (some network and user-space ones): nobody's clean-up can lock
+            // this file either, so it is safe from them; it is ours, written unlocked.
+            mark_live(slot_);
+            ours_ = true;
+            return true;
+        }
         // Another run may have taken the file for a left-over before we locked it: then it is gone
         // (or another's) and we start over under a new name.
         struct stat held {
         }, named{};
-        if (::flock(fd_of(file_.get()), LOCK_EX) == 0 && ::fstat(fd_of(file_.get()), &held) == 0 &&
+        if (::fstat(fd_of(file_.get()), &held) == 0 &&
             ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
             mark_live(slot_);
             ours_ = true;
@@ -404,7 +425,12 @@ int reserve(NativeHandle file, std::uint64_t size) noexcept {
     const int fd = fd_of(file);
 #if QEV_USE_LINUX_CALLS
     if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
-    return errno == ENOSYS ? EOPNOTSUPP : errno;
+    const int err = errno;
+    // A reservation that failed part-way may still hold blocks beyond the end: a full disk gets them back.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size)
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size, static_cast<off_t>(size) - st.st_size);
+    return err == ENOSYS ? EOPNOTSUPP : err;
 #else
     struct stat st {};
     if (::fstat(fd, &st) != 0) return errno;
