@@ -448,14 +448,15 @@ class MemberRewriter : Parser {
         for (size_t i = 0, j; i < members.size(); i = j) {
             for (j = i + 1; j < members.size() && members[j].hash == members[i].hash;) ++j;
             if (j - i == 1) continue;
-            std::vector<std::string> names;
-            for (size_t k = i; k < j; ++k) names.push_back(name_at(members[k].name_pos));
+            // Names are decoded one at a time, never kept for the whole group: a file of one name repeated
+            // would otherwise hold a copy of every occurrence.
             std::vector<bool> taken(j - i);
             for (size_t a = 0; a < j - i; ++a) {
                 if (taken[a]) continue;
+                const std::string name = name_at(members[i + a].name_pos);
                 size_t last = a;
                 for (size_t b = a + 1; b < j - i; ++b) {
-                    if (taken[b] || names[b] != names[a]) continue;
+                    if (taken[b] || name_at(members[i + b].name_pos) != name) continue;
                     taken[b] = true;
                     skips_.push_back({members[i + b].name_pos, members[i + b].value_end});
                     last = b;
