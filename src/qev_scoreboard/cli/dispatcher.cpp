@@ -3,7 +3,6 @@
 #include "qev_scoreboard/cli/dispatcher.hpp"
 
 #include <cctype>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
@@ -76,31 +75,26 @@ std::string sub_help(const Command& sc) { return sub_usage(sc) + "\n\n" + option
 // that is not an option, and applies each recognised option to `args`.
 int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options, const std::string& usage,
                   const std::string& help, Args& args) {
-    std::vector<option> longopts;
-    for (const auto& o : options) longopts.push_back({o.name, o.metavar ? required_argument : no_argument, nullptr, 0});
-    longopts.push_back({"help", no_argument, nullptr, 'h'});
-    longopts.push_back({nullptr, 0, nullptr, 0});
-
-    platform::reset_option_parser();  // each parser starts afresh
-    opterr = 0;
+    std::vector<platform::LongOption> longopts;
+    for (const auto& o : options) longopts.push_back({o.name, o.metavar != nullptr});
+    platform::OptionParser parser(argc, argv, longopts);
+    longopts.push_back({"help", false});
+    using Kind = platform::OptionEvent::Kind;
     for (;;) {
-        int index = -1;
-        int c = getopt_long(argc, argv, "+:h", longopts.data(), &index);
-        if (c == -1) break;
-        if (c == 'h') throw HelpRequest{help};
-        const char* word = argv[optind - 1];
-        if (c == ':') throw UsageError{usage, std::string(word) + " bir değer bekliyor"};
-        if (c == '?') {
-            const std::string given = word;
-            // getopt names a short option in optopt, but also a long flag given a value (`--help=x`).
+        const platform::OptionEvent e = parser.next();
+        if (e.kind == Kind::Done) break;
+        if (e.kind == Kind::Help) throw HelpRequest{help};
+        if (e.kind == Kind::MissingValue) throw UsageError{usage, std::string(e.word) + " bir değer bekliyor"};
+        if (e.kind == Kind::Unrecognised) {
+            const std::string given = e.word;
+            // A short option is named by its letter, but a long flag given a value (`--help=x`) lands here too.
             if (!given.starts_with("--"))
-                throw UsageError{usage, std::string("tanınmayan seçenek: -") + static_cast<char>(optopt)};
+                throw UsageError{usage, std::string("tanınmayan seçenek: -") + e.short_option};
             const size_t eq = given.find('=');
             const std::string stem = given.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
             std::vector<std::string> matches;
             for (const auto& o : longopts) {
-                if (o.name && std::strncmp(o.name, stem.c_str(), stem.size()) == 0)
-                    matches.push_back(std::string("--") + o.name);
+                if (o.name.compare(0, stem.size(), stem) == 0) matches.push_back("--" + o.name);
             }
             if (!stem.empty() && matches.size() == 1 && eq != std::string::npos)
                 throw UsageError{usage, matches.front() + " bir değer almaz"};
@@ -111,14 +105,14 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
             }
             throw UsageError{usage, "tanınmayan seçenek: " + given};
         }
-        const OptionSpec& chosen = options[static_cast<size_t>(index)];
+        const OptionSpec& chosen = options[static_cast<size_t>(e.index)];
         // A value given as the next word must not itself look like an option (`--dir --force`).
-        if (optarg && optarg == argv[optind - 1] && optarg[0] == '-' && optarg[1] != '\0' &&
-            !std::isdigit(static_cast<unsigned char>(optarg[1])))
+        if (e.value_was_next_word && e.value[0] == '-' && e.value[1] != '\0' &&
+            !std::isdigit(static_cast<unsigned char>(e.value[1])))
             throw UsageError{usage, std::string("--") + chosen.name + " bir değer bekliyor"};
-        chosen.apply(args, optarg);
+        chosen.apply(args, e.value);
     }
-    return optind;
+    return parser.next_word();
 }
 
 const Command* find_command(const std::string& word) {

@@ -1,5 +1,7 @@
 #include "qev_scoreboard/platform/option_parser.hpp"
 
+#include <getopt.h>
+
 namespace qev_scoreboard::platform {
 
 void reset_option_parser() {

@@ -2,6 +2,8 @@
 #define _BSD_SOURCE
 #include "qev_scoreboard/platform/option_parser.hpp"
 
+#include <getopt.h>
+
 namespace qev_scoreboard::platform {
 
 void reset_option_parser() {
