@@ -2,6 +2,16 @@
 
 namespace qev_scoreboard::platform {
 
+void spread_seed(std::uint64_t seed, unsigned char* buf, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        seed += 0x9E3779B97F4A7C15u;
+        std::uint64_t z = seed;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+        buf[i] = static_cast<unsigned char>(z ^ (z >> 31));
+    }
+}
+
 std::string random_name(std::size_t length) {
     static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     constexpr unsigned kLetters = sizeof alphabet - 1;

@@ -63,13 +63,7 @@ void mix_clock(unsigned char* buf, std::size_t size) {
     std::uint64_t x = static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
     x ^= static_cast<std::uint64_t>(::getpid()) << 40;
     x += counter.fetch_add(1) * 0x9E3779B97F4A7C15u;
-    for (std::size_t i = 0; i < size; ++i) {
-        x += 0x9E3779B97F4A7C15u;
-        std::uint64_t z = x;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        buf[i] = static_cast<unsigned char>(z ^ (z >> 31));
-    }
+    spread_seed(x, buf, size);
 }
 
 }  // namespace
