@@ -249,20 +249,12 @@ class WindowsModuleInTheWheelsLayout(unittest.TestCase):
             os.killpg(proc.pid, signal.SIGINT)
             out, err = proc.communicate(timeout=60)
         finally:
-            if proc.poll() is None:
+            try:  # nothing left behind, the program included, whatever failed
                 os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait()
+            except ProcessLookupError:
+                pass
+            proc.wait()
         self.assertEqual((proc.returncode, out.decode()), (130, "cleaned\n"), err.decode())
-
-    def test_console_command_reports_a_missing_program(self):
-        code = ("import sys\n"
-                "sys.path.insert(0, sys.argv[1])\n"
-                "import qev_scoreboard_cli.__main__ as m\n"
-                "sys.exit(m._run_child([sys.argv[1] + '/missing.exe', 'status']))\n")
-        proc = self.python(code)
-        out, err = proc.communicate(timeout=60)
-        self.assertEqual(proc.returncode, 127, err.decode())
-        self.assertRegex(err.decode(), r"^qev-scoreboard: hata: .*/missing\.exe: çalıştırılamadı: .+\n$")
 
 
 class InstalledInAVirtualEnvironment(unittest.TestCase):
