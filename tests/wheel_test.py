@@ -228,6 +228,16 @@ class WindowsModuleInTheWheelsLayout(unittest.TestCase):
         self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / BINARIES[1])],
                          err.decode())
 
+    def test_pip_installs_it_for_a_windows_python_without_a_warning(self):
+        venv, target = Path(self.tmp.name) / "venv", Path(self.tmp.name) / "target"
+        self.assertEqual(run([sys.executable, "-m", "venv", venv]).returncode, 0)
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_"))}
+        proc = run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps", "--only-binary=:all:",
+                    "--platform", "win_amd64", "--python-version", "3.8", "--target", target, WHEEL], env=env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertNotRegex(text(proc), r"(?i)warning|deprecat|error")
+        self.assertEqual((target / PROGRAM).read_bytes(), (self.site / PROGRAM).read_bytes())
+
     def test_console_command_waits_for_the_program_through_an_interrupt(self):
         # The command's child process as Windows runs it: arguments as given, the program's status, and a
         # Ctrl+C (which a console sends to every process attached to it) handled by the program alone.
