@@ -4,13 +4,16 @@
 Usage: build_wheel.py STAGED_TREE PLATFORM_TAG OUTDIR
 
 STAGED_TREE is an installation prefix as `cmake --install` leaves it (bin/, lib/, share/, the Python
-package somewhere below lib/), with the binaries already stripped. PLATFORM_TAG is the wheel's platform
-tag (manylinux_2_36_x86_64, win_amd64, ...). Prints the path of the wheel written into OUTDIR.
+package somewhere below the prefix), with the binaries already stripped. PLATFORM_TAG is the wheel's platform
+tag (manylinux_2_36_x86_64, win_amd64, ...), which must suit the tree: a Windows tag a tree of
+Windows' program (bin/qev-scoreboard.exe and the DLLs beside it), any other a tree of the POSIX program.
+Prints the path of the wheel written into OUTDIR.
 
 In the wheel the package directory qev_scoreboard_cli/ is an installation prefix of its own: the
 program, the libraries and the package data keep their places relative to one another there (bin/,
-lib/, lib/qev-scoreboard/, share/qev-scoreboard/), which is how they find each other. Headers, CMake
-and pkg-config files, the manual page and the shell completion are for the system packages only.
+lib/, lib/qev-scoreboard/, share/qev-scoreboard/; on Windows both DLLs lie beside the program in bin/),
+which is how they find each other. Headers, import libraries, CMake and pkg-config files, the manual page
+and the shell completion are for the system packages and the zip only.
 """
 import base64
 import csv
@@ -76,7 +79,11 @@ def shared_libraries(libdir):
             yield path.name, path
 
 
-def wheel_files(tree):
+def is_windows(tag):
+    return tag.startswith("win")
+
+
+def wheel_files(tree, tag):
     """(name in the wheel, file to read) for everything the wheel installs, in a stable order."""
     files = []
     package = python_package(tree)
@@ -86,8 +93,10 @@ def wheel_files(tree):
             files += [(f"{PACKAGE}/{top}/{p.relative_to(tree / top).as_posix()}", p)
                       for p in regular_files(tree / top)]
     files += [(f"{PACKAGE}/lib/{name}", p) for name, p in shared_libraries(tree / "lib")]
-    if not any(name.startswith(f"{PACKAGE}/bin/") for name, _ in files):
-        fail(f"{tree}: no program in bin/")
+    # A tree of the other system's build would give a wheel that installs but cannot run.
+    program = f"{PACKAGE}/bin/{COMMAND}{'.exe' if is_windows(tag) else ''}"
+    if program not in (name for name, _ in files):
+        fail(f"{tree}: no bin/{program.rsplit('/', 1)[1]}, the program of a {tag} wheel")
     return sorted(files)
 
 
@@ -99,7 +108,12 @@ def version_of(tree):
     return m.group(1)
 
 
-def metadata(version):
+def metadata(version, tag):
+    if is_windows(tag):
+        system = ("SHA-256 comes from Windows' CNG; the bundled duckdb.dll needs the Microsoft Visual C++\n"
+                  "2015-2022 runtime (x64).\n")
+    else:
+        system = "libcrypto (OpenSSL 3) is loaded from the system.\n"
     return (
         "Metadata-Version: 2.1\n"
         f"Name: {DISTRIBUTION}\n"
@@ -111,8 +125,8 @@ def metadata(version):
         f"The `{COMMAND}` command (init, status, version, verify) that prepares and inspects the working\n"
         "directories of the QEV credit-risk scoreboard pipeline, and the module qev_scoreboard_cli whose\n"
         "sync_notebooks(work_dir) brings the notebooks installed there up to the installed version.\n"
-        "The program, its library, the DuckDB engine and the package notebooks are bundled; libcrypto\n"
-        "(OpenSSL 3) is loaded from the system.\n"
+        "The program, its library, the DuckDB engine and the package notebooks are bundled.\n"
+        + system
     )
 
 
@@ -140,9 +154,9 @@ def build(tree, tag, outdir):
     # The program and the libraries run, whatever mode the install gave them (DuckDB's comes as data).
     binaries = (f"{PACKAGE}/bin/", f"{PACKAGE}/lib/")
     entries = [(name, path.read_bytes(), 0o755 if name.startswith(binaries) else path.stat().st_mode)
-               for name, path in wheel_files(tree)]
+               for name, path in wheel_files(tree, tag)]
     generated = {
-        "METADATA": metadata(version),
+        "METADATA": metadata(version, tag),
         "WHEEL": f"Wheel-Version: 1.0\nGenerator: qev-scoreboard build_wheel.py\nRoot-Is-Purelib: false\nTag: py3-none-{tag}\n",
         "entry_points.txt": f"[console_scripts]\n{COMMAND} = {PACKAGE}.__main__:main\n",
         "top_level.txt": f"{PACKAGE}\n",

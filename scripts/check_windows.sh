@@ -2,7 +2,8 @@
 # Cross-builds the Windows x64 preset and runs its checks under wine, beside the Linux release build
 # (which must be built): the unit tests that build for Windows pass, the reports are the Linux bytes but
 # for the paths' separator, the DLL's auto-sync does what the Linux library does, an interrupted
-# replacement leaves nothing, nothing needs a MinGW DLL, and the zip works wherever it is unpacked. Runs
+# replacement leaves nothing, nothing needs a MinGW DLL, the zip works wherever it is unpacked, and so
+# does the win_amd64 wheel (its contents, its program and DLL under wine, what its module picks). Runs
 # headless, without standard input, in a wine prefix of its own under the build directory, made on the
 # first run (about 13 s).
 set -euo pipefail
@@ -24,7 +25,9 @@ status=0
 fail() { echo "check_windows: $*" >&2; status=1; }
 
 # The zip: what it must hold, and the program run from it unpacked elsewhere finds its data and DuckDB.
-zip=$(scripts/package.sh windows-x64)
+mapfile -t made < <(scripts/package.sh windows-x64)
+zip=${made[0]:-} wheel=${made[1]:-}
+[ "${#made[@]}" -eq 2 ] || fail "package.sh printed ${#made[@]} paths, expected the zip and the wheel: ${made[*]}"
 [[ $zip == /*/qev-scoreboard-*-windows-x64.zip && -f $zip ]] || fail "package.sh printed '$zip', not the zip"
 top=$(basename "$zip" .zip)
 listed=$(unzip -Z1 "$zip")
@@ -54,6 +57,15 @@ ctypes.CDLL = lambda name: loaded.append(name) or sys.exit(0 if os.path.isfile(n
 qev_scoreboard_cli._library()
 sys.exit(1)
 PY
+
+# The wheel: its contents and its program unpacked as pip would; the DLL there syncs from its notebooks.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows-x64/CMakeCache.txt)
+if [[ $wheel == /*/qev_scoreboard_cli-"$version"-py3-none-win_amd64.whl && -f $wheel ]]; then
+  python3 -B tests/wheel_test.py "$wheel" "$version" data/notebooks \
+    --dll-caller build/windows-x64/bin/qev_sync_through_dll.exe wine </dev/null || fail "the win_amd64 wheel"
+else
+  fail "package.sh printed '$wheel', not the win_amd64 wheel"
+fi
 
 # The unit tests that build for Windows.
 wine build/windows-x64/bin/qev_unit_tests.exe </dev/null || fail "the unit tests failed under wine"

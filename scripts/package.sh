@@ -4,7 +4,8 @@
 #   scripts/package.sh [TARGET...]
 #     linux-x64    (the default) Debian packages for amd64 and the x86_64 wheel, built with the `package` preset
 #     linux-arm64  Debian packages for arm64 and the aarch64 wheel, cross-built with the `linux-arm64` preset
-#     windows-x64  qev-scoreboard-<version>-windows-x64.zip, cross-built with the `windows-x64` preset
+#     windows-x64  qev-scoreboard-<version>-windows-x64.zip and the win_amd64 wheel, cross-built with the
+#                  `windows-x64` preset
 #     all          every target above
 # The artifacts are collected in build/packages/. The Debian packages have the same names on every
 # architecture:
@@ -17,7 +18,8 @@
 # makes them, and they must come out the same.
 # Each target also makes the wheel qev_scoreboard_cli-VERSION-py3-none-PLATFORM.whl from its own install:
 # the program, the libraries, the package data and the module, for pip (scripts/build_wheel.py). PLATFORM is
-# manylinux_2_X_x86_64 or manylinux_2_X_aarch64, X the newest glibc symbol version its binaries need.
+# manylinux_2_X_x86_64 or manylinux_2_X_aarch64, X the newest glibc symbol version its binaries need, or
+# win_amd64.
 set -euo pipefail
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
@@ -189,9 +191,9 @@ linux_target() {
 }
 
 # Builds the Windows zip: the installed tree (program, both DLLs, package data where the program finds it
-# relative to itself, headers, import library, Python module) and a README, under one top directory.
-# Prints its path on descriptor 3.
-windows_zip() {
+# relative to itself, headers, import library, Python module) and a README, under one top directory; then
+# the win_amd64 wheel of the same tree. Prints their paths on descriptor 3.
+windows_target() {
   local build=build/windows-x64 version name work root f
   echo "== windows-x64: building (preset windows-x64)"
   cmake --preset windows-x64 >/dev/null
@@ -213,9 +215,12 @@ windows_zip() {
   fi
   # The same bytes from the same sources: fixed times, sorted names, no extra fields.
   SOURCE_DATE_EPOCH=$(cd packaging && dpkg-parsechangelog -lchangelog -STimestamp)
+  export SOURCE_DATE_EPOCH
   find "$work" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   (cd "$work" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$name.zip")
   echo "$work/$name.zip" >&3
+  # Linked stripped: the tree is the wheel's as it is.
+  make_wheel "$root" win_amd64 "$work"
 }
 
 # The targets asked for, each once, in the order given.
@@ -238,7 +243,7 @@ declare -A made_by=()
 for target in "${targets[@]}"; do
   case $target in
     linux-*) made=$(linux_target "$target" 3>&1 1>&2) ;;
-    windows-x64) made=$(windows_zip 3>&1 1>&2) ;;
+    windows-x64) made=$(windows_target 3>&1 1>&2) ;;
   esac
   while IFS= read -r artifact; do
     [ -n "$artifact" ] || continue

@@ -1,9 +1,14 @@
 #!/usr/bin/python3
-"""A Linux wheel: its contents, then, for this machine's architecture, installed with pip into a fresh
-virtual environment, used from elsewhere as a notebook user would, and uninstalled without a trace; for
-another architecture, unpacked as pip would and its program run through an emulator.
+"""A wheel: its contents, then, for this machine's architecture, installed with pip into a fresh virtual
+environment, used from elsewhere as a notebook user would, and uninstalled without a trace; for another
+architecture or Windows, unpacked as pip would and its program run through an emulator (qemu-user, wine).
 
-Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR [EMULATOR...]
+Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR [--dll-caller EXE] [EMULATOR...]
+
+The Windows wheel's module cannot run here (no Windows Python): what is checked of it is which files it
+picks in the wheel's layout, and its console command's child process as POSIX can run it. --dll-caller
+names a Windows program linked to qev_scoreboard.dll that takes a work directory and syncs it; placed
+beside the wheel's DLL and run under the emulator, it shows that DLL finding the wheel's notebooks.
 """
 import base64
 import csv
@@ -22,18 +27,39 @@ import zipfile
 from pathlib import Path
 
 WHEEL, VERSION, NOTEBOOKS, EMULATOR = Path(sys.argv[1]).resolve(), sys.argv[2], Path(sys.argv[3]), sys.argv[4:]
+DLL_CALLER = None
+if EMULATOR[:1] == ["--dll-caller"] and len(EMULATOR) > 1:
+    DLL_CALLER, EMULATOR = Path(EMULATOR[1]).resolve(), EMULATOR[2:]
 SOURCE = Path(__file__).resolve().parent.parent
 PKG = "qev_scoreboard_cli"
 DIST_INFO = f"{PKG}-{VERSION}.dist-info"
 INGEST = "nb_01_ingest.ipynb"
-NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-manylinux_(\d+)_(\d+)_(x86_64|aarch64)\.whl")
+NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-(?:manylinux_(\d+)_(\d+)_(x86_64|aarch64)|(win_amd64))\.whl")
 # Per machine of the tag: the ELF header's e_machine, and the objdump that reads its dynamic symbols.
 MACHINES = {"x86_64": (62, "objdump"), "aarch64": (183, "aarch64-linux-gnu-objdump")}
-MACHINE = NAME.fullmatch(WHEEL.name).group(3) if NAME.fullmatch(WHEEL.name) else None
+MACHINE = next(g for g in NAME.fullmatch(WHEEL.name).groups()[2:] if g) if NAME.fullmatch(WHEEL.name) else None
+WINDOWS = MACHINE == "win_amd64"
+# The program and the libraries, where each system's loader finds them.
+PROGRAM = f"{PKG}/bin/qev-scoreboard" + (".exe" if WINDOWS else "")
+BINARIES = ([PROGRAM, f"{PKG}/bin/qev_scoreboard.dll", f"{PKG}/bin/duckdb.dll"] if WINDOWS else
+            [PROGRAM, f"{PKG}/lib/libqev_scoreboard.so.1", f"{PKG}/lib/qev-scoreboard/libduckdb.so"])
 
 
 def run(cmd, **kw):
-    return subprocess.run([str(c) for c in cmd], capture_output=True, timeout=300, **kw)
+    return subprocess.run([str(c) for c in cmd], capture_output=True, timeout=300, stdin=subprocess.DEVNULL, **kw)
+
+
+def native(path):
+    """A path as the wheel's program takes it: under wine, on the drive that maps /."""
+    return "Z:" + str(path).replace("/", "\\") if WINDOWS else str(path)
+
+
+def unpack(site):
+    """The wheel unpacked into `site` with the modes pip gives its files."""
+    with zipfile.ZipFile(WHEEL) as wheel:
+        for info in wheel.infolist():
+            path = Path(wheel.extract(info, site))
+            path.chmod(stat.S_IMODE(info.external_attr >> 16))
 
 
 def text(proc):
@@ -59,8 +85,7 @@ class Contents(unittest.TestCase):
 
     def test_layout_modes_and_entry_point(self):
         data = f"{PKG}/share/qev-scoreboard"
-        expected = {f"{PKG}/{n}" for n in ("__init__.py", "__main__.py", "bin/qev-scoreboard", "lib/libqev_scoreboard.so.1",
-                                          "lib/qev-scoreboard/libduckdb.so")}
+        expected = {f"{PKG}/__init__.py", f"{PKG}/__main__.py", *BINARIES}
         expected |= {f"{data}/VERI_KOPYALA.txt", f"{data}/adim_registry.json"}
         expected |= {f"{data}/notebooks/{p.name}" for p in NOTEBOOKS.glob("*.ipynb")}
         expected |= {f"{DIST_INFO}/{n}" for n in
@@ -81,6 +106,21 @@ class Contents(unittest.TestCase):
             for path in local:
                 self.assertNotIn(path.encode() + b"/", data, f"{name} names {path}")
 
+    @unittest.skipUnless(WINDOWS, "a Windows wheel")
+    def test_binaries_are_windows_x64(self):
+        found = []
+        for name in self.names:
+            data = self.zip.read(name)
+            if data[:2] != b"MZ":
+                continue
+            found.append(name)
+            pe = int.from_bytes(data[0x3C:0x40], "little")
+            # The PE signature, the AMD64 machine and the optional header of a 64-bit image (PE32+).
+            self.assertEqual((data[pe:pe + 4], int.from_bytes(data[pe + 4:pe + 6], "little"),
+                              int.from_bytes(data[pe + 24:pe + 26], "little")), (b"PE\0\0", 0x8664, 0x20B), name)
+        self.assertEqual(sorted(found), sorted(BINARIES))
+
+    @unittest.skipIf(WINDOWS, "a Linux wheel")
     def test_tag_claims_exactly_the_newest_glibc_the_binaries_need(self):
         m = NAME.fullmatch(WHEEL.name)
         self.assertIsNotNone(m, WHEEL.name)
@@ -99,8 +139,7 @@ class Contents(unittest.TestCase):
                 proc = run([objdump, "-T", Path(tmp) / "f"])
                 self.assertEqual(proc.returncode, 0, text(proc))
                 needed |= {tuple(map(int, v)) for v in re.findall(rb"GLIBC_(\d+)\.(\d+)", proc.stdout)}
-        self.assertEqual(sorted(elves), [f"{PKG}/bin/qev-scoreboard", f"{PKG}/lib/libqev_scoreboard.so.1",
-                                         f"{PKG}/lib/qev-scoreboard/libduckdb.so"])
+        self.assertEqual(sorted(elves), sorted(BINARIES))
         self.assertTrue(needed)
         self.assertEqual((int(m.group(1)), int(m.group(2))), max(needed))
 
@@ -112,11 +151,8 @@ class UnpackedUnderEmulator(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.site = Path(cls.tmp.name) / "site-packages"
-        with zipfile.ZipFile(WHEEL) as wheel:
-            for info in wheel.infolist():
-                path = Path(wheel.extract(info, cls.site))
-                path.chmod(stat.S_IMODE(info.external_attr >> 16))
-        cls.program = cls.site / PKG / "bin" / "qev-scoreboard"
+        unpack(cls.site)
+        cls.program = cls.site / PROGRAM
 
     @classmethod
     def tearDownClass(cls):
@@ -127,7 +163,7 @@ class UnpackedUnderEmulator(unittest.TestCase):
 
     def test_init_status_verify_version(self):
         ws = Path(self.tmp.name) / "demo dir"
-        proc = self.command("--dir", ws, "init")
+        proc = self.command("--dir", native(ws), "init")
         self.assertEqual(proc.returncode, 0, text(proc))
         self.assertIn("KURULUM TAMAM", proc.stdout.decode())
         for nb in NOTEBOOKS.glob("*.ipynb"):
@@ -137,15 +173,98 @@ class UnpackedUnderEmulator(unittest.TestCase):
         self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)
         proc = self.command("status", cwd=ws)
         self.assertEqual(proc.returncode, 0, text(proc))
-        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {ws}\n"))
+        self.assertTrue(proc.stdout.decode().startswith(f"QEV Scoreboard v{VERSION} — status\nÇalışma dizini: {native(ws)}\n"),
+                        text(proc))
         # The engine is the wheel's own DuckDB, found beside the program's library.
-        proc = self.command("verify", "--db", ws / "db" / "qev.duckdb")
+        proc = self.command("verify", "--db", native(ws / "db" / "qev.duckdb"))
         self.assertRegex(proc.stdout.decode(), r"\[OK\] *Veritabanı motoru: DuckDB", text(proc))
         self.assertIn("Kurulum doğrulandı.", proc.stdout.decode(), text(proc))
         proc = self.command("version")
         self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
-        proc = self.command("--dir", ws, "bogus")
+        proc = self.command("--dir", native(ws), "bogus")
         self.assertEqual(proc.returncode, 2, text(proc))
+
+    @unittest.skipUnless(WINDOWS and DLL_CALLER, "a Windows wheel and a caller of its DLL")
+    def test_the_dll_syncs_from_the_wheels_notebooks(self):
+        caller = self.site / PKG / "bin" / DLL_CALLER.name
+        caller.write_bytes(DLL_CALLER.read_bytes())
+        self.addCleanup(caller.unlink)
+        ws = Path(self.tmp.name) / "dll ws"
+        proc = run([*EMULATOR, caller, native(ws)], cwd="/")
+        count = len([p for p in NOTEBOOKS.glob("*.ipynb") if p.name != INGEST])
+        self.assertEqual((proc.returncode, proc.stdout.decode()),
+                         (0, f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)\n"), text(proc))
+        for nb in (self.site / PKG / "share" / "qev-scoreboard" / "notebooks").glob("*.ipynb"):
+            if nb.name != INGEST:
+                self.assertEqual((ws / nb.name).read_bytes(), nb.read_bytes(), nb.name)
+
+
+class WindowsModuleInTheWheelsLayout(unittest.TestCase):
+    """What can be checked here of the module as Windows' Python would run it from the wheel."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.site = Path(cls.tmp.name) / "site-packages"
+        unpack(cls.site)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def python(self, code, *args, **kw):
+        return subprocess.Popen([sys.executable, "-B", "-c", code, str(self.site), *args], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, **kw)
+
+    def test_module_and_command_pick_the_wheels_own_files(self):
+        code = ("import ctypes, sys\n"
+                "sys.path.insert(0, sys.argv[1])\n"
+                "import qev_scoreboard_cli, qev_scoreboard_cli.__main__ as m\n"
+                "def load(name): print(name); sys.exit(0)\n"
+                "print(m._program())\n"
+                "ctypes.CDLL = load\n"
+                "qev_scoreboard_cli._library()\n")
+        out, err = self.python(code).communicate(timeout=60)
+        self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / BINARIES[1])],
+                         err.decode())
+
+    def test_pip_installs_it_for_a_windows_python_without_a_warning(self):
+        venv, target = Path(self.tmp.name) / "venv", Path(self.tmp.name) / "target"
+        self.assertEqual(run([sys.executable, "-m", "venv", venv]).returncode, 0)
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_"))}
+        proc = run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps", "--only-binary=:all:",
+                    "--platform", "win_amd64", "--python-version", "3.8", "--target", target, WHEEL], env=env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.assertNotRegex(text(proc), r"(?i)warning|deprecat|error")
+        self.assertEqual((target / PROGRAM).read_bytes(), (self.site / PROGRAM).read_bytes())
+
+    def test_console_command_waits_for_the_program_through_an_interrupt(self):
+        # The command's child process as Windows runs it: arguments as given, the program's status, and a
+        # Ctrl+C (which a console sends to every process attached to it) handled by the program alone.
+        child = ("import signal, sys, time\n"
+                 "def stop(*_): print('cleaned', flush=True); sys.exit(130)\n"
+                 "signal.signal(signal.SIGINT, stop)\n"
+                 "print(repr(sys.argv[1:]), flush=True)\n"
+                 "time.sleep(60)\n")
+        code = ("import signal, sys\n"
+                "sys.path.insert(0, sys.argv[1])\n"
+                "import qev_scoreboard_cli.__main__ as m\n"
+                "status = m._run_child(sys.argv[2:])\n"
+                "assert signal.getsignal(signal.SIGINT) is signal.default_int_handler\n"
+                "sys.exit(status)\n")
+        args = ["a b", "", 'say "hi"', "C:\\dir with\\", "çalışma"]
+        proc = self.python(code, sys.executable, "-c", child, *args, start_new_session=True)
+        try:
+            self.assertEqual(proc.stdout.readline().decode(), repr(args) + "\n")
+            os.killpg(proc.pid, signal.SIGINT)
+            out, err = proc.communicate(timeout=60)
+        finally:
+            try:  # nothing left behind, the program included, whatever failed
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            proc.wait()
+        self.assertEqual((proc.returncode, out.decode()), (130, "cleaned\n"), err.decode())
 
 
 class InstalledInAVirtualEnvironment(unittest.TestCase):
@@ -233,13 +352,14 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
 
 def load_tests(loader, tests, pattern):
     """Contents always; then pip for this machine's own wheel, the emulator for a foreign one."""
-    native = {"x86_64": "x86_64", "amd64": "x86_64", "aarch64": "aarch64", "arm64": "aarch64"}.get(platform.machine().lower())
+    here = {"x86_64": "x86_64", "amd64": "x86_64", "aarch64": "aarch64", "arm64": "aarch64"}.get(platform.machine().lower())
     if MACHINE is None:
-        sys.exit(f"{WHEEL.name}: not a Linux wheel of version {VERSION}")
-    if not EMULATOR and MACHINE != native:
+        sys.exit(f"{WHEEL.name}: not a wheel of version {VERSION}")
+    if not EMULATOR and MACHINE != here:
         sys.exit(f"{WHEEL.name} does not run on this {platform.machine()} machine: name an emulator")
     suite = unittest.TestSuite()
-    for case in (Contents, UnpackedUnderEmulator if EMULATOR else InstalledInAVirtualEnvironment):
+    cases = [Contents, UnpackedUnderEmulator if EMULATOR else InstalledInAVirtualEnvironment]
+    for case in cases + ([WindowsModuleInTheWheelsLayout] if WINDOWS else []):
         suite.addTests(loader.loadTestsFromTestCase(case))
     return suite
 
