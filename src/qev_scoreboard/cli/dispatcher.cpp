@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -89,8 +90,12 @@ int parse_options(int argc, char** argv, const std::vector<OptionSpec>& options,
         if (c == -1) break;
         if (c == 'h') throw HelpRequest{help};
         const char* word = argv[optind - 1];
-        if (c == ':') throw UsageError{usage, std::string(word) + " bir değer bekliyor"};
-        if (c == '?') {
+        // The BSDs' getopt (MinGW-w64's too) reports a long flag given a value (`--help=x`) as a missing
+        // value; a word holding "=" has its value, so it is told apart below like glibc's report of it.
+        const bool flag_given_value = c == ':' && std::string_view(word).starts_with("--") &&
+                                      std::string_view(word).find('=') != std::string_view::npos;
+        if (c == ':' && !flag_given_value) throw UsageError{usage, std::string(word) + " bir değer bekliyor"};
+        if (c == '?' || flag_given_value) {
             const std::string given = word;
             // getopt names a short option in optopt, but also a long flag given a value (`--help=x`).
             if (!given.starts_with("--"))
