@@ -193,6 +193,9 @@ TEST(Platform, SharedLibrariesLoadOrSayWhyNot) {
 // More replacements in flight than the interrupt's list holds: each is still removed when it ends
 // unused, and an interrupt removes those it lists.
 TEST(Platform, EveryUnusedTemporaryFileIsRemovedEvenPastTheInterruptList) {
+    if (qev_test::under_wine())
+        GTEST_SKIP() << "wine lists a deleted file until its last handle closes (the wine checks interrupt a "
+                        "real replacement instead)";
     TempDir d;
     qev_test::spit(d / "target", "old");
     {
@@ -256,7 +259,11 @@ TEST(Platform, AReservationAndAPutBackLeaveTheOldFile) {
     EXPECT_FALSE(at.via_link);
     EXPECT_EQ(at.name, "nb");
     const platform::File f = platform::open_for_rewrite(at, d / "nb", "yazılamadı");
-    ASSERT_EQ(platform::reserve(f.get(), 1 << 20), 0);
+    const int reserved = platform::reserve(f.get(), 1 << 20);
+#ifdef _WIN32
+    if (reserved == EOPNOTSUPP) GTEST_SKIP() << "this system cannot reserve space in advance (wine)";
+#endif
+    ASSERT_EQ(reserved, 0);
     EXPECT_TRUE(qev_test::slurp(d / "nb").starts_with("old content"));
     platform::rewind(f.get(), d / "nb", "yazılamadı");
     platform::write_all(f.get(), std::string(1 << 20, 'x'), d / "nb");

@@ -117,7 +117,8 @@ TEST(StatusReport, NeverInitialisedDirectory) {
 
     // The directory is printed as typed; without --dir it is the current one.
     fs::create_directory(ws / "w s");
-    EXPECT_EQ(run_cli({"--dir", "w s/", "status"}, ws.path).out, heading("w s/") + NOT_FOUND + NO_DB + NO_OUTPUTS);
+    EXPECT_EQ(run_cli({"--dir", "w s/", "status"}, ws.path).out,
+              heading(shown("w s/")) + NOT_FOUND + NO_DB + NO_OUTPUTS);
     EXPECT_EQ(run_cli({"status"}, ws / "w s").out,
               heading(fs::canonical(ws / "w s").string()) + NOT_FOUND + NO_DB + NO_OUTPUTS);
     EXPECT_EQ(std::distance(fs::directory_iterator(ws.path), fs::directory_iterator()), 1) << "status wrote something";
@@ -596,6 +597,9 @@ TEST(StatusViews, ControlCharactersInNamesAreShownOnOneLine) {
 }
 
 TEST(StatusViews, InvalidUtf8InAMessageIsShownEscaped) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: names there are UTF-16, so no invalid UTF-8 reaches a message";
+#endif
     TempDir ws;
     const fs::path dir = ws / "w\xff\xc3";
     spit(dir / "db/qev.duckdb", "not a database");

@@ -60,6 +60,15 @@ std::string shown(std::string path) {
     return path;
 }
 
+bool under_wine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 bool can_make_symlinks([[maybe_unused]] const fs::path& dir) {
 #ifndef _WIN32
     return true;

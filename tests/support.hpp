@@ -25,6 +25,9 @@ bool running_as_root();
 // Whether this system and its user may make symbolic links in `dir` (Windows asks for a privilege).
 bool can_make_symlinks(const fs::path& dir);
 
+// Whether this is a Windows program running under wine, which differs from Windows in places.
+bool under_wine();
+
 // A fresh directory under the system temp dir, removed with everything in it at scope end.
 struct TempDir {
     fs::path path;
