@@ -58,7 +58,7 @@ PY
 # The unit suite, whose counts are reported (run it by hand for each skipped test's reason).
 units=$(mktemp)
 wine build/windows-x64/bin/qev_unit_tests.exe </dev/null >"$units" 2>&1 || { cat "$units"; fail "the unit tests failed under wine"; }
-grep -E '^\[  (PASSED|SKIPPED|FAILED)  ?\] [0-9]+ tests?' "$units" | sed 's/^/check_windows: unit suite: /' || true
+grep -E '^\[  (PASSED|SKIPPED|FAILED)  ?\] [0-9]+ tests?' "$units" | sed -e 's/^/check_windows: unit suite: /' -e 's/, listed below://' || true
 rm -f "$units"
 python3 -B tests/same_output_test.py build/release/bin/qev-scoreboard build/windows-x64/bin/qev-scoreboard.exe wine \
   </dev/null || status=1
