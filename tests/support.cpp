@@ -36,7 +36,10 @@ fs::path make_unique_directory(const std::string& prefix) {
         char suffix[17];
         std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(rng()));
         const fs::path p = fs::temp_directory_path() / (prefix + suffix);
-        if (fs::create_directory(p)) return p;
+        if (fs::create_directory(p)) {
+            fs::permissions(p, fs::perms::owner_all);  // as private as mkdtemp makes its directories
+            return p;
+        }
     }
     throw std::runtime_error("no fresh temporary directory");
 }
