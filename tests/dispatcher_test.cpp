@@ -2,7 +2,9 @@
 #include "qev_scoreboard/cli/dispatcher.hpp"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 
@@ -108,7 +110,11 @@ TEST(Dispatcher, AmbiguousPrefixIsNamed) {
 
 TEST(Dispatcher, HostileArgumentsDoNotCrash) {
     const std::string invalid_utf8 = "\xff\xfe\xc3";
+#ifdef _WIN32
+    const std::string long_word(30000, 'a');  // a whole command line holds at most 32767 characters there
+#else
     const std::string long_word(120000, 'a');  // just under the kernel's per-argument limit
+#endif
     for (const auto& args :
          std::vector<std::vector<std::string>>{{invalid_utf8},
                                                {"--" + invalid_utf8},
@@ -139,6 +145,9 @@ TEST(Dispatcher, VerifyNeverChangesExitStatus) {
 }
 
 TEST(Dispatcher, OutputThatCannotBeWrittenIsAFailure) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: no full device (/dev/full) to write to";
+#else
     // A full disk behind standard output: the run must not report success.
     for (const char* args : {"version", "--help"}) {
         const std::string cmd = std::string("'") + QEV_SCOREBOARD_EXE + "' " + args + " >/dev/full 2>/dev/null";
@@ -146,6 +155,7 @@ TEST(Dispatcher, OutputThatCannotBeWrittenIsAFailure) {
         ASSERT_TRUE(WIFEXITED(rc)) << args;
         EXPECT_EQ(WEXITSTATUS(rc), 1) << args;
     }
+#endif
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The notebook fingerprint: the first 16 hex digits of SHA-256, checked against known digests.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "qev_scoreboard/cli/sync.hpp"
 #include "support.hpp"
@@ -46,7 +45,7 @@ TEST(FileHash, DependsOnlyOnBytes) {
     TempDir d;
     spit(d / "a.ipynb", "{\"cells\": []}");
     spit(d / "sub" / "b.ipynb", "{\"cells\": []}");
-    ::chmod((d / "sub" / "b.ipynb").c_str(), 0600);
+    fs::permissions(d / "sub" / "b.ipynb", fs::perms::owner_read | fs::perms::owner_write);
     fs::last_write_time(d / "sub" / "b.ipynb", fs::file_time_type::clock::now() - std::chrono::hours(48));
     const std::string h = _file_hash(d / "a.ipynb");
     EXPECT_EQ(h.size(), 16u);

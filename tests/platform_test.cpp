@@ -1,8 +1,10 @@
-// The unix side of the platform layer: where Linux has a call of its own, the portable fallback that
-// other systems take must give the same answer.
+// The platform layer: where Linux has a call of its own, the portable fallback that other systems take
+// must give the same answer; on Windows, its own calls give the answers the layer promises.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -19,14 +21,42 @@
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
-#include "qev_scoreboard/platform/unix/variants.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
 #include "support.hpp"
+#ifdef _WIN32
+#include "qev_scoreboard/platform/win/windows.hpp"
+#else
+#include "qev_scoreboard/platform/unix/variants.hpp"
+#endif
 
 namespace fs = std::filesystem;
 namespace platform = qev_scoreboard::platform;
-namespace variants = qev_scoreboard::platform::unix_variants;
 using qev_test::TempDir;
+
+#ifdef _WIN32
+TEST(Platform, SelfLocationIsTheRunningProgram) {
+    std::wstring self(32768, L'\0');
+    self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    EXPECT_EQ(platform::module_file(), fs::canonical(self));
+}
+
+TEST(Platform, RandomBytesDiffer) {
+    unsigned char a[64] = {}, b[64] = {};
+    platform::random_bytes(a, sizeof a);
+    platform::random_bytes(b, sizeof b);
+    EXPECT_FALSE(std::equal(std::begin(a), std::end(a), std::begin(b)));
+    EXPECT_TRUE(std::any_of(std::begin(a), std::end(a), [](unsigned char c) { return c != 0; }));
+}
+
+TEST(Platform, AProgramStartedThroughPathFindsItsInstallation) {
+    GTEST_SKIP() << "POSIX only: there a program learns its own file from the system, however started";
+}
+
+TEST(Platform, AThreadWorkingDirectoryLeavesTheProcessAlone) {
+    GTEST_SKIP() << "POSIX only: Windows has no working directory per thread";
+}
+#else
+namespace variants = qev_scoreboard::platform::unix_variants;
 
 TEST(Platform, SelfLocationIsTheRunningProgramEitherWay) {
     const fs::path self = fs::canonical("/proc/self/exe");
@@ -61,6 +91,7 @@ TEST(Platform, RandomBytesFromEverySourceDiffer) {
         EXPECT_TRUE(std::any_of(std::begin(a), std::end(a), [](unsigned char c) { return c != 0; }));
     }
 }
+#endif
 
 TEST(Platform, RandomNamesAreUniqueAndUseTheWholeAlphabet) {
     std::set<std::string> names;
@@ -80,6 +111,7 @@ TEST(Platform, RandomNamesAreUniqueAndUseTheWholeAlphabet) {
     EXPECT_EQ(platform::random_name(0), "");
 }
 
+#ifndef _WIN32
 namespace {
 
 // Runs `enter` on a thread of its own; returns what it returned and the thread's working directory then,
@@ -134,9 +166,16 @@ TEST(Platform, AThreadWorkingDirectoryMustBeADirectory) {
     }
 }
 
+#endif
+
 TEST(Platform, SharedLibrariesLoadOrSayWhyNot) {
+#ifdef _WIN32
+    EXPECT_EQ(platform::SharedLibrary::file_name("duckdb"), "duckdb.dll");
+    platform::SharedLibrary libc = platform::SharedLibrary::open("msvcrt.dll");
+#else
     EXPECT_EQ(platform::SharedLibrary::file_name("duckdb"), "libduckdb.so");
     platform::SharedLibrary libc = platform::SharedLibrary::open("libc.so.6");
+#endif
     EXPECT_NE(libc.symbol("strlen"), nullptr);
     EXPECT_EQ(libc.symbol("qev_no_such_function"), nullptr);
     TempDir tmp;
@@ -154,6 +193,9 @@ TEST(Platform, SharedLibrariesLoadOrSayWhyNot) {
 // More replacements in flight than the interrupt's list holds: each is still removed when it ends
 // unused, and an interrupt removes those it lists.
 TEST(Platform, EveryUnusedTemporaryFileIsRemovedEvenPastTheInterruptList) {
+    if (qev_test::under_wine())
+        GTEST_SKIP() << "wine lists a deleted file until its last handle closes (the wine checks interrupt a "
+                        "real replacement instead)";
     TempDir d;
     qev_test::spit(d / "target", "old");
     {
@@ -179,6 +221,9 @@ TEST(Platform, EveryUnusedTemporaryFileIsRemovedEvenPastTheInterruptList) {
 
 // What stands at a path, told apart without opening it, and absence told apart from failure.
 TEST(Platform, DescribeTellsKindsLinksAndAbsence) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: FIFOs, /dev/null and link loops";
+#else
     TempDir d;
     qev_test::spit(d / "file", "12345");
     ASSERT_EQ(::mkfifo((d / "fifo").c_str(), 0600), 0);
@@ -201,6 +246,7 @@ TEST(Platform, DescribeTellsKindsLinksAndAbsence) {
     EXPECT_EQ(platform::describe(d / "dangling", platform::Follow::Links, info), ENOENT);
     EXPECT_EQ(platform::describe(d / "loop", platform::Follow::Links, info), ELOOP);
     EXPECT_EQ(platform::describe(d / "file" / "below", platform::Follow::Links, info), ENOTDIR);
+#endif
 }
 
 // An in-place rewrite's reservation leaves the old content readable, and putting it back after a longer
@@ -213,7 +259,11 @@ TEST(Platform, AReservationAndAPutBackLeaveTheOldFile) {
     EXPECT_FALSE(at.via_link);
     EXPECT_EQ(at.name, "nb");
     const platform::File f = platform::open_for_rewrite(at, d / "nb", "yazılamadı");
-    ASSERT_EQ(platform::reserve(f.get(), 1 << 20), 0);
+    const int reserved = platform::reserve(f.get(), 1 << 20);
+#ifdef _WIN32
+    if (reserved == EOPNOTSUPP) GTEST_SKIP() << "this system cannot reserve space in advance (wine)";
+#endif
+    ASSERT_EQ(reserved, 0);
     EXPECT_TRUE(qev_test::slurp(d / "nb").starts_with("old content"));
     platform::rewind(f.get(), d / "nb", "yazılamadı");
     platform::write_all(f.get(), std::string(1 << 20, 'x'), d / "nb");

@@ -1,9 +1,19 @@
 #include "support.hpp"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include "qev_scoreboard/platform/win/system_error.hpp"
+#include "qev_scoreboard/platform/win/windows.hpp"
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -13,15 +23,67 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
+#include "qev_scoreboard/platform/path_text.hpp"
 
 namespace qev_test {
 
-TempDir::TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "qev-test-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path = tmpl;
+namespace {
+
+// A name of its own in the system's temporary directory, created here.
+fs::path make_unique_directory(const std::string& prefix) {
+    static std::mt19937_64 rng{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(rng()));
+        const fs::path p = fs::temp_directory_path() / (prefix + suffix);
+        if (fs::create_directory(p)) {
+            fs::permissions(p, fs::perms::owner_all);  // as private as mkdtemp makes its directories
+            return p;
+        }
+    }
+    throw std::runtime_error("no fresh temporary directory");
 }
+
+}  // namespace
+
+bool running_as_root() {
+#ifdef _WIN32
+    return false;  // nobody writes a read-only file there without first clearing its attribute
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+fs::path utf8_path(std::string_view text) { return qev_scoreboard::platform::path_from_utf8(text); }
+
+std::string shown(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
+bool under_wine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+bool can_make_symlinks([[maybe_unused]] const fs::path& dir) {
+#ifndef _WIN32
+    return true;
+#endif
+    std::error_code ec;
+    fs::create_symlink("qev-probe-target", dir / "qev-probe-link", ec);
+    if (ec) return false;
+    fs::remove(dir / "qev-probe-link");
+    return true;
+}
+
+TempDir::TempDir() : path(make_unique_directory("qev-test-")) {}
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -30,6 +92,11 @@ TempDir::~TempDir() {
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+#ifdef _WIN32
+        // There a read-only file refuses deletion too.
+        else if (!it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+#endif
     }
     fs::remove_all(path, ec);
 }
@@ -44,7 +111,7 @@ std::string slurp(const fs::path& p) {
 
 std::vector<std::string> entries(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(utf8_text(e.path().filename().u8string()));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -56,10 +123,84 @@ void spit(const fs::path& p, const std::string& content) {
     out << content;
 }
 
-RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd) {
+#ifdef _WIN32
+namespace {
+
+// One argument as the C runtime's parser splits the command line again.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+}
+
+HANDLE inheritable(const fs::path& p, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE h = ::CreateFileW(p.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + p.string());
+    return h;
+}
+
+}  // namespace
+
+fs::path scoreboard_exe() {
+    std::wstring self(32768, L'\0');
+    self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    return fs::path(self).parent_path() / "qev-scoreboard.exe";
+}
+
+RunResult run_program(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd) {
     TempDir io;
     const fs::path out_file = io / "out", err_file = io / "err";
-    std::vector<std::string> words{QEV_SCOREBOARD_EXE};
+    std::wstring line = quoted(exe.wstring());
+    for (const auto& a : args) line += L" " + quoted(qev_scoreboard::platform::win::widen(a));
+
+    HANDLE in = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = inheritable(out_file, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable(err_file, GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    const BOOL started = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+    const DWORD why = ::GetLastError();
+    ::CloseHandle(in);
+    ::CloseHandle(out);
+    ::CloseHandle(err);
+    if (!started) throw std::runtime_error("CreateProcessW failed: " + std::to_string(why));
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    RunResult r;
+    r.status = static_cast<int>(code);
+    r.out = slurp(out_file);
+    r.err = slurp(err_file);
+    return r;
+}
+#else
+fs::path scoreboard_exe() { return QEV_SCOREBOARD_EXE; }
+
+RunResult run_program(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd) {
+    TempDir io;
+    const fs::path out_file = io / "out", err_file = io / "err";
+    std::vector<std::string> words{exe.string()};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
@@ -83,10 +224,13 @@ RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd) {
     r.err = slurp(err_file);
     return r;
 }
+#endif
 
-fs::path build_data_dir() {
-    return fs::path(QEV_SCOREBOARD_EXE).parent_path().parent_path() / "share" / "qev-scoreboard";
+RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd) {
+    return run_program(scoreboard_exe(), args, cwd);
 }
+
+fs::path build_data_dir() { return scoreboard_exe().parent_path().parent_path() / "share" / "qev-scoreboard"; }
 
 FakeServices::FakeServices() { fs::create_directories(notebooks_dir); }
 
@@ -98,15 +242,19 @@ fs::path FakeServices::data_dir() const {
     return root.path;
 }
 
-CaptureStdout::CaptureStdout() {
+CaptureStdout::CaptureStdout() : dir_(std::make_unique<TempDir>()) {
     std::fflush(stdout);
-    char tmpl[] = "/tmp/qev-stdout-XXXXXX";
-    int fd = ::mkstemp(tmpl);
-    if (fd < 0) throw std::runtime_error("mkstemp failed");
-    file_ = tmpl;
+    file_ = *dir_ / "stdout";
+#ifdef _WIN32
+    // The C runtime's dup2 onto descriptor 1 also moves the system's standard output handle.
+    std::FILE* f = ::_wfopen(file_.c_str(), L"wb");
+#else
+    std::FILE* f = std::fopen(file_.c_str(), "wb");
+#endif
+    if (!f) throw std::runtime_error("cannot create " + file_.string());
     saved_fd_ = ::dup(1);
-    ::dup2(fd, 1);
-    ::close(fd);
+    ::dup2(::fileno(f), 1);
+    std::fclose(f);
 }
 
 std::string CaptureStdout::finish() {
@@ -116,7 +264,7 @@ std::string CaptureStdout::finish() {
     ::close(saved_fd_);
     done_ = true;
     std::string text = slurp(file_);
-    fs::remove(file_);
+    dir_.reset();
     return text;
 }
 

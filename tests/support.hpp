@@ -3,8 +3,10 @@
 // package services that tests control.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qev_scoreboard/services/registry.hpp"
@@ -14,6 +16,18 @@ namespace qev_test {
 
 namespace fs = std::filesystem;
 
+// The path named by UTF-8 text (which a plain std::string is not taken to be on Windows).
+fs::path utf8_path(std::string_view text);
+
+// Whether the tests run with the power to ignore permissions (root), which some of them need to lack.
+bool running_as_root();
+
+// Whether this system and its user may make symbolic links in `dir` (Windows asks for a privilege).
+bool can_make_symlinks(const fs::path& dir);
+
+// Whether this is a Windows program running under wine, which differs from Windows in places.
+bool under_wine();
+
 // A fresh directory under the system temp dir, removed with everything in it at scope end.
 struct TempDir {
     fs::path path;
@@ -21,7 +35,7 @@ struct TempDir {
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    fs::path operator/(const std::string& rel) const { return path / rel; }
+    fs::path operator/(const std::string& rel) const { return path / utf8_path(rel); }
 };
 
 std::string slurp(const fs::path& p);
@@ -35,7 +49,18 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-// Runs the built qev-scoreboard with `args` in `cwd` (the test's own when empty).
+// UTF-8 text as a std::string.
+inline std::string utf8_text(const std::u8string& text) { return std::string(text.begin(), text.end()); }
+
+// `path` as the program prints it: with the system's own separator (on Windows "\\" for every "/").
+std::string shown(std::string path);
+
+// The built qev-scoreboard (on Windows, the one beside the test program).
+fs::path scoreboard_exe();
+
+// Runs the program `exe` with `args` in `cwd` (the test's own when empty), standard input empty.
+RunResult run_program(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd = {});
+// Runs the built qev-scoreboard so.
 RunResult run_cli(const std::vector<std::string>& args, const fs::path& cwd = {});
 
 // The package directory of the build tree: notebooks, data readme and registry as shipped.
@@ -77,6 +102,7 @@ struct CaptureStdout {
 
  private:
     int saved_fd_ = -1;
+    std::unique_ptr<TempDir> dir_;
     fs::path file_;
     bool done_ = false;
 };

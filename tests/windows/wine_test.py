@@ -145,6 +145,9 @@ class UnderWine(unittest.TestCase):
                 proc.kill()
                 proc.wait()
         self.assertEqual(listing(ws), before, f"left behind after Ctrl+C (status {proc.returncode}): {err!r}")
+        # Ended as Windows ends an interrupted program (STATUS_CONTROL_C_EXIT, whose low byte wine hands
+        # on), never as a success.
+        self.assertEqual(proc.returncode, 0xC000013A & 0xFF, err)
 
 
 if __name__ == "__main__":

@@ -102,8 +102,8 @@ void copy_readme(const fs::path& base) {
 Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool force) {
     Installed result;
     for (const std::string& name : installable_notebooks(nb_dir)) {
-        const fs::path src = nb_dir / name;
-        const fs::path dst = base / name;
+        const fs::path src = nb_dir / platform::path_from_utf8(name);
+        const fs::path dst = base / platform::path_from_utf8(name);
         // Flushed once, for all of them, before the stamp names their version.
         if (force) {
             copy_file_atomic(src, dst, Flush::ByCaller);

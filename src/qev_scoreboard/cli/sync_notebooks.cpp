@@ -11,6 +11,7 @@
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -39,8 +40,8 @@ std::vector<fs::path> find_error_reports(const fs::path& seasons) {
             throw;
         }
         for (const DirEntry& entry : entries) {
-            if (entry.name == ERROR_REPORT) found.push_back(dir / entry.name);
-            if (entry.is_directory) pending.push_back(dir / entry.name);
+            if (entry.name == ERROR_REPORT) found.push_back(dir / platform::path_from_utf8(entry.name));
+            if (entry.is_directory) pending.push_back(dir / platform::path_from_utf8(entry.name));
         }
     }
     return found;
@@ -66,7 +67,8 @@ void _sync_notebooks(const fs::path& base) {
     const fs::path nb_dir = get_notebooks_dir();
     std::vector<std::string> updated;
     for (const auto& name : installable_notebooks(nb_dir)) {
-        copy_file_atomic(nb_dir / name, base / name, Flush::ByCaller);
+        copy_file_atomic(nb_dir / platform::path_from_utf8(name), base / platform::path_from_utf8(name),
+                         Flush::ByCaller);
         updated.push_back(name);
     }
     _update_meta_hashes(base, updated);

@@ -18,6 +18,7 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 
 namespace qev_scoreboard {
@@ -62,7 +63,9 @@ class Seasons {
         std::sort(names_.begin(), names_.end(), std::greater<>());
     }
 
-    fs::path candidate(size_t season, const std::string& file) const { return dir_ / names_[season] / "meta" / file; }
+    fs::path candidate(size_t season, const std::string& file) const {
+        return dir_ / platform::path_from_utf8(names_[season]) / "meta" / platform::path_from_utf8(file);
+    }
 
     // The greatest season whose meta file `file` exists (Present), or that we may not search (Hidden).
     std::pair<Presence, size_t> find(const std::string& file) {
@@ -89,7 +92,7 @@ class Seasons {
         const size_t season = scanned_++;
         std::optional<std::vector<DirEntry>> entries;
         try {
-            entries = list_directory_if_present(dir_ / names_[season] / "meta");
+            entries = list_directory_if_present(dir_ / platform::path_from_utf8(names_[season]) / "meta");
         } catch (const FileError&) {
             probed_.push_back(season);
             return;
@@ -118,7 +121,7 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
     std::optional<Seasons> seasons;
     int guncellenen = 0;
     for (const std::string& name : updated_notebooks) {
-        const fs::path notebook = base / name;
+        const fs::path notebook = base / platform::path_from_utf8(name);
         if (!path_exists(notebook)) continue;
         const std::string hash = _file_hash(notebook);
         const auto codes = nb_to_codes.find(name);

@@ -3,7 +3,7 @@
 
 #include <getopt.h>
 
-#include <cstring>
+#include <string_view>
 
 namespace qev_scoreboard::platform {
 
@@ -35,11 +35,15 @@ OptionEvent OptionParser::next() {
     const int c = getopt_long(argc_, argv_, "+:h", table(table_), &index);
     if (c == -1) return e;
     e.word = argv_[optind - 1];
+    // The BSDs' getopt (MinGW-w64's too) reports a long flag given a value (`--help=x`) as a missing value;
+    // a word holding "=" has its value, so it is reported as glibc does: not an option taking one.
+    const std::string_view word = e.word;
+    const bool flag_given_value = c == ':' && word.starts_with("--") && word.find('=') != std::string_view::npos;
     if (c == 'h') {
         e.kind = OptionEvent::Kind::Help;
-    } else if (c == ':') {
+    } else if (c == ':' && !flag_given_value) {
         e.kind = OptionEvent::Kind::MissingValue;
-    } else if (c == '?') {
+    } else if (c == '?' || flag_given_value) {
         e.kind = OptionEvent::Kind::Unrecognised;
         e.short_option = static_cast<char>(optopt);
     } else {

@@ -64,7 +64,7 @@ std::string check_registry() {
     std::set<std::string> named;
     for (const auto& step : registry) {
         if (!have.count(step.nb))
-            throw FileError("okunamadı", nb_dir / step.nb, ENOENT,
+            throw FileError("okunamadı", nb_dir / platform::path_from_utf8(step.nb), ENOENT,
                             "'" + step.kod + "' adımının notebook'u paketle gelmiyor");
         named.insert(step.nb);
     }

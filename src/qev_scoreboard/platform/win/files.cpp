@@ -152,9 +152,16 @@ std::vector<DirEntry> list_directory(const fs::path& dir) {
                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     std::vector<DirEntry> entries;
     if (h == INVALID_HANDLE_VALUE) {
-        const DWORD err = ::GetLastError();
+        DWORD err = ::GetLastError();
         if (err == ERROR_FILE_NOT_FOUND) return entries;  // an empty drive root
-        win::throw_win32_error("listelenemedi", dir, err == ERROR_DIRECTORY ? ERROR_DIRECTORY : err);
+        // A file in a directory's place is no directory, whatever else the search said of it (wine
+        // says the name is invalid).
+        if (err != ERROR_DIRECTORY) {
+            const DWORD attributes = ::GetFileAttributesW(win::system_path(dir).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                err = ERROR_DIRECTORY;
+        }
+        win::throw_win32_error("listelenemedi", dir, err);
     }
     for (;;) {
         const std::wstring_view name = found.cFileName;

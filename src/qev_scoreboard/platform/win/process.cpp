@@ -26,7 +26,9 @@ BOOL WINAPI on_console_event(DWORD event) {
     // The console gives a closing process about five seconds; a rewrite takes far less.
     for (int waited = 0; g_deferring.load() > 0 && waited < 4000; waited += 10) ::Sleep(10);
     if (auto cleanup = g_cleanup.load()) cleanup();
-    return FALSE;  // the default handler then ends the process as the event ends it
+    // As the system's own handler ends it: a run cut short must not look like success to its caller
+    // (wine's default handler would exit with 0).
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 }  // namespace

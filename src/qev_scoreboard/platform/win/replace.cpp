@@ -310,7 +310,10 @@ int reserve(NativeHandle file, std::uint64_t size) noexcept {
         return 0;
     if (::SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return 0;
     const DWORD err = ::GetLastError();
-    return err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_PARAMETER ? EOPNOTSUPP : win::errno_from_win32(err);
+    // Systems without the call (wine) say so in these words.
+    const bool unsupported = err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_PARAMETER ||
+                             err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED;
+    return unsupported ? EOPNOTSUPP : win::errno_from_win32(err);
 }
 
 void rewind(NativeHandle file, const fs::path& shown, const char* action) {
