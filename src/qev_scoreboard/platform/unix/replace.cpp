@@ -7,13 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/in_flight.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"
@@ -196,46 +196,31 @@ bool replacement_refused(const Destination& at) {
 
 namespace {
 
-// Temporary files in flight, readable from a signal handler: a slot is claimed, filled, then marked live.
+// Where a temporary file in flight lies, for a signal handler to remove it.
 struct InFlight {
-    std::atomic<bool> claimed{false};
-    std::atomic<bool> live{false};
     int dir = -1;
     char name[NAME_MAX + 1];
 };
-InFlight g_in_flight[16];
+InFlightTable<InFlight> g_in_flight;
 
-// Claims a slot for `name` in `dir`; it is cleaned up on a signal only once marked live, after our own
-// open succeeded, so a name another process happens to hold is never deleted.
 int track(int dir, const std::string& name) {
     if (name.size() > NAME_MAX) return -1;
-    for (int i = 0; i < static_cast<int>(std::size(g_in_flight)); ++i) {
-        bool expected = false;
-        if (!g_in_flight[i].claimed.compare_exchange_strong(expected, true)) continue;
-        g_in_flight[i].dir = dir;
-        std::memcpy(g_in_flight[i].name, name.c_str(), name.size() + 1);
-        return i;
-    }
-    return -1;  // more in flight than slots: only the ordinary clean-up covers this one
+    return g_in_flight.claim([&](InFlight& where) {
+        where.dir = dir;
+        std::memcpy(where.name, name.c_str(), name.size() + 1);
+    });
 }
 
-void mark_live(int slot) {
-    if (slot >= 0) g_in_flight[slot].live.store(true, std::memory_order_release);
-}
+void mark_live(int slot) { g_in_flight.mark_live(slot); }
 
-void untrack(int slot) {
-    if (slot < 0) return;
-    g_in_flight[slot].live.store(false, std::memory_order_release);
-    g_in_flight[slot].claimed.store(false, std::memory_order_release);
-}
+void untrack(int slot) { g_in_flight.release(slot); }
 
 bool same_inode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 }  // namespace
 
 void remove_temporaries_in_flight() noexcept {
-    for (auto& entry : g_in_flight)
-        if (entry.live.load(std::memory_order_acquire)) ::unlinkat(entry.dir, entry.name, 0);
+    g_in_flight.for_each_live([](const InFlight& where) { ::unlinkat(where.dir, where.name, 0); });
 }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,

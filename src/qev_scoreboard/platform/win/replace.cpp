@@ -1,12 +1,12 @@
 #include "qev_scoreboard/platform/replace.hpp"
 
-#include <atomic>
 #include <cerrno>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/in_flight.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/win/file_info.hpp"
@@ -122,43 +122,27 @@ bool replacement_refused(const Destination&) { return false; }
 
 namespace {
 
-// Temporary files in flight, readable from the console's interrupt thread: a slot is claimed, filled,
-// then marked live.
+// Where a temporary file in flight lies, for the console's interrupt thread to remove it.
 constexpr std::size_t MAX_TRACKED_PATH = 1024;
 struct InFlight {
-    std::atomic<bool> claimed{false};
-    std::atomic<bool> live{false};
     wchar_t path[MAX_TRACKED_PATH];
 };
-InFlight g_in_flight[16];
+InFlightTable<InFlight> g_in_flight;
 
 int track(const std::wstring& path) {
     if (path.size() >= MAX_TRACKED_PATH) return -1;
-    for (int i = 0; i < static_cast<int>(std::size(g_in_flight)); ++i) {
-        bool expected = false;
-        if (!g_in_flight[i].claimed.compare_exchange_strong(expected, true)) continue;
-        std::wmemcpy(g_in_flight[i].path, path.c_str(), path.size() + 1);
-        return i;
-    }
-    return -1;  // more in flight than slots: only the ordinary clean-up covers this one
+    return g_in_flight.claim([&](InFlight& where) { std::wmemcpy(where.path, path.c_str(), path.size() + 1); });
 }
 
-void mark_live(int slot) {
-    if (slot >= 0) g_in_flight[slot].live.store(true, std::memory_order_release);
-}
+void mark_live(int slot) { g_in_flight.mark_live(slot); }
 
-void untrack(int slot) {
-    if (slot < 0) return;
-    g_in_flight[slot].live.store(false, std::memory_order_release);
-    g_in_flight[slot].claimed.store(false, std::memory_order_release);
-}
+void untrack(int slot) { g_in_flight.release(slot); }
 
 }  // namespace
 
 void remove_temporaries_in_flight() noexcept {
     // Our own handle allows deletion: the file goes when the process ends, whatever it was doing.
-    for (auto& entry : g_in_flight)
-        if (entry.live.load(std::memory_order_acquire)) ::DeleteFileW(entry.path);
+    g_in_flight.for_each_live([](const InFlight& where) { ::DeleteFileW(where.path); });
 }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
