@@ -20,7 +20,13 @@ class File {
     File() = default;
     explicit File(NativeHandle h) : h_(h) {}
     File(File&& other) noexcept : h_(other.release()) {}
-    File& operator=(File&& other) noexcept;
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h_ = other.release();
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File() { reset(); }

@@ -6,14 +6,6 @@
 
 namespace qev_scoreboard::platform {
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        reset();
-        h_ = other.release();
-    }
-    return *this;
-}
-
 void File::reset() noexcept {
     if (h_) ::close(static_cast<int>(h_.value));
     h_ = {};

@@ -11,14 +11,6 @@ HANDLE handle(NativeHandle h) { return reinterpret_cast<HANDLE>(h.value); }
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        reset();
-        h_ = other.release();
-    }
-    return *this;
-}
-
 void File::reset() noexcept {
     if (h_) ::CloseHandle(handle(h_));
     h_ = {};
