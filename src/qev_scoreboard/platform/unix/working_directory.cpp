@@ -36,6 +36,8 @@ bool enter_thread_working_directory_posix(const std::filesystem::path& dir) {
 
 }  // namespace unix_variants
 
+// Process-wide: reached only from the program, which alone allows it (allow_process_directory_change,
+// called by main); a library caller's other threads never see their directory move.
 int change_process_directory(const std::filesystem::path& dir) noexcept {
     return ::chdir(dir.c_str()) == 0 ? 0 : errno;
 }

@@ -17,6 +17,8 @@ bool enter_thread_working_directory(const std::filesystem::path& dir) {
     return false;
 }
 
+// Process-wide: reached only from the program, which alone allows it (allow_process_directory_change,
+// called by main); a library caller's other threads never see their directory move.
 int change_process_directory(const std::filesystem::path& dir) noexcept {
     return ::SetCurrentDirectoryW(dir.c_str()) ? 0 : win::errno_from_win32(::GetLastError());
 }
