@@ -144,19 +144,27 @@ class Contents(unittest.TestCase):
         self.assertEqual((int(m.group(1)), int(m.group(2))), max(needed))
 
 
-class UnpackedUnderEmulator(unittest.TestCase):
-    """A foreign wheel's program, unpacked with the modes pip would give it, run as its users would."""
+class UnpackedCase(unittest.TestCase):
+    """The wheel unpacked into a site-packages directory of the class's own, with the modes pip would give."""
 
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.site = Path(cls.tmp.name) / "site-packages"
         unpack(cls.site)
-        cls.program = cls.site / PROGRAM
 
     @classmethod
     def tearDownClass(cls):
         cls.tmp.cleanup()
+
+
+class UnpackedUnderEmulator(UnpackedCase):
+    """A foreign wheel's program, unpacked with the modes pip would give it, run as its users would."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.program = cls.site / PROGRAM
 
     def command(self, *args, cwd="/"):
         return run([*EMULATOR, self.program, *args], cwd=cwd)
@@ -199,18 +207,8 @@ class UnpackedUnderEmulator(unittest.TestCase):
                 self.assertEqual((ws / nb.name).read_bytes(), nb.read_bytes(), nb.name)
 
 
-class WindowsModuleInTheWheelsLayout(unittest.TestCase):
+class WindowsModuleInTheWheelsLayout(UnpackedCase):
     """What can be checked here of the module as Windows' Python would run it from the wheel."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.site = Path(cls.tmp.name) / "site-packages"
-        unpack(cls.site)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
 
     def python(self, code, *args, **kw):
         return subprocess.Popen([sys.executable, "-B", "-c", code, str(self.site), *args], stdout=subprocess.PIPE,
