@@ -176,9 +176,16 @@ RunResult run_program(const fs::path& exe, const std::vector<std::string>& args,
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    const BOOL started = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                          cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
-    const DWORD why = ::GetLastError();
+    BOOL started = FALSE;
+    DWORD why = 0;
+    // Wine now and then fails to start a process under load with an internal error; trying again is
+    // what a user would do, and says nothing about the program.
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+        why = started ? 0 : ::GetLastError();
+        if (!started && why != ERROR_INTERNAL_ERROR) break;
+    }
     ::CloseHandle(in);
     ::CloseHandle(out);
     ::CloseHandle(err);
