@@ -61,6 +61,14 @@ class SyncThroughCtypes(unittest.TestCase):
     def test_first_sync_installs_notebooks_and_stamp(self):
         with tempfile.TemporaryDirectory() as tmp:
             ws = Path(tmp) / "çalışma dizini"
+            # A directory that is not there (a mistyped path) is an error, and nothing is made of it.
+            status, out = self.sync(os.fsencode(ws / "yok"))
+            self.assertEqual((status, out), (1, ""))
+            self.assertEqual(self.last_failure(),
+                             (errno.ENOENT, str(ws / "yok"), "böyle bir dosya ya da dizin yok"))
+            self.assertEqual(list(Path(tmp).iterdir()), [])
+
+            ws.mkdir()
             status, out = self.sync(os.fsencode(ws))
             self.assertEqual(status, 0, self.last_error())
             self.assertEqual(self.last_error(), "")

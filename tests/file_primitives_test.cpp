@@ -84,7 +84,6 @@ TEST(FilePrimitives, CopyCarriesContentModeAndTimes) {
     ::chmod(src.c_str(), 0751);
     const struct timespec times[2] = {{1000000000, 123456789}, {1200000000, 987654321}};
     ::utimensat(AT_FDCWD, src.c_str(), times, 0);
-    spit(dst, "old user content that is longer than nothing");
     copy_file_atomic(src, dst);
     struct stat st {};
     ::stat(dst.c_str(), &st);  // before reading it, which may move its access time
@@ -94,10 +93,20 @@ TEST(FilePrimitives, CopyCarriesContentModeAndTimes) {
     EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
     EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
     EXPECT_EQ(entries(d.path), (std::vector<fs::path>{"dst.ipynb", "src.ipynb"}));
+
+    // Over an existing file: the mode still, but the time of the replacement, newer than any editor's.
+    spit(dst, "old user content that is longer than nothing");
+    ::chmod(dst.c_str(), 0600);
+    const time_t before = ::time(nullptr);
+    copy_file_atomic(src, dst);
+    ::stat(dst.c_str(), &st);
+    EXPECT_EQ(slurp(dst), big);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_GE(st.st_mtim.tv_sec, before);
 #endif
 }
 
-TEST(FilePrimitives, CopyCarriesContentAndModificationTime) {
+TEST(FilePrimitives, NewCopyCarriesModificationTimeAReplacementTakesItsOwn) {
     TempDir d;
     const fs::path src = d / "src.ipynb", dst = d / "dst.ipynb";
     std::string big(300000, 'x');
@@ -105,10 +114,15 @@ TEST(FilePrimitives, CopyCarriesContentAndModificationTime) {
     spit(src, big);
     fs::last_write_time(src, fs::last_write_time(src) - std::chrono::hours(24 * 400) + std::chrono::milliseconds(123));
     const auto when = fs::last_write_time(src);  // as finely as the system keeps it
-    spit(dst, "old user content that is longer than nothing");
     copy_file_atomic(src, dst);
     EXPECT_EQ(slurp(dst), big);
     EXPECT_EQ(fs::last_write_time(dst), when);
+
+    spit(dst, "old user content that is longer than nothing");
+    const auto edited = fs::last_write_time(dst);
+    copy_file_atomic(src, dst);
+    EXPECT_EQ(slurp(dst), big);
+    EXPECT_GE(fs::last_write_time(dst), edited);
     EXPECT_EQ(entries(d.path), (std::vector<fs::path>{"dst.ipynb", "src.ipynb"}));
 }
 

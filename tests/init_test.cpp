@@ -81,7 +81,8 @@ std::string head(const std::string& base, size_t dirs = 16) {
 // The complete report of a run that got through: `same` unchanged notebooks, then those created and
 // updated, and the meta-hash line when one is expected.
 std::string report(const std::string& base, long same, const std::vector<std::string>& created = {},
-                   const std::vector<std::string>& updated = {}, const std::string& sync = "") {
+                   const std::vector<std::string>& updated = {}, const std::string& sync = "",
+                   const std::vector<std::string>& kept = {}) {
     std::string out = head(base) + "  [OK] external_data/VERI_KOPYALA.txt\n" + sync;
     out += "\n==================================================\n";
     out += "  AYNI         : " + std::to_string(same) + " dosya\n";
@@ -89,6 +90,8 @@ std::string report(const std::string& base, long same, const std::vector<std::st
     for (const auto& n : created) out += "    + " + n + "\n";
     if (!updated.empty()) out += "  GÜNCELLENDİ : " + std::to_string(updated.size()) + " dosya\n";
     for (const auto& n : updated) out += "    ↻ " + n + "\n";
+    if (!kept.empty()) out += "  YEDEKLENDİ  : " + std::to_string(kept.size()) + " dosya\n";
+    for (const auto& k : kept) out += "    ⤷ " + shown(k) + "\n";
     out += "==================================================\n";
     if (!created.empty() || !updated.empty())
         out +=
@@ -121,6 +124,15 @@ std::map<std::string, std::string> tree(const fs::path& root) {
     return out;
 }
 
+// The record of installed files that names `readme` and `notebooks` as installed.
+std::string installed_record(const fs::path& nb_dir, const std::vector<std::string>& notebooks,
+                             const std::string& readme) {
+    nlohmann::json record = nlohmann::json::object();
+    record["external_data/VERI_KOPYALA.txt"] = fingerprint(readme);
+    for (const auto& n : notebooks) record[n] = _file_hash(nb_dir / utf8_path(n));
+    return record.dump(2) + "\n";
+}
+
 // The tree a first run leaves, with `notebooks` installed.
 std::map<std::string, std::string> fresh_tree(const fs::path& nb_dir, const std::vector<std::string>& notebooks,
                                               const std::string& readme) {
@@ -129,7 +141,26 @@ std::map<std::string, std::string> fresh_tree(const fs::path& nb_dir, const std:
     for (std::string_view line : DIR_LINES) t.emplace(line.substr(7, line.size() - 8), dir);
     t.emplace("external_data/VERI_KOPYALA.txt", readme);
     t.emplace("db/.nb_version", VERSION);
+    t.emplace("db/.nb_installed.json", installed_record(nb_dir, notebooks, readme));
     for (const auto& n : notebooks) t.emplace(n, slurp(nb_dir / utf8_path(n)));
+    return t;
+}
+
+// The one folder of kept copies in the work directory, as "yedek/<time>".
+std::string kept_folder(const fs::path& ws) {
+    const auto names = entries(ws / "yedek");
+    EXPECT_EQ(names.size(), 1u);
+    return names.empty() ? "yedek/?" : "yedek/" + names.front();
+}
+
+// `t` with kept copies under `folder`: relative path and content of each.
+std::map<std::string, std::string> with_kept(std::map<std::string, std::string> t, const std::string& folder,
+                                             const std::map<std::string, std::string>& copies) {
+    t["yedek"] = t[folder] = "/";
+    for (const auto& [rel, content] : copies) {
+        if (const auto slash = rel.rfind('/'); slash != std::string::npos) t[folder + "/" + rel.substr(0, slash)] = "/";
+        t[folder + "/" + rel] = content;
+    }
     return t;
 }
 
@@ -190,8 +221,10 @@ TEST(InitRun, SecondRunTouchesNoNotebookButRewritesReadmeAndStamp) {
 
     RunResult r = init(ws.path);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, report(ws.path.string(), long(nbs.size())));
-    EXPECT_EQ(tree(ws.path), before);
+    const std::string kept = kept_folder(ws.path);
+    EXPECT_EQ(r.out,
+              report(ws.path.string(), long(nbs.size()), {}, {}, "", {kept + "/external_data/VERI_KOPYALA.txt"}));
+    EXPECT_EQ(tree(ws.path), with_kept(before, kept, {{"external_data/VERI_KOPYALA.txt", "kullanıcı değiştirdi"}}));
     for (const auto& n : nbs) EXPECT_EQ(stat_of(ws / n).file_id, inodes[n]) << n << " was rewritten";
 }
 
@@ -205,9 +238,10 @@ TEST(InitRun, UserEditedAndDeletedNotebooksAreRestored) {
 
     RunResult r = init(ws.path);
     EXPECT_EQ(r.status, 0) << r.err;
+    const std::string kept = kept_folder(ws.path);
     EXPECT_EQ(r.out, report(ws.path.string(), long(package_notebooks().size()) - 2, {"nb_02_transform.ipynb"},
-                            {"nb_03_marts.ipynb"}));
-    auto expected = before;
+                            {"nb_03_marts.ipynb"}, "", {kept + "/nb_03_marts.ipynb"}));
+    auto expected = with_kept(before, kept, {{"nb_03_marts.ipynb", "{\"cells\": []}"}});
     expected["kendi_notum.ipynb"] = "not a package notebook";
     EXPECT_EQ(tree(ws.path), expected);
 }
@@ -442,7 +476,7 @@ TEST(InitPackage, BadReadmeStopsBeforeAnyNotebook) {
     EXPECT_NE(missing.find(pkg.svc.data_readme.string()), std::string::npos) << missing;
 }
 
-TEST(InitPackage, CopiesCarryModeAndTimes) {
+TEST(InitPackage, NewCopiesCarryModeAndTimesReplacedOnesTheTimeOfReplacement) {
 #ifdef _WIN32
     GTEST_SKIP() << "POSIX only: mode bits and access times (the first run's copies check the rest)";
 #else
@@ -457,17 +491,25 @@ TEST(InitPackage, CopiesCarryModeAndTimes) {
     TempDir ws;
     spit(ws / "old.ipynb", "eski");  // the replaced copy's own mode does not survive
     ::chmod((ws / "old.ipynb").c_str(), 0600);
+    const struct timespec user_times[2] = {{1200000000, 0}, {1300000000, 5}};
+    ::utimensat(AT_FDCWD, (ws / "old.ipynb").c_str(), user_times, 0);
+    const auto before = std::chrono::system_clock::now();
     pkg.run(ws.path);
-    for (const char* name : {"new.ipynb", "old.ipynb"}) {
-        const auto st = stat_of(ws / name);
-        EXPECT_EQ(st.permissions, 0750u) << name;
-        EXPECT_EQ(st.modified.seconds, 1100000000) << name;
-        EXPECT_EQ(st.modified.nanoseconds, 987654321) << name;
-    }
+    for (const char* name : {"new.ipynb", "old.ipynb"}) EXPECT_EQ(stat_of(ws / name).permissions, 0750u) << name;
+    EXPECT_EQ(stat_of(ws / "new.ipynb").modified.seconds, 1100000000);
+    EXPECT_EQ(stat_of(ws / "new.ipynb").modified.nanoseconds, 987654321);
     // Fingerprinting the package's copy first may itself update its access time; a fresh copy is
     // made without that read, so it carries the original.
     EXPECT_EQ(stat_of(ws / "new.ipynb").accessed.seconds, 1000000000);
     EXPECT_EQ(stat_of(ws / "new.ipynb").accessed.nanoseconds, 123456789);
+    // A replaced notebook is newer than anything an editor loaded: it warns before saving over it.
+    EXPECT_GE(stat_of(ws / "old.ipynb").modified.seconds,
+              std::chrono::duration_cast<std::chrono::seconds>(before.time_since_epoch()).count() - 1);
+    // The kept copy is the user's file as it was, times and mode included.
+    const auto kept = stat_of(ws / kept_folder(ws.path) / "old.ipynb");
+    EXPECT_EQ(kept.modified.seconds, 1300000000);
+    EXPECT_EQ(kept.modified.nanoseconds, 5);
+    EXPECT_EQ(kept.permissions, 0600u);
 #endif
 }
 

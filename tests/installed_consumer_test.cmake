@@ -52,7 +52,8 @@ if(NOT DEFINED PKGCONFIG_DIR)
 endif()
 set(NB_DIR "${prefix}/share/qev-scoreboard/notebooks")
 file(REMOVE_RECURSE "${SCRATCH}")
-file(MAKE_DIRECTORY "${SCRATCH}/ws-failing")
+# The sync updates work directories; it makes none.
+file(MAKE_DIRECTORY "${SCRATCH}/ws-cxx" "${SCRATCH}/ws-c" "${SCRATCH}/ws-pkgconfig" "${SCRATCH}/ws-failing")
 file(WRITE "${SCRATCH}/ws-failing/db" "a file where the db directory belongs")
 
 if(NOT DEFINED PREFIX)

@@ -53,6 +53,7 @@ class PythonModule(unittest.TestCase):
         package = sorted(p.name for p in Path(NOTEBOOKS).glob("*.ipynb") if p.name != INGEST)
         with tempfile.TemporaryDirectory() as tmp:
             ws = Path(tmp) / "çalışma dizini"
+            ws.mkdir()
             out = captured_stdout(lambda: self.assertIsNone(qev_scoreboard_cli.sync_notebooks(str(ws))))
             self.assertEqual(out, f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({len(package)} dosya)\n")
             self.assertEqual(sorted(p.name for p in ws.glob("*.ipynb")), package)
@@ -64,12 +65,15 @@ class PythonModule(unittest.TestCase):
             self.assertEqual(captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(os.fsencode(ws))), "")
             self.assertEqual(captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(ws)), "")
 
-            # An old stamp brings the notebooks back, through the path-like form.
+            # An old stamp brings the notebooks back, through the path-like form; the edit is kept.
             (ws / "db" / ".nb_version").write_text("0.9.0")
             (ws / package[0]).write_text("edited")
             out = captured_stdout(lambda: qev_scoreboard_cli.sync_notebooks(ws))
             self.assertIn(f"v{VERSION}", out)
             self.assertEqual((ws / package[0]).read_bytes(), (Path(NOTEBOOKS) / package[0]).read_bytes())
+            [kept] = (ws / "yedek").glob(f"*/{package[0]}")
+            self.assertEqual(kept.read_text(), "edited")
+            self.assertIn(f"  [SYNC] Yedeklendi: {kept.relative_to(ws)}\n", out)
 
     def test_failure_raises_the_matching_oserror(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -84,6 +88,12 @@ class PythonModule(unittest.TestCase):
             self.assertEqual(description, f"{ws / 'db'}: dizin oluşturulamadı: bir dizin değil")
             self.assertEqual(str(e), description)
             self.assertEqual(list(ws.glob("*.ipynb")), [])
+
+            # A mistyped work directory is not made: the caller learns it is not there.
+            with self.assertRaises(FileNotFoundError) as missing:
+                qev_scoreboard_cli.sync_notebooks(ws / "yok" / "dizin")
+            self.assertEqual(missing.exception.filename, str(ws / "yok" / "dizin"))
+            self.assertFalse((ws / "yok").exists())
 
             # The same error, whole, across a process boundary.
             again = pickle.loads(pickle.dumps(e))
@@ -107,6 +117,7 @@ class PythonModule(unittest.TestCase):
 
         with tempfile.TemporaryDirectory() as tmp:
             ws = Path(tmp) / "ws"
+            ws.mkdir()
             with contextlib.redirect_stdout(Broken()), self.assertRaises(BrokenPipeError):
                 qev_scoreboard_cli.sync_notebooks(ws)
             self.assertEqual((ws / "db" / ".nb_version").read_text(), VERSION)

@@ -23,6 +23,7 @@ extern char** environ;
 #include <sstream>
 #include <stdexcept>
 
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 
 namespace qev_test {
@@ -99,6 +100,12 @@ TempDir::~TempDir() {
 #endif
     }
     fs::remove_all(path, ec);
+}
+
+std::string fingerprint(const std::string& bytes) {
+    TempDir d;
+    spit(d / "f", bytes);
+    return qev_scoreboard::_file_hash(d / "f");
 }
 
 std::string slurp(const fs::path& p) {

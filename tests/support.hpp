@@ -41,6 +41,8 @@ struct TempDir {
 std::string slurp(const fs::path& p);
 // The names directly in `dir`, sorted.
 std::vector<std::string> entries(const fs::path& dir);
+// The fingerprint of `bytes`, as the engine and the record of installed files keep it.
+std::string fingerprint(const std::string& bytes);
 // Writes `content` to `p`, creating parent directories.
 void spit(const fs::path& p, const std::string& content);
 

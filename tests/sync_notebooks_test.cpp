@@ -75,10 +75,11 @@ TEST_F(SyncNotebooks, NoStampInstallsAllButIngestWithMetadata) {
     fs::last_write_time(pkg / "nb_04_ml.ipynb", fs::file_time_type::clock::now() - std::chrono::hours(48));
     const auto old_time = fs::last_write_time(pkg / "nb_04_ml.ipynb");  // as finely as the system keeps it
 
+    fs::create_directory(ws);
     EXPECT_EQ(sync(), COPIED_LINE);  // no db directory yet: created, then treated as no stamp
     std::vector<std::string> expected = INSTALLED;
     expected.insert(expected.begin(), "db");
-    EXPECT_EQ(entries(ws), expected);  // no ingest notebook, no stray temporary files
+    EXPECT_EQ(entries(ws), expected);  // no ingest notebook, no stray temporary files, nothing kept
     for (const auto& name : INSTALLED) EXPECT_EQ(slurp(ws / name), slurp(pkg / name)) << name;
 #ifndef _WIN32  // files there have no mode bits to keep
     EXPECT_EQ(fs::status(ws / "nb_04_ml.ipynb").permissions(), fs::perms(0750));
@@ -92,11 +93,16 @@ TEST_F(SyncNotebooks, NoStampInstallsAllButIngestWithMetadata) {
     }
 }
 
-TEST_F(SyncNotebooks, UpgradeOverwritesEditedNotebooksButNotIngest) {
+TEST_F(SyncNotebooks, UpgradeOverwritesEditedNotebooksKeepingACopyButNotIngest) {
     set_stamp("1.0.0");
     spit(ws / "nb_02_transform.ipynb", "user edit");
     spit(ws / "nb_01_ingest.ipynb", "user's own ingest");
-    EXPECT_EQ(sync(), UPDATED_LINE);
+    const std::string out = sync();
+    const auto folders = entries(ws / "yedek");
+    ASSERT_EQ(folders.size(), 1u);
+    const std::string kept = "yedek/" + folders.front() + "/nb_02_transform.ipynb";
+    EXPECT_EQ(out, UPDATED_LINE + "  [SYNC] Yedeklendi: " + shown(kept) + "\n");
+    EXPECT_EQ(slurp(ws / kept), "user edit");
     EXPECT_EQ(slurp(ws / "nb_02_transform.ipynb"), slurp(pkg / "nb_02_transform.ipynb"));
     EXPECT_EQ(slurp(ws / "nb_01_ingest.ipynb"), "user's own ingest");
     EXPECT_EQ(stamp(), "1.1.0");

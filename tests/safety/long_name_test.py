@@ -27,8 +27,11 @@ class LongNotebookName(unittest.TestCase):
             self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
             self.assertIn(f"    ↻ {name}\n", proc.stdout.decode())
             self.assertEqual((ws / name).read_bytes(), content)
+            [kept] = (ws / "yedek").glob(f"*/{name}")
+            self.assertEqual(kept.read_bytes(), b"{}\n")
 
             synced = tmp / "synced"
+            synced.mkdir()
             status, error, _ = support.sync_in_child(support.prefix_library(tmp / "prefix"), synced)
             self.assertEqual((status, error), (0, ""))
             self.assertEqual((synced / name).read_bytes(), content)

@@ -89,6 +89,8 @@ class InPlaceRewrite(PackageCase):
                 os.chown(d, 0, 0)
         old = ws / PIPELINE
         old.write_bytes(b'{"cells": ["eski"]}\n' * 50)
+        # Installed so by an earlier version, not edited: nothing of the user's to keep.
+        support.record_as_installed(ws, PIPELINE)
         return ws, old, old.read_bytes()
 
     def test_a_full_disk_leaves_the_notebook_whole(self):

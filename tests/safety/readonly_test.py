@@ -44,7 +44,8 @@ class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
         after = os.lstat(stamp)
         self.assertEqual(stamp.read_text(), "0.0.1")
         self.assertEqual((after.st_ino, after.st_mode & 0o7777, after.st_uid), (before.st_ino, 0o444, NOBODY))
-        self.assertEqual([p.name for p in stamp.parent.iterdir() if p.name.startswith(".")], [".nb_version"])
+        self.assertEqual(sorted(p.name for p in stamp.parent.iterdir() if p.name.startswith(".")),
+                         [".nb_installed.json", ".nb_version"])
 
     def test_read_only_notebook_is_refused_and_untouched(self):
         ws = self.make_ws("ro-notebook")
@@ -77,12 +78,28 @@ class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
         readme.write_text("eski\n")
         inodes = {p: os.stat(p).st_ino for p in [stamp, readme] + [ws / n for n in edited]}
 
+        # The edits cannot be kept where nothing new may be made: refused before anything is replaced.
+        proc = self.init_as_nobody(ws)
+        err = support.stderr_text(proc)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertRegex(err, f"{ws / 'yedek'}/[0-9]{{8}}-[0-9]{{6}}/external_data/VERI_KOPYALA.txt: "
+                              "yedeklenemedi: erişim izni yok")
+        self.assertEqual((readme.read_text(), stamp.read_text()), ("eski\n", "0.0.1"))
+        for name in edited:
+            self.assertEqual((ws / name).read_bytes(), b'{"edited": true}\n')
+
+        # A folder for kept copies the user may write to: kept there, and rewritten in place.
+        (ws / "yedek").mkdir()
+        os.chown(ws / "yedek", NOBODY, NOBODY)
         proc = self.init_as_nobody(ws)
         self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
         out = proc.stdout.decode()
+        [kept] = (ws / "yedek").iterdir()
         for name in edited:
             self.assertIn(f"    ↻ {name}\n", out)
             self.assertEqual((ws / name).read_bytes(), (self.data / "notebooks" / name).read_bytes())
+            self.assertEqual((kept / name).read_bytes(), b'{"edited": true}\n')
+        self.assertEqual((kept / "external_data" / "VERI_KOPYALA.txt").read_text(), "eski\n")
         self.assertEqual(stamp.read_text(), self.version)
         self.assertNotEqual(readme.read_text(), "eski\n")
         for path, ino in inodes.items():

@@ -14,6 +14,7 @@ class LoadedByRelativePath(unittest.TestCase):
         self.assertFalse(os.path.isabs(relative))
         with support.Scratch() as tmp:
             ws = tmp / "ws"
+            ws.mkdir()
             status, error, out = support.sync_in_child(relative, ws, cwd=root, chdir_to="/")
             self.assertEqual((status, error), (0, ""))
             names = support.package_notebooks()

@@ -4,6 +4,8 @@ data, run as root or as the unprivileged user, in throw-away directories.
 Every test script takes: PROGRAM LIBRARY PACKAGE_DATA_DIR [unittest arguments...]
 """
 import ctypes
+import hashlib
+import json
 import os
 import shutil
 import signal
@@ -130,6 +132,17 @@ def enter_scratch(add_cleanup):
     scratch = Scratch()
     add_cleanup(scratch.__exit__, None, None, None)
     return scratch.__enter__()
+
+def record_as_installed(ws, name):
+    """Makes the record of installed files say that `name` holds what it holds now, as if a run of an
+    earlier version had installed it so: it then counts as the package's, not the user's work."""
+    record_file = Path(ws) / "db" / ".nb_installed.json"
+    record = json.loads(record_file.read_text())
+    record[name] = hashlib.sha256((Path(ws) / name).read_bytes()).hexdigest()[:16]
+    st = os.stat(record_file)
+    record_file.write_text(json.dumps(record, indent=2, ensure_ascii=False))
+    os.chown(record_file, st.st_uid, st.st_gid)
+
 
 def workdir(parent, name="ws", stamp=None):
     """A work directory prepared by a first init; `stamp`, when given, then replaces the version stamp

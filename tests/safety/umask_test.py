@@ -21,6 +21,7 @@ class UmaskUntouchedDuringSync(unittest.TestCase):
         try:
             with support.Scratch() as tmp:
                 ws = tmp / "ws"
+                ws.mkdir()
                 self.assertEqual(lib.qev_scoreboard_sync_notebooks(os.fsencode(ws)), 0,
                                  lib.qev_scoreboard_last_error())
                 stamp = ws / "db" / ".nb_version"

@@ -78,9 +78,9 @@ int sync(const char* work_dir, const char* missing_dir_text, const qev_scoreboar
     try {
         if (sink != nullptr) {
             const qev_scoreboard::ScopedLineSink scope(*sink);
-            qev_scoreboard::_sync_notebooks(std::filesystem::path(work_dir));
+            qev_scoreboard::_sync_notebooks(qev_scoreboard::platform::path_from_utf8(work_dir));
         } else {
-            qev_scoreboard::_sync_notebooks(std::filesystem::path(work_dir));
+            qev_scoreboard::_sync_notebooks(qev_scoreboard::platform::path_from_utf8(work_dir));
         }
         return 0;
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
+#include "qev_scoreboard/cli/kept_copies.hpp"
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
@@ -93,26 +94,36 @@ std::string to_lf(const std::string& text) {
     return out;
 }
 
-void copy_readme(const fs::path& base) {
-    const std::string text = read_utf8_file(get_data_readme());
-    write_file_atomic(base / "external_data" / "VERI_KOPYALA.txt", to_lf(text));
+// The data readme, rewritten on every run; a note the user added to the copy is kept first.
+void copy_readme(const fs::path& base, KeptCopies& kept, Fingerprints& installed) {
+    const fs::path src = get_data_readme();
+    const std::string text = to_lf(read_utf8_file(src));
+    const std::string rel(README_IN_WORK_DIR);
+    const std::string fingerprint = fingerprint_of_bytes(text, src);
+    kept.keep_if_changed(rel, fingerprint);
+    write_file_atomic(base / platform::path_from_utf8(rel), text);
+    installed[rel] = fingerprint;
     print_line("  [OK] external_data/VERI_KOPYALA.txt");
 }
 
-Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool force) {
+Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool force, KeptCopies& kept,
+                            Fingerprints& installed) {
     Installed result;
     for (const std::string& name : installable_notebooks(nb_dir)) {
-        const fs::path src = nb_dir / platform::path_from_utf8(name);
+        const PackageFile src = open_package_file(nb_dir / platform::path_from_utf8(name));
         const fs::path dst = base / platform::path_from_utf8(name);
+        // A notebook the user changed is kept before anything can replace it.
+        const InstalledFile found = kept.keep_if_changed(name, src.fingerprint);
+        installed[name] = src.fingerprint;
         // Flushed once, for all of them, before the stamp names their version.
         if (force) {
-            copy_file_atomic(src, dst, Flush::ByCaller);
+            install_package_file(src, dst, Flush::ByCaller);
             result.updated.push_back(name);
-        } else if (!path_exists(dst)) {
-            copy_file_atomic(src, dst, Flush::ByCaller);
+        } else if (!found.exists) {
+            install_package_file(src, dst, Flush::ByCaller);
             result.created.push_back(name);
-        } else if (_file_hash(src) != _file_hash(dst)) {
-            copy_file_atomic(src, dst, Flush::ByCaller);
+        } else if (found.fingerprint != src.fingerprint) {
+            install_package_file(src, dst, Flush::ByCaller);
             result.updated.push_back(name);
         } else {
             ++result.skipped;
@@ -127,13 +138,14 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
 void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied) {
     const std::string old_version = read_version_stamp(base);
     if (!old_version.empty() && old_version != version) _update_meta_hashes(base, installable_notebooks(nb_dir));
-    // The stamp names the notebooks' version: they and the meta files' renames reach the disk first, all in
-    // one flush. Notebooks an interrupted run copied count too, though this run found them identical.
+    // The stamp names the notebooks' version: they, the record and the meta files' renames reach the disk
+    // first, all in one flush. Notebooks an interrupted run copied count too, though this run found them
+    // identical.
     if (copied || old_version != version) sync_filesystem(base);
     write_version_stamp(base, version);
 }
 
-void print_summary(const Installed& inst) {
+void print_summary(const Installed& inst, const std::vector<std::string>& kept) {
     print_line("\n" + std::string(SUMMARY_RULE));
     print_line("  AYNI         : " + std::to_string(inst.skipped) + " dosya");
     if (!inst.created.empty()) {
@@ -143,6 +155,10 @@ void print_summary(const Installed& inst) {
     if (!inst.updated.empty()) {
         print_line("  GÜNCELLENDİ : " + std::to_string(inst.updated.size()) + " dosya");
         for (const auto& name : inst.updated) print_line("    ↻ " + printable(name));
+    }
+    if (!kept.empty()) {
+        print_line("  YEDEKLENDİ  : " + std::to_string(kept.size()) + " dosya");
+        for (const auto& copy : kept) print_line("    ⤷ " + printable(copy));
     }
     print_line(SUMMARY_RULE);
     if (!inst.created.empty() || !inst.updated.empty()) {
@@ -162,13 +178,17 @@ void cmd_init(const Args& args) {
     print_line("Çalışma dizini: " + printable(platform::path_to_utf8(base)) + "\n");
 
     create_tree(base);
-    copy_readme(base);
+    const InstallRecord record = read_install_record(base);
+    KeptCopies kept(base, record);
+    Fingerprints installed;
+    copy_readme(base, kept, installed);
 
     const fs::path nb_dir = get_notebooks_dir();
-    const Installed inst = install_notebooks(base, nb_dir, args.force);
+    const Installed inst = install_notebooks(base, nb_dir, args.force, kept, installed);
+    write_install_record(base, record, installed);
     update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty());
 
-    print_summary(inst);
+    print_summary(inst, kept.kept());
     print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(base / "external_data")) +
                std::string(BANNER_TAIL));
 }

@@ -6,10 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "qev_scoreboard/cli/kept_copies.hpp"
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
@@ -59,22 +61,33 @@ int remove_error_reports(const fs::path& base) {
 }  // namespace
 
 void _sync_notebooks(const fs::path& base) {
+    // A mistyped path would otherwise become a new directory of notebooks, and the real one stay stale.
+    if (!leads_to_directory(base)) throw_file_error("güncellenemedi", base, path_exists(base) ? ENOTDIR : ENOENT);
     make_directories(base / "db");
     const std::string current = read_version_stamp(base);
     const std::string version = services().version();
     if (current == version) return;
 
     const fs::path nb_dir = get_notebooks_dir();
+    const InstallRecord record = read_install_record(base);
+    KeptCopies kept(base, record);
+    // The data readme is init's alone: what the record says of it stays.
+    Fingerprints installed;
+    if (const auto readme = record.files.find(std::string(README_IN_WORK_DIR)); readme != record.files.end())
+        installed.insert(*readme);
     std::vector<std::string> updated;
     for (const auto& name : installable_notebooks(nb_dir)) {
-        copy_file_atomic(nb_dir / platform::path_from_utf8(name), base / platform::path_from_utf8(name),
-                         Flush::ByCaller);
+        const PackageFile src = open_package_file(nb_dir / platform::path_from_utf8(name));
+        kept.keep_if_changed(name, src.fingerprint);
+        install_package_file(src, base / platform::path_from_utf8(name), Flush::ByCaller);
+        installed[name] = src.fingerprint;
         updated.push_back(name);
     }
+    write_install_record(base, record, installed);
     _update_meta_hashes(base, updated);
     const int silinen = remove_error_reports(base);
-    // The stamp names what this run did: the notebooks, the meta files' renames and the deletions reach
-    // the disk first, all in one flush.
+    // The stamp names what this run did: the notebooks, the record, the meta files' renames and the
+    // deletions reach the disk first, all in one flush.
     sync_filesystem(base);
     // Recorded last, so a run that fails or is interrupted before here is done again by the next one.
     write_version_stamp(base, version);
@@ -84,6 +97,7 @@ void _sync_notebooks(const fs::path& base) {
         print_line("  [SYNC] Notebook'lar güncellendi: v" + current + " → v" + version + count);
     else
         print_line("  [SYNC] Notebook'lar kopyalandı: v" + version + count);
+    for (const std::string& copy : kept.kept()) print_line("  [SYNC] Yedeklendi: " + printable(copy));
     if (silinen != 0) print_line("  [SYNC] " + std::to_string(silinen) + " eski error_report temizlendi");
 }
 

@@ -44,6 +44,18 @@ void write_version_stamp(const fs::path& base, const std::string& version) {
     sync_directory(path.parent_path());
 }
 
+PackageFile open_package_file(const fs::path& path) {
+    PackageFile f{path, open_regular_for_reading(path), {}, {}};
+    f.info = platform::info(f.file.get(), path);
+    f.fingerprint = fingerprint_of_open_file(f.file.get(), path);
+    return f;
+}
+
+void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush) {
+    rewind_for_reading(package_file.file.get(), package_file.path);
+    copy_open_file_atomic(package_file.file.get(), package_file.info, package_file.path, dst, flush);
+}
+
 std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
     // A broken installation, not a package without notebooks: nothing may be recorded as installed.
     if (!leads_to_directory(nb_dir)) throw_file_error("listelenemedi", nb_dir, path_exists(nb_dir) ? ENOTDIR : ENOENT);

@@ -37,6 +37,22 @@ Target inspect(const fs::path& path, const char* action) {
     return t;
 }
 
+// Runs `write(target)` on where `path` lands, looked up afresh while another run renames its own copy
+// over the name between the lookup and the opening: runs at once on one work directory all succeed.
+// Nothing is written before the opening, so starting over is safe.
+template <typename Write>
+void with_target(const fs::path& path, const char* action, Write write) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            write(inspect(path, action));
+            return;
+        } catch (const FileReplacedMeanwhile&) {
+            // Only a name that changes without end (a file renamed over and over) still fails.
+            if (attempt == 1000) throw;
+        }
+    }
+}
+
 // The fallback where no temporary file can take the target's place: the target rewritten in place, as a
 // plain write would, but never left half-written by a failure we can see. The space is reserved before
 // the first byte changes (or the file is left alone), catchable signals wait until the rewrite is whole,
@@ -80,59 +96,67 @@ void rewrite_in_place(const Target& t, const fs::path& shown, const char* action
 void write_file_atomic(const fs::path& path, std::string_view content) {
     constexpr const char* action = "yazılamadı";
     InterruptsDeferred deferred(Defer::FileSizeSignal);
-    const Target t = inspect(path, action);
-    platform::TemporaryFile tmp;
-    if (t.in_place || !tmp.create(t.at, t.at.exists ? 0600 : 0666, path, action)) {
-        if (!t.at.exists) throw_file_error(action, path, t.in_place ? EPERM : EACCES);
-        rewrite_in_place(t, path, action, Flush::BeforeRename, content.size(),
-                         [&](NativeHandle file) { platform::write_all(file, content, path); });
-        return;
-    }
-    platform::write_all(tmp.handle(), content, path);
-    if (t.at.exists) {
-        platform::keep_owner(tmp.handle(), t.at.info);
-        platform::copy_extended_attributes(t.file.get(), tmp.handle(), path, action);
-        if (const int err = platform::set_permissions(tmp.handle(), t.at.info.permissions); err != 0)
-            throw_file_error(action, path, err);
-    }
-    platform::flush_data(tmp.handle(), path);
-    tmp.commit(t.at, path, action);
+    with_target(path, action, [&](const Target& t) {
+        platform::TemporaryFile tmp;
+        if (t.in_place || !tmp.create(t.at, t.at.exists ? 0600 : 0666, path, action)) {
+            if (!t.at.exists) throw_file_error(action, path, t.in_place ? EPERM : EACCES);
+            rewrite_in_place(t, path, action, Flush::BeforeRename, content.size(),
+                             [&](NativeHandle file) { platform::write_all(file, content, path); });
+            return;
+        }
+        platform::write_all(tmp.handle(), content, path);
+        if (t.at.exists) {
+            platform::keep_owner(tmp.handle(), t.at.info);
+            platform::copy_extended_attributes(t.file.get(), tmp.handle(), path, action);
+            if (const int err = platform::set_permissions(tmp.handle(), t.at.info.permissions); err != 0)
+                throw_file_error(action, path, err);
+        }
+        platform::flush_data(tmp.handle(), path);
+        tmp.commit(t.at, path, action);
+    });
 }
 
-void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush when) {
+void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush) {
+    const Fd in = open_regular_for_reading(src);
+    copy_open_file_atomic(in.get(), platform::info(in.get(), src), src, dst, flush);
+}
+
+void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
+                           const fs::path& dst, Flush flush) {
     constexpr const char* action = "kopyalanamadı";
     InterruptsDeferred deferred(Defer::FileSizeSignal);
-    const Fd in = open_regular_for_reading(src);
-    const platform::FileInfo src_info = platform::info(in.get(), src);
-    const Target t = inspect(dst, action);
-    // A file reached through a link may lie on another file system, which the caller's flush misses.
-    // Nor is there a file-system flush everywhere.
-    if (t.at.via_link || !platform::file_system_flush_available()) when = Flush::BeforeRename;
-    platform::TemporaryFile tmp;
-    if (t.in_place || !tmp.create(t.at, 0600, dst, action)) {
-        if (!t.at.exists) throw_file_error(action, dst, t.in_place ? EPERM : EACCES);
-        rewrite_in_place(t, dst, action, when, src_info.size, [&](NativeHandle file) {
-            platform::copy_content(in.get(), file, src, dst);
-            // Mode and times are the owner's to set; a plain copy by someone else leaves them.
-            if (const int err = platform::set_permissions(file, src_info.permissions); err != 0 && err != EPERM)
+    with_target(dst, action, [&](const Target& t) {
+        // A file reached through a link may lie on another file system, which the caller's flush misses.
+        // Nor is there a file-system flush everywhere.
+        const Flush when = t.at.via_link || !platform::file_system_flush_available() ? Flush::BeforeRename : flush;
+        // A new file takes the source's times; a replaced one keeps the time of its replacement, so that an
+        // editor holding the old content sees that the file changed under it rather than saving over it.
+        const bool keep_times = !t.at.exists;
+        platform::TemporaryFile tmp;
+        if (t.in_place || !tmp.create(t.at, 0600, dst, action)) {
+            if (!t.at.exists) throw_file_error(action, dst, t.in_place ? EPERM : EACCES);
+            rewrite_in_place(t, dst, action, when, src_info.size, [&](NativeHandle file) {
+                platform::copy_content(in, file, src, dst);
+                // Mode is the owner's to set; a plain copy by someone else leaves it.
+                if (const int err = platform::set_permissions(file, src_info.permissions); err != 0 && err != EPERM)
+                    throw_file_error(action, dst, err);
+            });
+            return;
+        }
+        platform::copy_content(in, tmp.handle(), src, dst);
+        if (t.at.exists) {
+            platform::keep_owner(tmp.handle(), t.at.info);
+            platform::copy_extended_attributes(t.file.get(), tmp.handle(), dst, action);
+        }
+        if (const int err = platform::set_permissions(tmp.handle(), src_info.permissions); err != 0)
+            throw_file_error(action, dst, err);
+        if (keep_times) {
+            if (const int err = platform::set_times(tmp.handle(), src_info.accessed, src_info.modified); err != 0)
                 throw_file_error(action, dst, err);
-            if (const int err = platform::set_times(file, src_info.accessed, src_info.modified);
-                err != 0 && err != EPERM)
-                throw_file_error(action, dst, err);
-        });
-        return;
-    }
-    platform::copy_content(in.get(), tmp.handle(), src, dst);
-    if (t.at.exists) {
-        platform::keep_owner(tmp.handle(), t.at.info);
-        platform::copy_extended_attributes(t.file.get(), tmp.handle(), dst, action);
-    }
-    if (const int err = platform::set_permissions(tmp.handle(), src_info.permissions); err != 0)
-        throw_file_error(action, dst, err);
-    if (const int err = platform::set_times(tmp.handle(), src_info.accessed, src_info.modified); err != 0)
-        throw_file_error(action, dst, err);
-    if (when == Flush::BeforeRename) platform::flush_data(tmp.handle(), dst);
-    tmp.commit(t.at, dst, action);
+        }
+        if (when == Flush::BeforeRename) platform::flush_data(tmp.handle(), dst);
+        tmp.commit(t.at, dst, action);
+    });
 }
 
 void remove_temporary_files_in_flight() noexcept { platform::remove_temporaries_in_flight(); }

@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <string_view>
 
+#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/native_handle.hpp"
+
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
@@ -27,9 +30,15 @@ enum class Flush {
 // an existing one keeps its mode, owner and group.
 void write_file_atomic(const fs::path& path, std::string_view content);
 
-// Copies the regular file `src` to `dst`: content, permission bits, access and modification times; an
-// existing `dst` keeps its owner and group.
+// Copies the regular file `src` to `dst`: content and permission bits; an existing `dst` keeps its owner
+// and group and takes the time of its replacement, a new one takes the access and modification times of
+// `src` (so an editor holding the old file sees that it changed, rather than saving over the new one).
 void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush = Flush::BeforeRename);
+
+// copy_file_atomic from the regular file already open as `in`, read from where it stands to its end, with
+// the mode and times of `src_info` (what `in` was before anything read it); `src` names it in errors.
+void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
+                           const fs::path& dst, Flush flush = Flush::BeforeRename);
 
 // Unlinks every temporary file in flight. Async-signal-safe.
 void remove_temporary_files_in_flight() noexcept;

@@ -6,6 +6,7 @@
 
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/replace.hpp"
 
 namespace qev_scoreboard {
 
@@ -32,6 +33,10 @@ std::string read_all(const fs::path& path, size_t max_size) {
 }
 
 }  // namespace
+
+void rewind_for_reading(platform::NativeHandle file, const fs::path& path) {
+    platform::rewind(file, path, "okunamadı");
+}
 
 std::string read_file(const fs::path& path) { return read_all(path, std::string().max_size()); }
 

@@ -26,6 +26,9 @@ void read_blocks(platform::NativeHandle file, const fs::path& path, char* buf, s
     for (size_t n; (n = platform::read_some(file, buf, size, path)) != 0;) fn(buf, n);
 }
 
+// Moves back to the start of `file`, to read it again. Action: "okunamadı".
+void rewind_for_reading(platform::NativeHandle file, const fs::path& path);
+
 // The whole regular file as bytes.
 std::string read_file(const fs::path& path);
 

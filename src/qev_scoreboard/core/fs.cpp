@@ -25,6 +25,13 @@ void make_directories(const fs::path& dir) {
     throw_file_error("dizin oluşturulamadı", dir, err);
 }
 
+bool make_new_directory(const fs::path& dir) {
+    const int err = platform::make_directory(dir);
+    if (err == 0) return true;
+    if (err == EEXIST) return false;
+    throw_file_error("dizin oluşturulamadı", dir, err);
+}
+
 bool path_exists(const fs::path& path) {
     platform::FileInfo info;
     const int err = platform::describe(path, Follow::Links, info);

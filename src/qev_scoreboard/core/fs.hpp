@@ -19,6 +19,10 @@ namespace fs = std::filesystem;
 // A non-directory in the way is reported on that very component ("bir dizin değil").
 void make_directories(const fs::path& dir);
 
+// Creates the one directory `dir`, whose parent exists. False, creating nothing, when something of that
+// name is there already; any other failure throws.
+bool make_new_directory(const fs::path& dir);
+
 // Existence test that follows links: a missing path, a dangling link, a link loop or a path through a
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);

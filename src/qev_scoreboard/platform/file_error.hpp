@@ -2,8 +2,10 @@
 // The one error type for file-system failures: it knows the action, the path and the reason, and
 // describes itself as "<path>: <action>: <reason>" in Turkish, whatever the C library's language.
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace qev_scoreboard {
 
@@ -24,6 +26,15 @@ class FileError : public std::filesystem::filesystem_error {
     std::string action_;
     std::string reason_;
     std::string text_;
+};
+
+// The name led to another file by the time it was opened: a concurrent run renamed its own copy over it.
+// Nothing was written yet; looking the name up again is the remedy. EAGAIN, for callers that only ask the
+// errno value.
+class FileReplacedMeanwhile : public FileError {
+ public:
+    FileReplacedMeanwhile(std::string action, const std::filesystem::path& path)
+        : FileError(std::move(action), path, EAGAIN) {}
 };
 
 // Turkish description of an errno value; unknown values fall back to the C library's text and number.

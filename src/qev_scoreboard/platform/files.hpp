@@ -81,6 +81,10 @@ int make_directory(const fs::path& dir) noexcept;
 // Deletes the non-directory at `path` (a link as a link). Returns 0 or the errno value.
 int remove_file(const fs::path& path) noexcept;
 
+// Deletes the directory `dir` if it is empty. Returns 0 or the errno value (ENOTEMPTY or EEXIST when
+// something is in it).
+int remove_empty_directory(const fs::path& dir) noexcept;
+
 // The process's current directory. Action: "çalışma dizini okunamadı".
 fs::path current_directory();
 

@@ -36,10 +36,10 @@ Destination resolve_destination(const fs::path& path, const char* action);
 // there could be neither renamed over its target nor removed. False where that cannot be known.
 bool keeps_entries(const Destination& at);
 
-// Opens the existing file of `at` without following links, checked to be the file described (EAGAIN
-// when another took its name) and writable by this process (as a plain write would be refused), for its
-// attributes only. On Windows, where any open handle on the target makes the system refuse to replace
-// it, the file is checked and closed again: the result is empty.
+// Opens the existing file of `at` without following links, checked to be the file described
+// (FileReplacedMeanwhile when another took its name) and writable by this process (as a plain write would
+// be refused), for its attributes only. On Windows, where any open handle on the target makes the system
+// refuse to replace it, the file is checked and closed again: the result is empty.
 File open_existing(const Destination& at, const fs::path& shown, const char* action);
 
 // Opens the existing file of `at` for reading and writing in place, checked as open_existing does and

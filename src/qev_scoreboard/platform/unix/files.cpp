@@ -103,6 +103,8 @@ int make_directory(const fs::path& dir) noexcept { return ::mkdir(dir.c_str(), 0
 
 int remove_file(const fs::path& path) noexcept { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
+int remove_empty_directory(const fs::path& dir) noexcept { return ::rmdir(dir.c_str()) == 0 ? 0 : errno; }
+
 fs::path current_directory() {
     char buf[PATH_MAX];
     if (::getcwd(buf, sizeof buf) == nullptr) throw_file_error("çalışma dizini okunamadı", ".", errno);

@@ -160,7 +160,7 @@ File open_checked(const Destination& at, int flags, const fs::path& shown, const
     struct stat opened {};
     if (::fstat(fd_of(f.get()), &opened) != 0) throw_file_error(action, shown, errno);
     // Another file took the name since it was checked: not the file we were asked to write.
-    if (!same_file(unix_files::to_info(opened), at.info)) throw_file_error(action, shown, EAGAIN);
+    if (!same_file(unix_files::to_info(opened), at.info)) throw FileReplacedMeanwhile(action, shown);
     if (!may_write_opened(f, dir, at.name)) throw_file_error(action, shown, errno);
     return f;
 }

@@ -188,6 +188,15 @@ int make_directory(const fs::path& dir) noexcept {
     }
 }
 
+int remove_empty_directory(const fs::path& dir) noexcept {
+    try {
+        if (::RemoveDirectoryW(win::system_path(dir).c_str())) return 0;
+        return win::errno_from_win32(::GetLastError());
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
 int remove_file(const fs::path& path) noexcept {
     try {
         const std::wstring p = win::system_path(path);

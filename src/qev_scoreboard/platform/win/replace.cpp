@@ -90,7 +90,7 @@ File open_checked(const Destination& at, DWORD access, const fs::path& shown, co
     FileInfo opened;
     if (!win::describe_handle(handle_of(f.get()), opened)) fail(action, shown, ::GetLastError());
     // Another file took the name since it was checked: not the file we were asked to write.
-    if (!same_file(opened, at.info)) throw_file_error(action, shown, EAGAIN);
+    if (!same_file(opened, at.info)) throw FileReplacedMeanwhile(action, shown);
     // The read-only attribute refuses a plain write; so does it a replacement.
     if (!(opened.permissions & 0200)) fail(action, shown, ERROR_ACCESS_DENIED);
     return f;

@@ -1,0 +1,158 @@
+#include "qev_scoreboard/cli/kept_copies.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
+
+namespace qev_scoreboard {
+
+namespace {
+
+fs::path record_path(const fs::path& base) { return base / "db" / ".nb_installed.json"; }
+
+// Far beyond any package's notebooks; a larger file is not a record of ours and is not read in whole.
+constexpr size_t MAX_RECORD_SIZE = size_t{16} << 20;
+
+bool is_fingerprint(const std::string& text) {
+    if (text.size() != 16) return false;
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// YYYYMMDD-HHMMSS, UTC.
+std::string folder_name(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    const auto secs = floor<seconds>(t);
+    const auto day = floor<days>(secs);
+    const year_month_day ymd{day};
+    const hh_mm_ss hms{secs - day};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
+                  static_cast<int>(hms.seconds().count()));
+    return buf;
+}
+
+bool absent(const FileError& e) {
+    const int err = e.code().value();
+    return err == ENOENT || err == ENOTDIR || err == ELOOP;
+}
+
+// A directory, FIFO or device in a notebook's place holds no work of the user's to keep; replacing it
+// fails on its own terms.
+bool not_a_file(const FileError& e) {
+    const int err = e.code().value();
+    return err == EISDIR || err == EINVAL;
+}
+
+}  // namespace
+
+InstallRecord read_install_record(const fs::path& base) {
+    InstallRecord record;
+    try {
+        record.text = read_utf8_file(record_path(base), MAX_RECORD_SIZE);
+        const JsonValue top = parse_meta_json(record.text);
+        for (size_t i = 0; i < top.names.size(); ++i) {
+            const JsonValue& value = top.items[i];
+            if (value.kind != JsonValue::Kind::String || !is_fingerprint(value.text)) return {};
+            record.files[top.names[i]] = value.text;
+        }
+    } catch (const std::exception&) {
+        // Whatever stops us reading it, no record is the safe reading: files that differ are kept.
+        return {};
+    }
+    record.found = true;
+    return record;
+}
+
+void write_install_record(const fs::path& base, const InstallRecord& old, const Fingerprints& files) {
+    JsonValue top;
+    top.kind = JsonValue::Kind::Object;
+    for (const auto& [rel, fingerprint] : files) set_member(top, rel, json_string(fingerprint));
+    const std::string text = dump_json(top) + "\n";
+    if (old.found && old.text == text) return;
+    try {
+        write_file_atomic(record_path(base), text);
+    } catch (const FileError& e) {
+        // A db directory that refuses new files (one shared read-only, say) cannot take a first record.
+        // Without one nothing is lost, only more is kept: every file that differs counts as the user's.
+        const int err = e.code().value();
+        if ((err == EACCES || err == EPERM) && !path_exists(record_path(base))) return;
+        throw;
+    }
+}
+
+KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::system_clock::time_point run_time)
+    : base_(std::move(base)), record_(record), name_(folder_name(run_time)) {}
+
+KeptCopies::~KeptCopies() {
+    // A run that failed before its first copy was whole leaves no empty folder behind.
+    if (folder_.empty() || !kept_.empty()) return;
+    platform::remove_empty_directory(folder_ / platform::path_from_utf8(README_IN_WORK_DIR).parent_path());
+    platform::remove_empty_directory(folder_);
+}
+
+const fs::path& KeptCopies::folder() {
+    if (!folder_.empty()) return folder_;
+    const fs::path yedek = base_ / "yedek";
+    const bool new_yedek = !leads_to_directory(yedek);
+    make_directories(yedek);
+    // Made, never reused: another run, even one started in the same second, keeps its copies apart.
+    for (int n = 1;; ++n) {
+        const std::string name = n == 1 ? name_ : name_ + "-" + std::to_string(n);
+        if (!make_new_directory(yedek / name)) continue;
+        folder_ = yedek / name;
+        relative_ = fs::path("yedek") / name;
+        break;
+    }
+    sync_directory(yedek);
+    if (new_yedek) sync_directory(base_);
+    return folder_;
+}
+
+InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::string& incoming) {
+    const fs::path rel_path = platform::path_from_utf8(rel);
+    const fs::path installed = base_ / rel_path;
+    Fd file;
+    try {
+        file = open_regular_for_reading(installed);
+    } catch (const FileError& e) {
+        if (absent(e)) return {};
+        if (not_a_file(e)) return {true, ""};
+        throw;
+    }
+    const platform::FileInfo as_found = platform::info(file.get(), installed);
+    InstalledFile found{true, fingerprint_of_open_file(file.get(), installed)};
+    if (found.fingerprint == incoming) return found;  // replacing it loses nothing
+    if (record_.found) {
+        const auto recorded = record_.files.find(rel);
+        if (recorded != record_.files.end() && recorded->second == found.fingerprint) return found;
+    }
+    fs::path copy = base_ / "yedek" / name_ / rel_path;
+    try {
+        copy = folder() / rel_path;
+        if (copy.parent_path() != folder_) make_directories(copy.parent_path());
+        rewind_for_reading(file.get(), installed);
+        // The same bytes that were fingerprinted, whatever another run has put at the name since.
+        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+        sync_directory(copy.parent_path());
+        if (copy.parent_path() != folder_) sync_directory(folder_);
+    } catch (const FileError& e) {
+        throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
+    }
+    kept_.push_back(platform::path_to_utf8(relative_ / rel_path));
+    return found;
+}
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,75 @@
+#pragma once
+// What keeps an analyst's own work through an update. The work directory records the fingerprint of
+// every file init and the auto-sync installed (db/.nb_installed.json); an installed file whose
+// fingerprint differs from the recorded one holds the user's changes, and before it is replaced a copy
+// of it is kept, on disk, under yedek/<UTC time of the run>/, where nothing ever overwrites it.
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+// The data readme's place in the work directory, as the record and the kept copies name it.
+inline constexpr std::string_view README_IN_WORK_DIR = "external_data/VERI_KOPYALA.txt";
+
+// Fingerprints by path relative to the work directory, with "/" between names.
+using Fingerprints = std::map<std::string, std::string>;
+
+struct InstallRecord {
+    bool found = false;  // false: no record, or one that could not be read as one
+    Fingerprints files;
+    std::string text;  // as read, so that an unchanged record is not written again
+};
+
+// The record as the work directory holds it. A missing, unreadable or malformed record is no record:
+// every installed file that differs from what replaces it then counts as the user's.
+InstallRecord read_install_record(const fs::path& base);
+
+// Records `files` as installed, replacing the record atomically, flushed first; a record that already
+// says exactly this is left alone.
+void write_install_record(const fs::path& base, const InstallRecord& old, const Fingerprints& files);
+
+// What stood at an installed file's place when it was looked at, before being replaced.
+struct InstalledFile {
+    bool exists = false;
+    std::string fingerprint;  // when it exists
+};
+
+// The kept copies of one run, in yedek/<YYYYMMDD-HHMMSS of `run_time`, UTC>/ (with "-2", "-3", ... when a
+// folder of that name exists already), made only when there is something to keep.
+class KeptCopies {
+ public:
+    KeptCopies(fs::path base, const InstallRecord& record,
+               std::chrono::system_clock::time_point run_time = std::chrono::system_clock::now());
+    ~KeptCopies();
+    KeptCopies(const KeptCopies&) = delete;
+    KeptCopies& operator=(const KeptCopies&) = delete;
+
+    // Looks at the installed file `rel` (relative to the work directory, "/" between names), about to be
+    // replaced by content whose fingerprint is `incoming` unless it holds that already. When it differs
+    // from both `incoming` and the recorded fingerprint, its bytes, exactly those fingerprinted, are
+    // copied to this run's folder and flushed to disk before this returns; a copy that cannot be made
+    // throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
+    InstalledFile keep_if_changed(const std::string& rel, const std::string& incoming);
+
+    // The copies made, relative to the work directory, as printed (the system's separator).
+    const std::vector<std::string>& kept() const { return kept_; }
+
+ private:
+    const fs::path& folder();
+
+    fs::path base_;
+    const InstallRecord& record_;
+    std::string name_;   // the folder's name before any suffix
+    fs::path folder_;    // once made
+    fs::path relative_;  // the same, relative to base_
+    std::vector<std::string> kept_;
+};
+
+}  // namespace qev_scoreboard
