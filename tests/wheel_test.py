@@ -197,7 +197,9 @@ class UnpackedUnderEmulator(UnpackedCase):
         caller = self.site / PKG / "bin" / DLL_CALLER.name
         caller.write_bytes(DLL_CALLER.read_bytes())
         self.addCleanup(caller.unlink)
-        ws = Path(self.tmp.name) / "dll ws"
+        # A Turkish name, as a Turkish user's home directory has: UTF-8 through the DLL, whatever the code page.
+        ws = Path(self.tmp.name) / "dll ws ğüşİ"
+        ws.mkdir()
         proc = run([*EMULATOR, caller, native(ws)], cwd="/")
         count = len([p for p in NOTEBOOKS.glob("*.ipynb") if p.name != INGEST])
         self.assertEqual((proc.returncode, proc.stdout.decode()),
@@ -225,6 +227,22 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
         out, err = self.python(code).communicate(timeout=60)
         self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / BINARIES[1])],
                          err.decode())
+
+    def test_module_hands_the_dll_the_work_directory_as_utf8(self):
+        # What Windows' Python passes (os.fsencode is UTF-8 there), seen by a stand-in for the DLL.
+        code = ("import ctypes, sys\n"
+                "sys.path.insert(0, sys.argv[1])\n"
+                "import qev_scoreboard_cli\n"
+                "class Lib:\n"
+                "    def __getattr__(self, name): return self\n"
+                "    def __call__(self, *args):\n"
+                "        if args: print(args[0].hex())\n"
+                "        return 0\n"
+                "ctypes.CDLL = lambda name: Lib()\n"
+                "qev_scoreboard_cli.sync_notebooks('C:\\\\Kullanıcılar\\\\Gülşen\\\\senkron_ğüşİ')\n")
+        out, err = self.python(code).communicate(timeout=60)
+        self.assertEqual(bytes.fromhex(out.decode().strip()).decode("utf-8"),
+                         "C:\\Kullanıcılar\\Gülşen\\senkron_ğüşİ", err.decode())
 
     def test_pip_installs_it_for_a_windows_python_without_a_warning(self):
         venv, target = Path(self.tmp.name) / "venv", Path(self.tmp.name) / "target"
@@ -327,6 +345,7 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
 
     def test_4_module_prints_through_sys_stdout(self):
         ws = Path(self.tmp.name) / "module ws"
+        ws.mkdir()
         code = ("import contextlib, io, qev_scoreboard_cli as q\n"
                 "with contextlib.redirect_stdout(io.StringIO()) as buf:\n"
                 f"    q.sync_notebooks({str(ws)!r})\n"

@@ -45,7 +45,9 @@ qev_scoreboard::_sync_notebooks (see qev_scoreboard.hpp for every step). When th
 already names the package version, nothing is changed or printed. Summary lines go to the process's
 standard output, which is flushed before the function returns.
 
-* @param work_dir Path of the work directory, a NUL-terminated string. NULL or "" is a failure (EINVAL).
+* @param work_dir Path of the work directory, a NUL-terminated UTF-8 string (on Windows too, whatever the
+  code page). NULL or "" is a failure (EINVAL); a directory that does not exist is a failure (ENOENT) and
+  nothing is created.
 * @return 0 on success; non-zero on failure, after which qev_scoreboard_last_error() and the other
   qev_scoreboard_last_* functions describe it. Work done before the failure stays done.
 */
@@ -56,7 +58,7 @@ Does what qev_scoreboard_sync_notebooks does, but hands each summary line to `li
 the process's standard output, which this call never touches. The lines reach only this call's `line`,
 also when other threads synchronise at the same time.
 
-* @param work_dir Path of the work directory, a NUL-terminated string. NULL or "" is a failure (EINVAL).
+* @param work_dir As for qev_scoreboard_sync_notebooks: UTF-8; NULL, "" or a missing directory fail.
 * @param line Called once per line, in order; NULL drops the lines.
 * @param ctx Passed to `line` as is; the library never reads it.
 * @return 0 on success; non-zero on failure, described as for qev_scoreboard_sync_notebooks. Lines handed

@@ -41,8 +41,16 @@ def listing(root):
     return sorted(str(p.relative_to(root)) for p in root.rglob("*"))
 
 
+# The folder of a run's kept copies is named by the time of the run, which differs between two runs.
+KEPT_FOLDER = re.compile(r"yedek([/\\])\d{8}-\d{6}(?:-\d+)?")
+
+
+def without_run_time(text):
+    return KEPT_FOLDER.sub(lambda m: f"yedek{m.group(1)}ZAMAN", text)
+
+
 def contents(root):
-    return {str(p.relative_to(root)): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
+    return {without_run_time(str(p.relative_to(root))): p.read_bytes() for p in sorted(root.rglob("*")) if p.is_file()}
 
 
 class Linking(unittest.TestCase):
@@ -110,9 +118,29 @@ class UnderWine(unittest.TestCase):
             proc = wine(WINDOWS / "bin" / "qev_sync_through_dll.exe", "ws", cwd=copy.parent)
             with self.subTest(name):
                 self.assertEqual(proc.returncode, rc, proc.stderr)
-                self.assertEqual(proc.stdout.decode(), "".join(l.replace("ws/", "ws\\") + "\n" for l in lines))
+                # Paths print with the system's separator: the work directory's, and a kept copy's.
+                expected = "".join(l.replace("ws/", "ws\\") + "\n" for l in lines)
+                expected = re.sub(r"Yedeklendi: (\S+)", lambda m: "Yedeklendi: " + m.group(1).replace("/", "\\"),
+                                  expected)
+                self.assertEqual(without_run_time(proc.stdout.decode()), without_run_time(expected))
                 self.assertEqual(contents(copy), contents(ws))
                 self.assertEqual(rc != 0, breakage is not None)
+
+    def test_a_work_directory_with_turkish_letters_through_the_dll(self):
+        # The DLL takes UTF-8 whatever the code page: such a name must reach the directory it names, not a
+        # new one spelled in the ANSI code page (a Turkish user's home directory is named so).
+        ws = self.initialised("turkce")
+        named = ws.parent / "senkron_ğüşİ"
+        ws.rename(named)
+        before = sorted(p.name for p in named.parent.iterdir())
+        proc = wine(WINDOWS / "bin" / "qev_sync_through_dll.exe", named.name, cwd=named.parent)
+        out = proc.stdout.decode("utf-8", "replace")
+        self.assertEqual(proc.returncode, 0, out + proc.stderr.decode("utf-8", "replace"))
+        self.assertTrue(out.startswith("  [SYNC] Notebook'lar güncellendi: v0.9.0 → v"), out)
+        self.assertEqual(sorted(p.name for p in named.parent.iterdir()), before)
+        self.assertNotEqual((named / "db" / ".nb_version").read_text(), "0.9.0")
+        [kept] = (named / "yedek").iterdir()
+        self.assertIn(f"  [SYNC] Yedeklendi: yedek\\{kept.name}\\", out)
 
     def test_an_interrupted_replacement_leaves_nothing_behind(self):
         # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.
