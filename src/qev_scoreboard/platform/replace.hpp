@@ -88,6 +88,9 @@ bool is_temporary_name(std::string_view name);
 // locked, and only while the name still leads to the file locked. Best effort: what cannot go stays.
 void remove_left_over_temporaries(const Destination& at) noexcept;
 
+// The same beside the files of the directory `dir`.
+void remove_left_over_temporaries_in(const fs::path& dir) noexcept;
+
 // Removes every temporary file in flight in this process. Async-signal-safe.
 void remove_temporaries_in_flight() noexcept;
 

@@ -12,6 +12,7 @@
 
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 namespace qev_scoreboard::platform {
@@ -25,17 +26,17 @@ void unix_files::require_regular(const FileInfo& info, const fs::path& path, con
 
 FileInfo info(NativeHandle file, const fs::path& shown) {
     struct stat st {};
-    if (::fstat(fd_of(file), &st) != 0) throw_file_error("okunamadı", shown, errno);
+    if (sys::fstat(fd_of(file), &st) != 0) throw_file_error("okunamadı", shown, errno);
     return unix_files::to_info(st);
 }
 
 File open_for_reading(const fs::path& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
-    File f(NativeHandle{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)});
+    File f(NativeHandle{sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)});
     if (!f) throw_file_error("açılamadı", path, errno);
     unix_files::require_regular(info(f.get(), path), path, "açılamadı");
-    const int flags = ::fcntl(fd_of(f.get()), F_GETFL);
-    if (flags < 0 || ::fcntl(fd_of(f.get()), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    const int flags = sys::fcntl(fd_of(f.get()), F_GETFL);
+    if (flags < 0 || sys::fcntl(fd_of(f.get()), F_SETFL, flags & ~O_NONBLOCK) != 0)
         throw_file_error("açılamadı", path, errno);
     return f;
 }
@@ -43,9 +44,9 @@ File open_for_reading(const fs::path& path) {
 File open_directory(const fs::path& path) {
 #if QEV_USE_LINUX_CALLS
     // O_PATH: a directory we may enter but not list is still one we can work in.
-    File d(NativeHandle{::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
+    File d(NativeHandle{sys::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
 #else
-    File d(NativeHandle{::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
+    File d(NativeHandle{sys::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
 #endif
     if (!d) throw_file_error("açılamadı", path, errno);
     return d;
@@ -53,7 +54,7 @@ File open_directory(const fs::path& path) {
 
 int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
     struct stat st {};
-    const int rc = follow == Follow::Links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    const int rc = follow == Follow::Links ? sys::stat(path.c_str(), &st) : sys::lstat(path.c_str(), &st);
     if (rc != 0) return errno;
     out = unix_files::to_info(st);
     return 0;
@@ -61,7 +62,7 @@ int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
 
 std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown) {
     for (;;) {
-        const ssize_t n = ::read(fd_of(file), buf, size);
+        const ssize_t n = sys::read(fd_of(file), buf, size);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) throw_file_error("okunamadı", shown, errno);
     }
@@ -69,7 +70,7 @@ std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::
 
 void write_all(NativeHandle file, std::string_view data, const fs::path& shown) {
     while (!data.empty()) {
-        const ssize_t n = ::write(fd_of(file), data.data(), data.size());
+        const ssize_t n = sys::write(fd_of(file), data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             throw_file_error("yazılamadı", shown, errno);
@@ -79,12 +80,12 @@ void write_all(NativeHandle file, std::string_view data, const fs::path& shown) 
 }
 
 std::vector<DirEntry> list_directory(const fs::path& dir) {
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> d(sys::opendir(dir.c_str()), ::closedir);
     if (!d) throw_file_error("listelenemedi", dir, errno);
     std::vector<DirEntry> entries;
     for (;;) {
         errno = 0;
-        const dirent* e = ::readdir(d.get());
+        const dirent* e = sys::readdir(d.get());
         if (e == nullptr) {
             if (errno != 0) throw_file_error("listelenemedi", dir, errno);
             return entries;
@@ -93,17 +94,17 @@ std::vector<DirEntry> list_directory(const fs::path& dir) {
         bool is_dir = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN) {
             struct stat st {};
-            is_dir = ::fstatat(::dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            is_dir = sys::fstatat(::dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         entries.push_back({e->d_name, is_dir});
     }
 }
 
-int make_directory(const fs::path& dir) noexcept { return ::mkdir(dir.c_str(), 0777) == 0 ? 0 : errno; }
+int make_directory(const fs::path& dir) noexcept { return sys::mkdir(dir.c_str(), 0777) == 0 ? 0 : errno; }
 
-int remove_file(const fs::path& path) noexcept { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+int remove_file(const fs::path& path) noexcept { return sys::unlink(path.c_str()) == 0 ? 0 : errno; }
 
-int remove_empty_directory(const fs::path& dir) noexcept { return ::rmdir(dir.c_str()) == 0 ? 0 : errno; }
+int remove_empty_directory(const fs::path& dir) noexcept { return sys::rmdir(dir.c_str()) == 0 ? 0 : errno; }
 
 fs::path current_directory() {
     char buf[PATH_MAX];
@@ -114,18 +115,18 @@ fs::path current_directory() {
 bool file_system_flush_available() { return true; }
 
 void flush_file_system(const fs::path& path) {
-    const File d(NativeHandle{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
+    const File d(NativeHandle{sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
     if (!d) throw_file_error("diske yazılamadı", path, errno);
 #if QEV_USE_LINUX_CALLS
-    if (::syncfs(fd_of(d.get())) != 0) throw_file_error("diske yazılamadı", path, errno);
+    if (sys::syncfs(fd_of(d.get())) != 0) throw_file_error("diske yazılamadı", path, errno);
 #else
     // Other systems flush only everything at once; sync() cannot fail.
-    ::sync();
+    sys::sync();
 #endif
 }
 
 void flush_directory(const fs::path& dir) {
-    const File d(NativeHandle{::open(dir.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
+    const File d(NativeHandle{sys::open(dir.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
     // A directory we may write but not read cannot be opened to flush: its entry is then as durable as
     // the file system makes it, as with any plain write.
     if (!d) {
@@ -133,7 +134,7 @@ void flush_directory(const fs::path& dir) {
         throw_file_error("diske yazılamadı", dir, errno);
     }
     // Some file systems cannot flush a directory; the rename is then as durable as they make it.
-    if (::fsync(fd_of(d.get())) != 0 && errno != EINVAL && errno != EROFS)
+    if (sys::fsync(fd_of(d.get())) != 0 && errno != EINVAL && errno != EROFS)
         throw_file_error("diske yazılamadı", dir, errno);
 }
 

@@ -4,15 +4,17 @@
 
 #include <cerrno>
 
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
+
 namespace qev_scoreboard::platform {
 
 void File::reset() noexcept {
-    if (h_) ::close(static_cast<int>(h_.value));
+    if (h_) sys::close(static_cast<int>(h_.value));
     h_ = {};
 }
 
 int File::close() noexcept {
-    const int rc = ::close(static_cast<int>(h_.value));
+    const int rc = sys::close(static_cast<int>(h_.value));
     h_ = {};
     return rc == 0 ? 0 : errno;
 }

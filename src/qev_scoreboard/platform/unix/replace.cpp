@@ -17,6 +17,7 @@
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 #if QEV_HAVE_LINUX_CALLS
@@ -41,13 +42,13 @@ constexpr int LOOKUP_ONLY = O_RDONLY;
 #endif
 
 File open_lookup_dir(int at, const char* name) {
-    return File(NativeHandle{::openat(at, name, LOOKUP_ONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)});
+    return File(NativeHandle{sys::openat(at, name, LOOKUP_ONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)});
 }
 
 // The protection the kernel applies to links in shared directories (fs.protected_symlinks = 1).
 bool may_follow_link(int dir_fd, const struct stat& link) {
     struct stat dir {};
-    if (::fstat(dir_fd, &dir) != 0) return false;
+    if (sys::fstat(dir_fd, &dir) != 0) return false;
     if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
     return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
 }
@@ -83,7 +84,7 @@ Destination resolve_destination(const fs::path& path, const char* action) {
         if (name == "." && !last) continue;
         const int dir = fd_of(at.dir.get());
         struct stat st {};
-        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (sys::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT && last) {
                 at.dir_path = dir_path.lexically_normal();
                 at.name = name;
@@ -95,7 +96,7 @@ Destination resolve_destination(const fs::path& path, const char* action) {
             if (++links > 40) throw_file_error(action, path, ELOOP);
             if (!may_follow_link(dir, st)) throw_file_error(action, path, EACCES);
             char buf[PATH_MAX];
-            const ssize_t n = ::readlinkat(dir, name.c_str(), buf, sizeof buf);
+            const ssize_t n = sys::readlinkat(dir, name.c_str(), buf, sizeof buf);
             if (n <= 0) throw_file_error(action, path, n == 0 ? ENOENT : errno);
             const std::string target(buf, static_cast<std::size_t>(n));
             at.via_link = at.via_link || last;
@@ -124,12 +125,12 @@ Destination resolve_destination(const fs::path& path, const char* action) {
 
 bool keeps_entries(const Destination& at) {
 #if QEV_USE_LINUX_CALLS
-    const File dir(NativeHandle{::openat(fd_of(at.dir.get()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
+    const File dir(NativeHandle{sys::openat(fd_of(at.dir.get()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
     int flags = 0;
-    return dir && ::ioctl(fd_of(dir.get()), FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
+    return dir && sys::ioctl_get_flags(fd_of(dir.get()), &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL));
 #elif defined(UF_APPEND)
     struct stat st {};
-    return ::fstat(fd_of(at.dir.get()), &st) == 0 &&
+    return sys::fstat(fd_of(at.dir.get()), &st) == 0 &&
            (st.st_flags & (UF_APPEND | UF_IMMUTABLE | SF_APPEND | SF_IMMUTABLE)) != 0;
 #else
     (void)at;
@@ -143,22 +144,22 @@ namespace {
 // answer is about the file we hold, not about whatever the name leads to by now.
 bool may_write_opened(const File& f, int dir, const std::string& name) {
 #if QEV_USE_LINUX_CALLS
-    if (::faccessat(fd_of(f.get()), "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
+    if (sys::faccessat(fd_of(f.get()), "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
 #else
     (void)f;
 #endif
-    return ::faccessat(dir, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+    return sys::faccessat(dir, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // Opens the existing file of `at` by `flags`, without following a link, and checks it is the file
 // described and writable by us.
 File open_checked(const Destination& at, int flags, const fs::path& shown, const char* action) {
     const int dir = fd_of(at.dir.get());
-    File f(NativeHandle{::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC)});
+    File f(NativeHandle{sys::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC)});
     if (!f) throw_file_error(action, shown, errno);
     struct stat opened {};
-    if (::fstat(fd_of(f.get()), &opened) != 0) throw_file_error(action, shown, errno);
+    if (sys::fstat(fd_of(f.get()), &opened) != 0) throw_file_error(action, shown, errno);
     // Another file took the name since it was checked: not the file we were asked to write.
     if (!same_file(unix_files::to_info(opened), at.info)) throw FileReplacedMeanwhile(action, shown);
     if (!may_write_opened(f, dir, at.name)) throw_file_error(action, shown, errno);
@@ -175,7 +176,7 @@ File open_existing(const Destination& at, const fs::path& shown, const char* act
     const int dir = fd_of(at.dir.get());
     for (int flags : {O_RDONLY, O_WRONLY}) {
         const File probe(
-            NativeHandle{::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
+            NativeHandle{sys::openat(dir, at.name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
         if (probe || errno != EACCES) return open_checked(at, flags | O_NONBLOCK | O_NOCTTY, shown, action);
     }
     throw_file_error(action, shown, EACCES);
@@ -191,7 +192,7 @@ File open_for_rewrite(const Destination& at, const fs::path& shown, const char* 
 bool replacement_refused(const Destination& at) {
     if (::geteuid() == 0 || at.info.owner == ::geteuid()) return false;
     struct stat dir {};
-    return ::fstat(fd_of(at.dir.get()), &dir) == 0 && (dir.st_mode & S_ISVTX) && dir.st_uid != ::geteuid();
+    return sys::fstat(fd_of(at.dir.get()), &dir) == 0 && (dir.st_mode & S_ISVTX) && dir.st_uid != ::geteuid();
 }
 
 namespace {
@@ -220,7 +221,7 @@ bool same_inode(const struct stat& a, const struct stat& b) { return a.st_dev ==
 }  // namespace
 
 void remove_temporaries_in_flight() noexcept {
-    g_in_flight.for_each_live([](const InFlight& where) { ::unlinkat(where.dir, where.name, 0); });
+    g_in_flight.for_each_live([](const InFlight& where) { sys::unlinkat(where.dir, where.name, 0); });
 }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
@@ -230,8 +231,8 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
     for (int attempt = 0; attempt < 100; ++attempt) {
         name_ = std::string(TEMP_PREFIX) + random_name(TEMP_SUFFIX_LENGTH);
         slot_ = track(dir, name_);
-        file_ = File(NativeHandle{::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                                           static_cast<mode_t>(permissions))});
+        file_ = File(NativeHandle{sys::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                                              static_cast<mode_t>(permissions))});
         if (!file_) {
             const int err = errno;
             untrack(slot_);
@@ -241,7 +242,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
             throw_file_error(action, shown, err);
         }
         int locked;
-        while ((locked = ::flock(fd_of(file_.get()), LOCK_EX)) != 0 && errno == EINTR) {
+        while ((locked = sys::flock(fd_of(file_.get()), LOCK_EX)) != 0 && errno == EINTR) {
         }
         if (locked != 0) {
             // A file system that cannot lock (some network and user-space ones): nobody's clean-up can lock
@@ -254,8 +255,8 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
         // (or another's) and we start over under a new name.
         struct stat held {
         }, named{};
-        if (::fstat(fd_of(file_.get()), &held) == 0 &&
-            ::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
+        if (sys::fstat(fd_of(file_.get()), &held) == 0 &&
+            sys::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
             mark_live(slot_);
             ours_ = true;
             return true;
@@ -268,7 +269,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
 }
 
 void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
-    if (::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
+    if (sys::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
         throw_file_error(action, shown, errno);
     ours_ = false;
     untrack(slot_);
@@ -278,23 +279,23 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
 
 TemporaryFile::~TemporaryFile() {
     // Removed whether or not the interrupt's list had room for it.
-    if (ours_) ::unlinkat(fd_of(dir_), name_.c_str(), 0);
+    if (ours_) sys::unlinkat(fd_of(dir_), name_.c_str(), 0);
     file_.reset();
     untrack(slot_);
 }
 
 void remove_left_over_temporaries(const Destination& at) noexcept {
     const int dir = fd_of(at.dir.get());
-    const int list_fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int list_fd = sys::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (list_fd < 0) return;
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(list_fd), ::closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> d(sys::fdopendir(list_fd), ::closedir);
     if (!d) {
-        ::close(list_fd);
+        sys::close(list_fd);
         return;
     }
     std::vector<std::string> names;
     try {
-        while (const dirent* e = ::readdir(d.get()))
+        while (const dirent* e = sys::readdir(d.get()))
             if (is_temporary_name(e->d_name)) names.emplace_back(e->d_name);
     } catch (...) {
         return;  // out of memory: the left-overs wait for another run
@@ -302,22 +303,28 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
     for (const std::string& name : names) {
         // Only regular files are ours: opening a device, even to look, may do something.
         struct stat first {};
-        if (::fstatat(dir, name.c_str(), &first, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(first.st_mode)) continue;
+        if (sys::fstatat(dir, name.c_str(), &first, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(first.st_mode)) continue;
         const File f(
-            NativeHandle{::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
-        if (!f || ::flock(fd_of(f.get()), LOCK_EX | LOCK_NB) != 0) continue;
+            NativeHandle{sys::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)});
+        if (!f || sys::flock(fd_of(f.get()), LOCK_EX | LOCK_NB) != 0) continue;
         struct stat held {
         }, named{};
-        if (::fstat(fd_of(f.get()), &held) == 0 && S_ISREG(held.st_mode) &&
-            ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held))
-            ::unlinkat(dir, name.c_str(), 0);
+        if (sys::fstat(fd_of(f.get()), &held) == 0 && S_ISREG(held.st_mode) &&
+            sys::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held))
+            sys::unlinkat(dir, name.c_str(), 0);
     }
+}
+
+void remove_left_over_temporaries_in(const fs::path& dir) noexcept {
+    Destination at;
+    at.dir = open_lookup_dir(AT_FDCWD, dir.c_str());
+    if (at.dir) remove_left_over_temporaries(at);
 }
 
 void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst) {
 #if QEV_USE_LINUX_CALLS
     for (;;) {
-        const ssize_t n = ::copy_file_range(fd_of(in), nullptr, fd_of(out), nullptr, 1 << 30, 0);
+        const ssize_t n = sys::copy_file_range(fd_of(in), fd_of(out), 1 << 30);
         if (n > 0) continue;
         if (n == 0) return;
         if (errno == EINTR) continue;
@@ -339,8 +346,8 @@ void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const 
 
 void keep_owner(NativeHandle file, const FileInfo& from) {
     if (from.owner == ::geteuid() && from.group == ::getegid()) return;
-    if (::fchown(fd_of(file), from.owner, from.group) == 0) return;
-    if (::fchown(fd_of(file), static_cast<uid_t>(-1), from.group) == 0) return;
+    if (sys::fchown(fd_of(file), from.owner, from.group) == 0) return;
+    if (sys::fchown(fd_of(file), static_cast<uid_t>(-1), from.group) == 0) return;
     // Neither is ours to give: the file stays with this user's own owner and group.
 }
 
@@ -369,7 +376,8 @@ void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path
     // Reached through its descriptor: O_PATH descriptors take no attribute calls themselves.
     const std::string old = "/proc/self/fd/" + std::to_string(fd_of(from));
     std::vector<char> names;
-    const ssize_t total = read_attribute(names, [&](char* b, std::size_t n) { return ::listxattr(old.c_str(), b, n); });
+    const ssize_t total =
+        read_attribute(names, [&](char* b, std::size_t n) { return sys::listxattr(old.c_str(), b, n); });
     if (total < 0) {
         if (not_ours_to_copy(errno) || errno == ENOENT) return;  // ENOENT: no /proc to reach it through
         throw_file_error(action, shown, errno);
@@ -378,12 +386,13 @@ void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path
     for (std::size_t i = 0; i < static_cast<std::size_t>(total); i += std::strlen(&names[i]) + 1) {
         const char* name = &names[i];
         const ssize_t n =
-            read_attribute(value, [&](char* b, std::size_t size) { return ::getxattr(old.c_str(), name, b, size); });
+            read_attribute(value, [&](char* b, std::size_t size) { return sys::getxattr(old.c_str(), name, b, size); });
         if (n < 0) {
             if (not_ours_to_copy(errno)) continue;
             throw_file_error(action, shown, errno);
         }
-        if (::fsetxattr(fd_of(to), name, value.data(), static_cast<std::size_t>(n), 0) != 0 && !not_ours_to_copy(errno))
+        if (sys::fsetxattr(fd_of(to), name, value.data(), static_cast<std::size_t>(n), 0) != 0 &&
+            !not_ours_to_copy(errno))
             throw_file_error(action, shown, errno);
     }
 #else
@@ -393,72 +402,74 @@ void copy_extended_attributes(NativeHandle from, NativeHandle to, const fs::path
 }
 
 int set_permissions(NativeHandle file, std::uint32_t permissions) noexcept {
-    return ::fchmod(fd_of(file), static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : errno;
+    return sys::fchmod(fd_of(file), static_cast<mode_t>(permissions & 07777)) == 0 ? 0 : errno;
 }
 
 int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept {
     const struct timespec times[2] = {{static_cast<time_t>(accessed.seconds), accessed.nanoseconds},
                                       {static_cast<time_t>(modified.seconds), modified.nanoseconds}};
-    return ::futimens(fd_of(file), times) == 0 ? 0 : errno;
+    return sys::futimens(fd_of(file), times) == 0 ? 0 : errno;
 }
 
 void flush_data(NativeHandle file, const fs::path& shown) {
-    if (::fdatasync(fd_of(file)) != 0) throw_file_error("diske yazılamadı", shown, errno);
+    if (sys::fdatasync(fd_of(file)) != 0) throw_file_error("diske yazılamadı", shown, errno);
 }
 
 int reserve(NativeHandle file, std::uint64_t size) noexcept {
     const int fd = fd_of(file);
 #if QEV_USE_LINUX_CALLS
-    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
+    if (sys::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0) return 0;
     const int err = errno;
     // A reservation that failed part-way may still hold blocks beyond the end: a full disk gets them back.
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size)
-        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size, static_cast<off_t>(size) - st.st_size);
+    if (sys::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < size)
+        sys::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
+                       static_cast<off_t>(size) - st.st_size);
     return err == ENOSYS ? EOPNOTSUPP : err;
 #else
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return errno;
+    if (sys::fstat(fd, &st) != 0) return errno;
     // Within the file's own length its space is already there.
     if (static_cast<std::uint64_t>(st.st_size) >= size) return 0;
 #if defined(F_PREALLOCATE)
     // Reserved beyond the end, the size untouched, contiguous if it can be.
     fstore_t store{F_ALLOCATECONTIG | F_ALLOCATEALL, F_PEOFPOSMODE, 0, static_cast<off_t>(size) - st.st_size, 0};
-    if (::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
+    if (sys::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
     store.fst_flags = F_ALLOCATEALL;
-    if (::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
+    if (sys::fcntl(fd, F_PREALLOCATE, &store) == 0) return 0;
     return errno == ENOTSUP || errno == EINVAL ? EOPNOTSUPP : errno;
 #else
     // The portable call lengthens the file with zeros up to the new content's length, which the rewrite
     // then fills; a failed rewrite cuts it back.
-    const int err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    const int err = sys::posix_fallocate(fd, 0, static_cast<off_t>(size));
     return err == EINVAL || err == ENOTSUP || err == ENOSYS ? EOPNOTSUPP : err;
 #endif
 #endif
 }
 
 void rewind(NativeHandle file, const fs::path& shown, const char* action) {
-    if (::lseek(fd_of(file), 0, SEEK_SET) != 0) throw_file_error(action, shown, errno);
+    if (sys::lseek(fd_of(file), 0, SEEK_SET) != 0) throw_file_error(action, shown, errno);
 }
 
 void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown, const char* action) {
-    if (::ftruncate(fd_of(file), static_cast<off_t>(size)) != 0) throw_file_error(action, shown, errno);
+    if (sys::ftruncate(fd_of(file), static_cast<off_t>(size)) != 0) throw_file_error(action, shown, errno);
 }
 
 void put_back(NativeHandle file, std::string_view old, std::uint64_t new_size) noexcept {
     const int fd = fd_of(file);
     for (std::size_t done = 0; done < old.size();) {
-        const ssize_t n = ::pwrite(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
+        const ssize_t n = sys::pwrite(fd, old.data() + done, old.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
     const off_t old_size = static_cast<off_t>(old.size());
-    if (::ftruncate(fd, old_size) != 0) return;
+    if (sys::ftruncate(fd, old_size) != 0) return;
 #if QEV_USE_LINUX_CALLS
     // What the reservation kept beyond the old end goes back to the file system.
     if (static_cast<off_t>(new_size) > old_size)
-        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, old_size, static_cast<off_t>(new_size) - old_size);
+        sys::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, old_size,
+                       static_cast<off_t>(new_size) - old_size);
 #else
     (void)new_size;
 #endif

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 #if QEV_HAVE_LINUX_CALLS
@@ -28,7 +29,7 @@ const void* anchor() { return reinterpret_cast<const void*>(&anchor); }
 
 fs::path resolved(const std::string& file) {
     char real[PATH_MAX];
-    if (::realpath(file.c_str(), real) == nullptr)
+    if (sys::realpath(file.c_str(), real) == nullptr)
         throw std::runtime_error(file + ": " + NOT_FOUND + ": " + errno_reason(errno));
     return real;
 }

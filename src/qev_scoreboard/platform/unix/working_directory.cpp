@@ -9,6 +9,7 @@
 
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 namespace qev_scoreboard::platform {
@@ -18,7 +19,7 @@ namespace unix_variants {
 #if QEV_HAVE_LINUX_CALLS
 bool enter_thread_working_directory_linux(const std::filesystem::path& dir) {
     // O_PATH: a directory we may enter but not list is still one we can work in.
-    const File d(NativeHandle{::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
+    const File d(NativeHandle{sys::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
     if (!d) throw_file_error("açılamadı", dir, errno);
     // Threads share the working directory unless one asks for its own.
     return ::unshare(CLONE_FS) == 0 && ::fchdir(static_cast<int>(d.get().value)) == 0;
@@ -28,9 +29,9 @@ bool enter_thread_working_directory_linux(const std::filesystem::path& dir) {
 // Other systems share one working directory among all threads: nothing to enter, only to check.
 bool enter_thread_working_directory_posix(const std::filesystem::path& dir) {
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) throw_file_error("açılamadı", dir, errno);
+    if (sys::stat(dir.c_str(), &st) != 0) throw_file_error("açılamadı", dir, errno);
     if (!S_ISDIR(st.st_mode)) throw_file_error("açılamadı", dir, ENOTDIR);
-    if (::faccessat(AT_FDCWD, dir.c_str(), X_OK, AT_EACCESS) != 0) throw_file_error("açılamadı", dir, errno);
+    if (sys::faccessat(AT_FDCWD, dir.c_str(), X_OK, AT_EACCESS) != 0) throw_file_error("açılamadı", dir, errno);
     return false;
 }
 

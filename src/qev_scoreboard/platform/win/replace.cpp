@@ -244,6 +244,16 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
     }
 }
 
+void remove_left_over_temporaries_in(const fs::path& dir) noexcept {
+    try {
+        Destination at;
+        at.dir_path = dir;
+        remove_left_over_temporaries(at);
+    } catch (...) {
+        // Out of memory: the left-overs wait for another run.
+    }
+}
+
 void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst) {
     std::vector<char> buf(1 << 16);
     for (;;) {

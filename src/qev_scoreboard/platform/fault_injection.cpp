@@ -1,0 +1,55 @@
+// Compiled into the tests' build of the platform layer only (QEV_FAULT_INJECTION).
+#include "qev_scoreboard/platform/fault_injection.hpp"
+
+#if QEV_FAULT_INJECTION
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace qev_scoreboard::platform::faults {
+
+namespace {
+
+std::atomic<bool> g_armed{false};
+std::atomic<std::uint64_t> g_calls{0};
+std::uint64_t g_at = 0;
+int g_error = 0;
+std::atomic<const char*> g_fired{nullptr};
+
+}  // namespace
+
+int before(const char* name, bool interruptible) noexcept {
+    if (!g_armed.load(std::memory_order_relaxed)) return 0;
+    const std::uint64_t n = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (n != g_at) return 0;
+    if (g_error == 0) {
+        g_fired.store(name);
+        ::kill(::getpid(), SIGKILL);
+        ::_exit(137);  // not reached
+    }
+    if (g_error == EINTR && !interruptible) return 0;
+    g_fired.store(name);
+    return g_error;
+}
+
+void arm(std::uint64_t at, int error) noexcept {
+    g_armed.store(false);
+    g_at = at;
+    g_error = error;
+    g_calls.store(0);
+    g_fired.store(nullptr);
+    g_armed.store(true);
+}
+
+void disarm() noexcept { g_armed.store(false); }
+
+std::uint64_t calls() noexcept { return g_calls.load(); }
+
+const char* fired() noexcept { return g_fired.load(); }
+
+}  // namespace qev_scoreboard::platform::faults
+
+#endif

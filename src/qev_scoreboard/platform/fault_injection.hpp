@@ -1,0 +1,34 @@
+#pragma once
+// The test seam in front of every file-system call the platform layer makes. A build made for the tests
+// (QEV_FAULT_INJECTION) counts the calls and can make the Nth one fail with a chosen errno value, or end
+// the process there as SIGKILL would, so a test can sweep every point of a run. Any other build has only
+// the inline no-op below: no counter, no branch left after inlining, no symbol.
+
+#include <cstdint>
+
+namespace qev_scoreboard::platform::faults {
+
+#if QEV_FAULT_INJECTION
+
+// Called before each attempt of the call `name`. Returns 0 to make the call, or the errno value it must
+// fail with instead. EINTR is given only to a call that the system may interrupt (`interruptible`);
+// armed with EINTR at another call, the call is made as usual. At a kill point the process ends here.
+int before(const char* name, bool interruptible) noexcept;
+
+// From now on counts the calls; the `at`th (1 is the next one) fails with `error`, or ends the process
+// when `error` is 0. arm(0, 0) only counts.
+void arm(std::uint64_t at, int error) noexcept;
+// Stops counting and injecting.
+void disarm() noexcept;
+// The calls counted since arm().
+std::uint64_t calls() noexcept;
+// The name of the call the fault was put in place of, or nullptr when none was (yet).
+const char* fired() noexcept;
+
+#else
+
+constexpr int before(const char*, bool) noexcept { return 0; }
+
+#endif
+
+}  // namespace qev_scoreboard::platform::faults

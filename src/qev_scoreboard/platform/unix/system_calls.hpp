@@ -1,0 +1,194 @@
+#pragma once
+// Every file-system call of this directory passes through here: the test seam stands in front of each
+// (fault_injection.hpp: nothing at all outside the tests' build), and a call the system may interrupt
+// before it did anything (EINTR: a signal, a network file system) is made again, so that no caller
+// takes an interruption for a failure. For this directory's files only.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "qev_scoreboard/platform/fault_injection.hpp"
+#include "qev_scoreboard/platform/unix/variants.hpp"
+
+#if QEV_HAVE_LINUX_CALLS
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#endif
+
+namespace qev_scoreboard::platform::sys {
+
+// One attempt: the seam's error in place of the call when it has one (-1 and errno, as the call would).
+template <typename Call>
+auto attempt(const char* name, bool interruptible, Call call) -> decltype(call()) {
+    if (const int err = faults::before(name, interruptible); err != 0) {
+        errno = err;
+        return static_cast<decltype(call())>(-1);
+    }
+    return call();
+}
+
+// A call that may be interrupted: attempted until it is not.
+template <typename Call>
+auto retried(const char* name, Call call) -> decltype(call()) {
+    for (;;) {
+        const auto result = attempt(name, true, call);
+        if (result != -1 || errno != EINTR) return result;
+    }
+}
+
+// The same for calls returning a pointer, null on failure.
+template <typename Call>
+auto attempt_pointer(const char* name, Call call) -> decltype(call()) {
+    if (const int err = faults::before(name, false); err != 0) {
+        errno = err;
+        return nullptr;
+    }
+    return call();
+}
+
+inline int open(const char* path, int flags, mode_t mode = 0) {
+    return retried("open", [&] { return ::open(path, flags, mode); });
+}
+inline int openat(int dir, const char* name, int flags, mode_t mode = 0) {
+    return retried("openat", [&] { return ::openat(dir, name, flags, mode); });
+}
+// The descriptor is gone whatever close() reports, an interruption included: never closed twice.
+inline int close(int fd) {
+    const int err = faults::before("close", true);
+    const int rc = ::close(fd);
+    if (err == EINTR || (rc != 0 && errno == EINTR)) return 0;
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return rc;
+}
+inline ssize_t read(int fd, void* buf, size_t size) {
+    return retried("read", [&] { return ::read(fd, buf, size); });
+}
+inline ssize_t write(int fd, const void* buf, size_t size) {
+    return retried("write", [&] { return ::write(fd, buf, size); });
+}
+inline ssize_t pwrite(int fd, const void* buf, size_t size, off_t at) {
+    return retried("pwrite", [&] { return ::pwrite(fd, buf, size, at); });
+}
+inline int fstat(int fd, struct stat* st) {
+    return attempt("fstat", false, [&] { return ::fstat(fd, st); });
+}
+inline int fstatat(int dir, const char* name, struct stat* st, int flags) {
+    return attempt("fstatat", false, [&] { return ::fstatat(dir, name, st, flags); });
+}
+inline int stat(const char* path, struct stat* st) {
+    return attempt("stat", false, [&] { return ::stat(path, st); });
+}
+inline int lstat(const char* path, struct stat* st) {
+    return attempt("lstat", false, [&] { return ::lstat(path, st); });
+}
+inline int faccessat(int dir, const char* name, int mode, int flags) {
+    return attempt("faccessat", false, [&] { return ::faccessat(dir, name, mode, flags); });
+}
+inline ssize_t readlinkat(int dir, const char* name, char* buf, size_t size) {
+    return attempt("readlinkat", false, [&] { return ::readlinkat(dir, name, buf, size); });
+}
+inline int fcntl(int fd, int cmd, long arg = 0) {
+    return attempt("fcntl", false, [&] { return ::fcntl(fd, cmd, arg); });
+}
+inline off_t lseek(int fd, off_t offset, int whence) {
+    return attempt("lseek", false, [&] { return ::lseek(fd, offset, whence); });
+}
+inline int flock(int fd, int operation) {
+    return retried("flock", [&] { return ::flock(fd, operation); });
+}
+inline int fsync(int fd) {
+    return retried("fsync", [&] { return ::fsync(fd); });
+}
+inline int fdatasync(int fd) {
+    return retried("fdatasync", [&] { return ::fdatasync(fd); });
+}
+inline int ftruncate(int fd, off_t size) {
+    return retried("ftruncate", [&] { return ::ftruncate(fd, size); });
+}
+inline int fchmod(int fd, mode_t mode) {
+    return attempt("fchmod", false, [&] { return ::fchmod(fd, mode); });
+}
+inline int fchown(int fd, uid_t owner, gid_t group) {
+    return attempt("fchown", false, [&] { return ::fchown(fd, owner, group); });
+}
+inline int futimens(int fd, const struct timespec times[2]) {
+    return attempt("futimens", false, [&] { return ::futimens(fd, times); });
+}
+inline int renameat(int from_dir, const char* from, int to_dir, const char* to) {
+    return attempt("renameat", false, [&] { return ::renameat(from_dir, from, to_dir, to); });
+}
+inline int unlinkat(int dir, const char* name, int flags) {
+    return attempt("unlinkat", false, [&] { return ::unlinkat(dir, name, flags); });
+}
+inline int unlink(const char* path) {
+    return attempt("unlink", false, [&] { return ::unlink(path); });
+}
+inline int mkdir(const char* path, mode_t mode) {
+    return attempt("mkdir", false, [&] { return ::mkdir(path, mode); });
+}
+inline int rmdir(const char* path) {
+    return attempt("rmdir", false, [&] { return ::rmdir(path); });
+}
+inline DIR* opendir(const char* path) {
+    return attempt_pointer("opendir", [&] { return ::opendir(path); });
+}
+inline DIR* fdopendir(int fd) {
+    return attempt_pointer("fdopendir", [&] { return ::fdopendir(fd); });
+}
+// Null at the end (errno unchanged, 0) or on failure (errno set).
+inline dirent* readdir(DIR* dir) {
+    errno = 0;
+    return attempt_pointer("readdir", [&] { return ::readdir(dir); });
+}
+inline char* realpath(const char* path, char* resolved) {
+    return attempt_pointer("realpath", [&] { return ::realpath(path, resolved); });
+}
+// Flushes every file system; cannot fail.
+inline void sync() {
+    faults::before("sync", false);
+    ::sync();
+}
+// Returns 0 or the errno value, as posix_fallocate does.
+inline int posix_fallocate(int fd, off_t at, off_t size) {
+    for (;;) {
+        int err = faults::before("posix_fallocate", true);
+        if (err == 0) err = ::posix_fallocate(fd, at, size);
+        if (err != EINTR) return err;
+    }
+}
+
+#if QEV_HAVE_LINUX_CALLS
+inline int syncfs(int fd) {
+    return retried("syncfs", [&] { return ::syncfs(fd); });
+}
+inline ssize_t copy_file_range(int in, int out, size_t size) {
+    return retried("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); });
+}
+inline int fallocate(int fd, int mode, off_t at, off_t size) {
+    return retried("fallocate", [&] { return ::fallocate(fd, mode, at, size); });
+}
+inline int ioctl_get_flags(int fd, int* flags) {
+    return attempt("ioctl", false, [&] { return ::ioctl(fd, FS_IOC_GETFLAGS, flags); });
+}
+inline ssize_t listxattr(const char* path, char* list, size_t size) {
+    return attempt("listxattr", false, [&] { return ::listxattr(path, list, size); });
+}
+inline ssize_t getxattr(const char* path, const char* name, void* value, size_t size) {
+    return attempt("getxattr", false, [&] { return ::getxattr(path, name, value, size); });
+}
+inline int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+    return attempt("fsetxattr", false, [&] { return ::fsetxattr(fd, name, value, size, flags); });
+}
+#endif
+
+}  // namespace qev_scoreboard::platform::sys
