@@ -222,9 +222,8 @@ TEST(InitRun, SecondRunTouchesNoNotebookButRewritesReadmeAndStamp) {
     RunResult r = init(ws.path);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string kept = kept_folder(ws.path);
-    EXPECT_EQ(r.out,
-              report(ws.path.string(), long(nbs.size()), {}, {}, "", {kept + "/external_data/VERI_KOPYALA.txt"}));
-    EXPECT_EQ(tree(ws.path), with_kept(before, kept, {{"external_data/VERI_KOPYALA.txt", "kullanıcı değiştirdi"}}));
+    EXPECT_EQ(r.out, report(ws.path.string(), long(nbs.size()), {}, {}, "", {kept + "/VERI_KOPYALA.txt"}));
+    EXPECT_EQ(tree(ws.path), with_kept(before, kept, {{"VERI_KOPYALA.txt", "kullanıcı değiştirdi"}}));
     for (const auto& n : nbs) EXPECT_EQ(stat_of(ws / n).file_id, inodes[n]) << n << " was rewritten";
 }
 

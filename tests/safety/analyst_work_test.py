@@ -99,16 +99,16 @@ class Upgrade(unittest.TestCase):
         end = time.time()
         kept = self.kept(out)
         folder = kept[0].split("/")[1]
-        self.assertEqual(kept, [f"yedek/{folder}/{rel}" for rel in (README, PARAMS, RUN)])
+        self.assertEqual(kept, [f"yedek/{folder}/{Path(rel).name}" for rel in (README, PARAMS, RUN)])
         when = datetime.datetime.strptime(folder, "%Y%m%d-%H%M%S").replace(tzinfo=datetime.timezone.utc)
         self.assertLessEqual(int(start) - 1, when.timestamp())
         self.assertLessEqual(when.timestamp(), end + 1)
         self.assertEqual(os.listdir(ws / "yedek"), [folder])
         for rel, data in edits.items():
-            self.assertEqual((ws / "yedek" / folder / rel).read_bytes(), data, rel)
+            self.assertEqual((ws / "yedek" / folder / Path(rel).name).read_bytes(), data, rel)
         # Changed by the upgrade alone: nothing of the analyst's to keep.
         self.assertFalse((ws / "yedek" / folder / UPGRADED).exists())
-        self.assertEqual(sorted(os.listdir(ws / "yedek" / folder)), sorted(["external_data", PARAMS, RUN]))
+        self.assertEqual(sorted(os.listdir(ws / "yedek" / folder)), sorted(["VERI_KOPYALA.txt", PARAMS, RUN]))
         for name in (PARAMS, RUN, UPGRADED, ADDED):
             self.assertEqual((ws / name).read_bytes(), self.package(name), name)
         self.assertIn(f"    + {ADDED}\n", out)
@@ -150,7 +150,7 @@ class Upgrade(unittest.TestCase):
         self.assertNotEqual(record[README], fingerprint(edits[README]))  # still what init installed
         # init now keeps the note, and no notebook.
         kept = self.kept(self.init(ws))
-        self.assertEqual([k.split("/", 2)[2] for k in kept], [README])
+        self.assertEqual([k.split("/", 2)[2] for k in kept], ["VERI_KOPYALA.txt"])
 
     def test_init_force_keeps_edits_and_nothing_else(self):
         ws, edits = self.prepared(current=True)
@@ -171,7 +171,7 @@ class Upgrade(unittest.TestCase):
                 path.write_bytes(record)
             kept = self.kept(self.init(ws))
             with self.subTest(record=record):
-                self.assertEqual([k.split("/", 2)[2] for k in kept], [README, PARAMS, RUN, UPGRADED])
+                self.assertEqual([k.split("/", 2)[2] for k in kept], ["VERI_KOPYALA.txt", PARAMS, RUN, UPGRADED])
                 self.assertEqual(json.loads(path.read_text())[UPGRADED], fingerprint(self.package(UPGRADED)))
 
     def test_an_earlier_copy_is_never_overwritten(self):
@@ -198,7 +198,7 @@ class Upgrade(unittest.TestCase):
         proc = support.run(["--dir", ws, "init"], program=self.new_program)
         err = support.stderr_text(proc)
         self.assertEqual(proc.returncode, 1, err)
-        self.assertRegex(err, rf"^{support.PROG}: hata: {re.escape(str(ws))}/yedek/\d{{8}}-\d{{6}}/{README}: "
+        self.assertRegex(err, rf"^{support.PROG}: hata: {re.escape(str(ws))}/yedek/\d{{8}}-\d{{6}}/VERI_KOPYALA.txt: "
                               "yedeklenemedi: bir dizin değil\n$")
         for rel, data in edits.items():
             self.assertEqual((ws / rel).read_bytes(), data, rel)

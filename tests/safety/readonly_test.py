@@ -82,7 +82,7 @@ class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
         proc = self.init_as_nobody(ws)
         err = support.stderr_text(proc)
         self.assertEqual(proc.returncode, 1, err)
-        self.assertRegex(err, f"{ws / 'yedek'}/[0-9]{{8}}-[0-9]{{6}}/external_data/VERI_KOPYALA.txt: "
+        self.assertRegex(err, f"{ws / 'yedek'}/[0-9]{{8}}-[0-9]{{6}}/VERI_KOPYALA.txt: "
                               "yedeklenemedi: erişim izni yok")
         self.assertEqual((readme.read_text(), stamp.read_text()), ("eski\n", "0.0.1"))
         for name in edited:
@@ -99,7 +99,7 @@ class ReadOnlyFilesAndSharedDirectories(unittest.TestCase):
             self.assertIn(f"    ↻ {name}\n", out)
             self.assertEqual((ws / name).read_bytes(), (self.data / "notebooks" / name).read_bytes())
             self.assertEqual((kept / name).read_bytes(), b'{"edited": true}\n')
-        self.assertEqual((kept / "external_data" / "VERI_KOPYALA.txt").read_text(), "eski\n")
+        self.assertEqual((kept / "VERI_KOPYALA.txt").read_text(), "eski\n")
         self.assertEqual(stamp.read_text(), self.version)
         self.assertNotEqual(readme.read_text(), "eski\n")
         for path, ino in inodes.items():

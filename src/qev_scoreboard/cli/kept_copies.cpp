@@ -2,7 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
+#include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "qev_scoreboard/cli/sync.hpp"
@@ -12,6 +13,7 @@
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/platform/replace.hpp"
 
 namespace qev_scoreboard {
 
@@ -62,14 +64,33 @@ InstallRecord read_install_record(const fs::path& base) {
     InstallRecord record;
     try {
         record.text = read_utf8_file(record_path(base), MAX_RECORD_SIZE);
+    } catch (const FileError& e) {
+        // Missing, damaged or not ours to read: no record, the safe reading (files that differ are kept).
+        // A record that is there but cannot be read (an I/O error) stops the run instead: read as none, it
+        // would have every notebook an older version installed kept as if it were the user's.
+        switch (e.code().value()) {
+            case ENOENT:
+            case ENOTDIR:
+            case ELOOP:
+            case EACCES:
+            case EPERM:
+            case EILSEQ:
+            case EFBIG:
+            case EISDIR:
+            case EINVAL:
+                return {};
+            default:
+                throw;
+        }
+    }
+    try {
         const JsonValue top = parse_meta_json(record.text);
         for (size_t i = 0; i < top.names.size(); ++i) {
             const JsonValue& value = top.items[i];
             if (value.kind != JsonValue::Kind::String || !is_fingerprint(value.text)) return {};
             record.files[top.names[i]] = value.text;
         }
-    } catch (const std::exception&) {
-        // Whatever stops us reading it, no record is the safe reading: files that differ are kept.
+    } catch (const std::runtime_error&) {
         return {};
     }
     record.found = true;
@@ -98,16 +119,38 @@ KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::
 
 KeptCopies::~KeptCopies() {
     // A run that failed before its first copy was whole leaves no empty folder behind.
-    if (folder_.empty() || !kept_.empty()) return;
-    platform::remove_empty_directory(folder_ / platform::path_from_utf8(README_IN_WORK_DIR).parent_path());
-    platform::remove_empty_directory(folder_);
+    if (!folder_.empty() && kept_.empty()) platform::remove_empty_directory(folder_);
 }
+
+namespace {
+
+// Runs killed while they kept a copy leave a folder that is empty or holds a temporary file alone: gone
+// before a new folder is made. A live run's folder, empty for a moment, may go too: that run then makes
+// another (KeptCopies::keep_if_changed).
+void remove_abandoned_folders(const fs::path& yedek) {
+    std::optional<std::vector<DirEntry>> entries;
+    try {
+        entries = list_directory_if_present(yedek);
+    } catch (const FileError&) {
+        return;  // best effort: what cannot be listed waits for another run
+    }
+    if (!entries) return;
+    for (const DirEntry& entry : *entries) {
+        if (!entry.is_directory) continue;
+        const fs::path folder = yedek / platform::path_from_utf8(entry.name);
+        platform::remove_left_over_temporaries_in(folder);
+        platform::remove_empty_directory(folder);
+    }
+}
+
+}  // namespace
 
 const fs::path& KeptCopies::folder() {
     if (!folder_.empty()) return folder_;
     const fs::path yedek = base_ / "yedek";
     const bool new_yedek = !leads_to_directory(yedek);
     make_directories(yedek);
+    if (!new_yedek) remove_abandoned_folders(yedek);
     // Made, never reused: another run, even one started in the same second, keeps its copies apart.
     for (int n = 1;; ++n) {
         const std::string name = n == 1 ? name_ : name_ + "-" + std::to_string(n);
@@ -139,19 +182,27 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
         const auto recorded = record_.files.find(rel);
         if (recorded != record_.files.end() && recorded->second == found.fingerprint) return found;
     }
-    fs::path copy = base_ / "yedek" / name_ / rel_path;
-    try {
-        copy = folder() / rel_path;
-        if (copy.parent_path() != folder_) make_directories(copy.parent_path());
-        rewind_for_reading(file.get(), installed);
-        // The same bytes that were fingerprinted, whatever another run has put at the name since.
-        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
-        sync_directory(copy.parent_path());
-        if (copy.parent_path() != folder_) sync_directory(folder_);
-    } catch (const FileError& e) {
-        throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
+    // Kept under its own name: the data readme beside the notebooks, which never share its name.
+    const fs::path name = rel_path.filename();
+    fs::path copy = base_ / "yedek" / name_ / name;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            copy = folder() / name;
+            rewind_for_reading(file.get(), installed);
+            // The same bytes that were fingerprinted, whatever another run has put at the name since.
+            copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+            sync_directory(folder_);
+            break;
+        } catch (const FileError& e) {
+            // Taken for a killed run's empty folder by another run and removed before our copy was in it.
+            if (kept_.empty() && attempt < 10 && e.code().value() == ENOENT && !leads_to_directory(folder_)) {
+                folder_.clear();
+                continue;
+            }
+            throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
+        }
     }
-    kept_.push_back(platform::path_to_utf8(relative_ / rel_path));
+    kept_.push_back(platform::path_to_utf8(relative_ / name));
     return found;
 }
 

@@ -54,8 +54,8 @@ class KeptCopies {
     // Looks at the installed file `rel` (relative to the work directory, "/" between names), about to be
     // replaced by content whose fingerprint is `incoming` unless it holds that already. When it differs
     // from both `incoming` and the recorded fingerprint, its bytes, exactly those fingerprinted, are
-    // copied to this run's folder and flushed to disk before this returns; a copy that cannot be made
-    // throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
+    // copied to this run's folder under the file's own name and flushed to disk before this returns; a copy that cannot
+    // be made throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
     InstalledFile keep_if_changed(const std::string& rel, const std::string& incoming);
 
     // The copies made, relative to the work directory, as printed (the system's separator).

@@ -62,7 +62,7 @@ int remove_error_reports(const fs::path& base) {
 
 void _sync_notebooks(const fs::path& base) {
     // A mistyped path would otherwise become a new directory of notebooks, and the real one stay stale.
-    if (!leads_to_directory(base)) throw_file_error("güncellenemedi", base, path_exists(base) ? ENOTDIR : ENOENT);
+    require_directory(base, "güncellenemedi");
     make_directories(base / "db");
     const std::string current = read_version_stamp(base);
     const std::string version = services().version();

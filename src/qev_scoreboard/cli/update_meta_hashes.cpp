@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -25,15 +26,41 @@ namespace qev_scoreboard {
 
 namespace {
 
+// Whether a meta file that could not be read is the engine's business rather than a failure: what it
+// holds is no meta file of ours to refresh (not UTF-8, too large, not a regular file), this user may not
+// read it, or it went meanwhile.
+bool passed_over(const FileError& e) {
+    switch (e.code().value()) {
+        case EACCES:
+        case EPERM:
+        case EILSEQ:
+        case EFBIG:
+        case EISDIR:
+        case EINVAL:
+        case ENOENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it
-// could not be read or is not a UTF-8 JSON object: the engine's file is then left exactly as it was. A
-// file that cannot be written is an error: its step would otherwise be re-run with nothing said.
+// is not a UTF-8 JSON object or one this user may not read: the engine's file is then left exactly as it
+// was. A file that exists but cannot be read for another reason (an I/O error), or cannot be written, is
+// an error: its step would otherwise be re-run with nothing said.
 bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
+    std::string content;
+    try {
+        content = read_utf8_file(meta_path);
+    } catch (const FileError& e) {
+        if (passed_over(e)) return false;
+        throw;
+    }
     std::optional<std::string> text;
     try {
-        text = set_string_member(read_utf8_file(meta_path), "nb_hash", hash);
-    } catch (const std::exception&) {
-        return false;
+        text = set_string_member(content, "nb_hash", hash);
+    } catch (const std::runtime_error&) {
+        return false;  // not JSON, or not an object
     }
     if (!text) return false;
     write_file_atomic(meta_path, *text);

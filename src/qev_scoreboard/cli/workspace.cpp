@@ -58,7 +58,7 @@ void install_package_file(const PackageFile& package_file, const fs::path& dst, 
 
 std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
     // A broken installation, not a package without notebooks: nothing may be recorded as installed.
-    if (!leads_to_directory(nb_dir)) throw_file_error("listelenemedi", nb_dir, path_exists(nb_dir) ? ENOTDIR : ENOENT);
+    require_directory(nb_dir, "listelenemedi");
     std::vector<std::string> names = list_package_notebooks(nb_dir);
     std::erase(names, INGEST_NOTEBOOK);
     return names;

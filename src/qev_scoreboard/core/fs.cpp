@@ -40,6 +40,13 @@ bool path_exists(const fs::path& path) {
     throw_file_error("erişilemedi", path, err);
 }
 
+void require_directory(const fs::path& dir, const char* action) {
+    platform::FileInfo info;
+    int err = platform::describe(dir, Follow::Links, info);
+    if (err == 0 && info.kind != FileKind::Directory) err = ENOTDIR;
+    if (err != 0) throw_file_error(action, dir, err);
+}
+
 bool leads_to_directory(const fs::path& path) {
     platform::FileInfo info;
     return platform::describe(path, Follow::Links, info) == 0 && info.kind == FileKind::Directory;

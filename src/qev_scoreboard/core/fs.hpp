@@ -27,6 +27,10 @@ bool make_new_directory(const fs::path& dir);
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);
 
+// Throws FileError(action, dir) unless `dir` leads (through links) to a directory: ENOENT when nothing is
+// there, ENOTDIR for something else (or a non-directory on the way), the system's own reason otherwise.
+void require_directory(const fs::path& dir, const char* action);
+
 // True when `path` leads (through links) to a directory; false when it is absent or anything else.
 bool leads_to_directory(const fs::path& path);
 
