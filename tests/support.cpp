@@ -252,7 +252,10 @@ fs::path FakeServices::data_dir() const {
     std::string text = "{";
     for (const auto& step : registry)
         text += (text.size() > 1 ? ", \"" : "\"") + step.kod + "\": {\"nb\": \"" + step.nb + "\"}";
-    spit(root / "adim_registry.json", registry_text.value_or(text + "}"));
+    // Written only when it changes: runs in other processes may be reading it.
+    const fs::path file = root / "adim_registry.json";
+    const std::string wanted = registry_text.value_or(text + "}");
+    if (!fs::exists(file) || slurp(file) != wanted) spit(file, wanted);
     return root.path;
 }
 

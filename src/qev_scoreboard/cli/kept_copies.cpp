@@ -65,15 +65,14 @@ InstallRecord read_install_record(const fs::path& base) {
     try {
         record.text = read_utf8_file(record_path(base), MAX_RECORD_SIZE);
     } catch (const FileError& e) {
-        // Missing, damaged or not ours to read: no record, the safe reading (files that differ are kept).
-        // A record that is there but cannot be read (an I/O error) stops the run instead: read as none, it
-        // would have every notebook an older version installed kept as if it were the user's.
+        // Missing or damaged: no record, the safe reading (files that differ are kept). A record that is
+        // there but cannot be read (no permission, an I/O error) stops the run instead: read as none, it
+        // would have every notebook an older version installed kept as if it were the user's, and it
+        // could not be written either.
         switch (e.code().value()) {
             case ENOENT:
             case ENOTDIR:
             case ELOOP:
-            case EACCES:
-            case EPERM:
             case EILSEQ:
             case EFBIG:
             case EISDIR:

@@ -49,7 +49,10 @@ void require_directory(const fs::path& dir, const char* action) {
 
 bool leads_to_directory(const fs::path& path) {
     platform::FileInfo info;
-    return platform::describe(path, Follow::Links, info) == 0 && info.kind == FileKind::Directory;
+    const int err = platform::describe(path, Follow::Links, info);
+    if (err == ENOENT || err == ENOTDIR || err == ELOOP) return false;
+    if (err != 0) throw_file_error("erişilemedi", path, err);
+    return info.kind == FileKind::Directory;
 }
 
 std::vector<DirEntry> list_directory(const fs::path& dir) { return platform::list_directory(dir); }

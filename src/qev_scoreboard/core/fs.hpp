@@ -31,7 +31,8 @@ bool path_exists(const fs::path& path);
 // there, ENOTDIR for something else (or a non-directory on the way), the system's own reason otherwise.
 void require_directory(const fs::path& dir, const char* action);
 
-// True when `path` leads (through links) to a directory; false when it is absent or anything else.
+// True when `path` leads (through links) to a directory; false when it is absent or anything else. A
+// look-up that fails otherwise (an I/O error, say) throws: it is no answer.
 bool leads_to_directory(const fs::path& path);
 
 using DirEntry = platform::DirEntry;

@@ -18,12 +18,20 @@ std::atomic<std::uint64_t> g_calls{0};
 std::uint64_t g_at = 0;
 int g_error = 0;
 std::atomic<const char*> g_fired{nullptr};
+std::vector<const char*>* g_trace = nullptr;
 
 }  // namespace
 
 int before(const char* name, bool interruptible) noexcept {
     if (!g_armed.load(std::memory_order_relaxed)) return 0;
     const std::uint64_t n = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (g_trace != nullptr) {
+        try {
+            g_trace->push_back(name);
+        } catch (...) {
+            g_trace = nullptr;  // out of memory: the names stop, the count goes on
+        }
+    }
     if (n != g_at) return 0;
     if (g_error == 0) {
         g_fired.store(name);
@@ -49,6 +57,8 @@ void disarm() noexcept { g_armed.store(false); }
 std::uint64_t calls() noexcept { return g_calls.load(); }
 
 const char* fired() noexcept { return g_fired.load(); }
+
+void trace(std::vector<const char*>* names) noexcept { g_trace = names; }
 
 }  // namespace qev_scoreboard::platform::faults
 

@@ -5,6 +5,7 @@
 // the inline no-op below: no counter, no branch left after inlining, no symbol.
 
 #include <cstdint>
+#include <vector>
 
 namespace qev_scoreboard::platform::faults {
 
@@ -24,6 +25,9 @@ void disarm() noexcept;
 std::uint64_t calls() noexcept;
 // The name of the call the fault was put in place of, or nullptr when none was (yet).
 const char* fired() noexcept;
+// While armed, appends the name of every call counted to `names` (nullptr: none), so that a point of a
+// sweep can be named by its call.
+void trace(std::vector<const char*>* names) noexcept;
 
 #else
 

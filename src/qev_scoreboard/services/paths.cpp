@@ -23,8 +23,9 @@ fs::path get_data_readme() { return services().data_dir() / "VERI_KOPYALA.txt"; 
 
 std::vector<std::string> list_package_notebooks(const fs::path& nb_dir) {
     std::vector<std::string> names;
-    if (!leads_to_directory(nb_dir)) return names;
-    for (DirEntry& entry : list_directory(nb_dir))
+    auto entries = list_directory_if_present(nb_dir);
+    if (!entries) return names;
+    for (DirEntry& entry : *entries)
         if (entry.name.ends_with(".ipynb")) names.push_back(std::move(entry.name));
     // std::string compares bytes; for UTF-8 names byte order is code-point order.
     std::sort(names.begin(), names.end());

@@ -35,9 +35,9 @@ File open_for_reading(const fs::path& path) {
     File f(NativeHandle{sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)});
     if (!f) throw_file_error("açılamadı", path, errno);
     unix_files::require_regular(info(f.get(), path), path, "açılamadı");
-    const int flags = sys::fcntl(fd_of(f.get()), F_GETFL);
-    if (flags < 0 || sys::fcntl(fd_of(f.get()), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        throw_file_error("açılamadı", path, errno);
+    // Back to blocking reads, as some network and user-space file systems honour the flag even for a
+    // regular file. None of the other flags F_SETFL sets was asked for.
+    if (sys::fcntl(fd_of(f.get()), F_SETFL, 0) != 0) throw_file_error("açılamadı", path, errno);
     return f;
 }
 

@@ -255,11 +255,19 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
         // (or another's) and we start over under a new name.
         struct stat held {
         }, named{};
-        if (sys::fstat(fd_of(file_.get()), &held) == 0 &&
-            sys::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(named, held)) {
+        int looked = sys::fstat(fd_of(file_.get()), &held);
+        if (looked == 0) looked = sys::fstatat(dir, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW);
+        if (looked == 0 && same_inode(named, held)) {
             mark_live(slot_);
             ours_ = true;
             return true;
+        }
+        if (looked != 0 && errno != ENOENT) {
+            // No answer: the name is taken to be ours still, and removed again on the way out.
+            const int err = errno;
+            mark_live(slot_);
+            ours_ = true;
+            throw_file_error(action, shown, err);
         }
         file_.reset();
         untrack(slot_);
