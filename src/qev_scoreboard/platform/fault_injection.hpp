@@ -1,8 +1,8 @@
 #pragma once
 // The test seam in front of every file-system call the platform layer makes. A build made for the tests
 // (QEV_FAULT_INJECTION) counts the calls and can make the Nth one fail with a chosen errno value, or end
-// the process there as SIGKILL would, so a test can sweep every point of a run. Any other build has only
-// the inline no-op below: no counter, no branch left after inlining, no symbol.
+// the process there as SIGKILL would, so a test can sweep every point of a run. Any other build has none
+// of it: QEV_FAULT is the constant 0 there, with no function behind it, whatever the optimisation.
 
 #include <cstdint>
 #include <vector>
@@ -29,9 +29,11 @@ const char* fired() noexcept;
 // sweep can be named by its call.
 void trace(std::vector<const char*>* names) noexcept;
 
+#define QEV_FAULT(name, interruptible) ::qev_scoreboard::platform::faults::before(name, interruptible)
+
 #else
 
-constexpr int before(const char*, bool) noexcept { return 0; }
+#define QEV_FAULT(name, interruptible) 0
 
 #endif
 

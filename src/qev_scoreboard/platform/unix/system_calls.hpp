@@ -26,8 +26,8 @@ namespace qev_scoreboard::platform::sys {
 
 // One attempt: the seam's error in place of the call when it has one (-1 and errno, as the call would).
 template <typename Call>
-auto attempt(const char* name, bool interruptible, Call call) -> decltype(call()) {
-    if (const int err = faults::before(name, interruptible); err != 0) {
+auto attempt([[maybe_unused]] const char* name, [[maybe_unused]] bool interruptible, Call call) -> decltype(call()) {
+    if (const int err = QEV_FAULT(name, interruptible); err != 0) {
         errno = err;
         return static_cast<decltype(call())>(-1);
     }
@@ -45,8 +45,8 @@ auto retried(const char* name, Call call) -> decltype(call()) {
 
 // The same for calls returning a pointer, null on failure.
 template <typename Call>
-auto attempt_pointer(const char* name, Call call) -> decltype(call()) {
-    if (const int err = faults::before(name, false); err != 0) {
+auto attempt_pointer([[maybe_unused]] const char* name, Call call) -> decltype(call()) {
+    if (const int err = QEV_FAULT(name, false); err != 0) {
         errno = err;
         return nullptr;
     }
@@ -61,7 +61,7 @@ inline int openat(int dir, const char* name, int flags, mode_t mode = 0) {
 }
 // The descriptor is gone whatever close() reports, an interruption included: never closed twice.
 inline int close(int fd) {
-    const int err = faults::before("close", true);
+    const int err = QEV_FAULT("close", true);
     const int rc = ::close(fd);
     if (err == EINTR || (rc != 0 && errno == EINTR)) return 0;
     if (err != 0) {
@@ -155,13 +155,13 @@ inline char* realpath(const char* path, char* resolved) {
 }
 // Flushes every file system; cannot fail.
 inline void sync() {
-    faults::before("sync", false);
+    [[maybe_unused]] const int ignored = QEV_FAULT("sync", false);  // a point to end at: sync cannot fail
     ::sync();
 }
 // Returns 0 or the errno value, as posix_fallocate does.
 inline int posix_fallocate(int fd, off_t at, off_t size) {
     for (;;) {
-        int err = faults::before("posix_fallocate", true);
+        int err = QEV_FAULT("posix_fallocate", true);
         if (err == 0) err = ::posix_fallocate(fd, at, size);
         if (err != EINTR) return err;
     }
