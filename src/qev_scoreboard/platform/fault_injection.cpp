@@ -1,4 +1,4 @@
-// Compiled into the tests' build of the platform layer only (QEV_FAULT_INJECTION).
+// Compiled into the tests' build of the platform layer only (QEV_FAULT_INJECTION), on POSIX systems.
 #include "qev_scoreboard/platform/fault_injection.hpp"
 
 #if QEV_FAULT_INJECTION
