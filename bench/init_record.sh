@@ -32,10 +32,11 @@ for side in before after; do
   cp "$scratch"/notebooks/*.ipynb "$prefix/share/qev-scoreboard/notebooks/"
   # The runs must do what they claim before they are timed.
   "$prefix/bin/qev-scoreboard" --dir "$scratch/ws-$side" init >/dev/null
-  "$prefix/bin/qev-scoreboard" --dir "$scratch/ws-$side" init | grep -q "^  AYNI         : 1000 dosya$" ||
-    { echo "FAIL: $side: the second init copied" >&2; exit 1; }
-  "$prefix/bin/qev-scoreboard" --dir "$scratch/ws-$side" init --force | grep -q "^  GÜNCELLENDİ : 1000 dosya$" ||
-    { echo "FAIL: $side: --force" >&2; exit 1; }
+  # Read whole: grep -q would stop reading early and end the program with SIGPIPE.
+  again=$("$prefix/bin/qev-scoreboard" --dir "$scratch/ws-$side" init)
+  grep -q "^  AYNI         : 1000 dosya$" <<<"$again" || { echo "FAIL: $side: the second init copied" >&2; exit 1; }
+  forced=$("$prefix/bin/qev-scoreboard" --dir "$scratch/ws-$side" init --force)
+  grep -q "^  GÜNCELLENDİ : 1000 dosya$" <<<"$forced" || { echo "FAIL: $side: --force" >&2; exit 1; }
 done
 [ -f "$scratch/ws-after/db/.nb_installed.json" ] || { echo "FAIL: AFTER keeps no record: not the build meant" >&2; exit 1; }
 
