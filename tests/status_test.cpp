@@ -303,8 +303,10 @@ TEST(StatusDatabase, NonEmptyTablesInEngineOrderWithAnyName) {
         {"zeta", "3"},       {"alpha", "1"},  {"big", "250000"}, {"x\"; DROP TABLE y; --", "4"},
         {"with space", "5"}, {"select", "6"}, {"müşteri", "7"},  {"y", "8"}};
     std::string expected = size_line(db);
+    // A name holding a quote is printed as SQL writes it, so that no two names print alike.
+    const auto label = [](const std::string& t) { return t.starts_with("x\"") ? R"("x""; DROP TABLE y; --")" : t; };
     for (const auto& t : listed)
-        if (counts.contains(t)) expected += "      " + t + ": " + counts.at(t) + " rows\n";
+        if (counts.contains(t)) expected += "      " + label(t) + ": " + counts.at(t) + " rows\n";
     ASSERT_EQ(listed.size(), 9u);
     RunResult r = status(ws);
     EXPECT_EQ(r.status, 0);

@@ -6,7 +6,7 @@
  * All text is UTF-8. No C++ exception ever leaves these functions.
  *
  * Failures are described per thread: after a failed call, the qev_scoreboard_last_* functions called on
- * the same thread describe it, until that thread's next sync call.
+ * the same thread describe it, until that thread's next sync or status call.
  */
 
 /* Marks the library's interface; everything else in it is hidden. The library's own build defines
@@ -67,17 +67,17 @@ also when other threads synchronise at the same time.
 QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks_cb(const char* work_dir, qev_scoreboard_line_fn line, void* ctx);
 
 /*!
-Describes the failure of the most recent sync call made on the calling thread, as
+Describes the failure of the most recent sync or status call made on the calling thread, as
 "<path>: <action>: <reason>" when a file was at fault.
 
 * @return The description, or "" when that call succeeded or none was made. Never NULL. The string is owned
-  by the library and must not be freed or modified; it stays valid until the next sync call on the same
+  by the library and must not be freed or modified; it stays valid until the next sync or status call on the same
   thread. Copy it to keep it longer.
 */
 QEV_SCOREBOARD_API const char* qev_scoreboard_last_error(void);
 
 /*!
-The errno value of the failure of the most recent sync call made on the calling thread: ENOENT, EACCES,
+The errno value of the failure of the most recent sync or status call made on the calling thread: ENOENT, EACCES,
 ENOTDIR and so on; EINVAL for a missing work directory or a file whose content is invalid, EILSEQ for text
 that is not UTF-8.
 
@@ -87,23 +87,54 @@ that is not UTF-8.
 QEV_SCOREBOARD_API int qev_scoreboard_last_errno(void);
 
 /*!
-The path of the file or directory at fault in the failure of the most recent sync call made on the calling
+The path of the file or directory at fault in the failure of the most recent sync or status call made on the calling
 thread, as the library named it (the work directory joined with the entry's relative path).
 
 * @return The path, or "" when no path was at fault or that call succeeded. Never NULL. Owned by the
-  library, valid until the next sync call on the same thread, like qev_scoreboard_last_error().
+  library, valid until the next sync or status call on the same thread, like qev_scoreboard_last_error().
 */
 QEV_SCOREBOARD_API const char* qev_scoreboard_last_error_path(void);
 
 /*!
-The reason of the failure of the most recent sync call made on the calling thread, in Turkish: the
+The reason of the failure of the most recent sync or status call made on the calling thread, in Turkish: the
 "<reason>" part of qev_scoreboard_last_error(), for instance "böyle bir dosya ya da dizin yok" for ENOENT.
 
 * @return The reason, or "" when that call succeeded, none was made, or the failure has no errno value.
-  Never NULL. Owned by the library, valid until the next sync call on the same thread, like
+  Never NULL. Owned by the library, valid until the next sync or status call on the same thread, like
   qev_scoreboard_last_error().
 */
 QEV_SCOREBOARD_API const char* qev_scoreboard_last_error_reason(void);
+
+/*!
+The status report on a work directory as JSON data, the same as the `status` command reports and more:
+the version, the work directory as given, the ten raw-data directories (each with its number of entries,
+or null and the reason), the database (its path, size, every table and view of every schema with its row
+count, or null and the engine's message, and an error when it could not be opened or listed), the two
+sample outputs, and the steps of the registry whose meta file is in a season, with the fingerprint their
+newest meta file records, the one of the notebook installed now, and whether they differ (the engine runs
+such a step again). Prints nothing; the database is opened read-only.
+
+* @param work_dir Path of an existing work directory, a NUL-terminated UTF-8 string. NULL or "" is a
+  failure (EINVAL); so is a directory that is not there (ENOENT).
+* @return A NUL-terminated UTF-8 JSON text (an object; a byte of a name that is not UTF-8 is written as
+  the escape of the lone surrogate U+DC00 plus that byte), which the caller releases with
+  qev_scoreboard_free(); or NULL on failure, after which qev_scoreboard_last_error() and the other
+  qev_scoreboard_last_* functions describe it.
+*/
+QEV_SCOREBOARD_API char* qev_scoreboard_status_json(const char* work_dir);
+
+/*!
+The status report collected once and given in its three forms, for a caller that shows it more than one
+way (the Python module does): a JSON object with "data" (what qev_scoreboard_status_json returns), "text"
+(the `status` command's report, byte for byte) and "html" (an HTML fragment of the same blocks as tables,
+for a notebook cell). Arguments, result and failures as for qev_scoreboard_status_json.
+*/
+QEV_SCOREBOARD_API char* qev_scoreboard_status_report(const char* work_dir);
+
+/*!
+Releases what a qev_scoreboard_status_* function returned. NULL is ignored.
+*/
+QEV_SCOREBOARD_API void qev_scoreboard_free(void* p);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,9 @@
 /* Calls the notebook auto-sync of qev_scoreboard.dll as an outside C program does.
  *   qev_sync_through_dll WORK_DIR
  * Prints each line the library reports, then, on failure, the error, its errno, path and reason, one a
- * line; exits with the function's status. */
+ * line; exits with the function's status.
+ *   qev_sync_through_dll --status WORK_DIR
+ * Prints the status report's JSON instead (or the failure, exiting 1). */
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -17,20 +19,34 @@ static void print_line(const char* line, void* ctx) {
     fputc('\n', stdout);
 }
 
+static void print_failure(void) {
+    printf("hata: %s\nerrno: %d\nyol: %s\nneden: %s\n", qev_scoreboard_last_error(), qev_scoreboard_last_errno(),
+           qev_scoreboard_last_error_path(), qev_scoreboard_last_error_reason());
+}
+
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        fputs("usage: qev_sync_through_dll WORK_DIR\n", stderr);
+    const int status = argc == 3 && wcscmp(argv[1], L"--status") == 0;
+    if (argc != 2 && !status) {
+        fputs("usage: qev_sync_through_dll [--status] WORK_DIR\n", stderr);
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY); /* "\n" as on every other system */
     /* The library takes UTF-8, whatever the code page. */
-    const int n = WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, NULL, 0, NULL, NULL);
+    const wchar_t* wide = argv[argc - 1];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
     char* dir = malloc((size_t)n);
-    if (dir == NULL || WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, dir, n, NULL, NULL) != n) return 2;
+    if (dir == NULL || WideCharToMultiByte(CP_UTF8, 0, wide, -1, dir, n, NULL, NULL) != n) return 2;
+    if (status) {
+        char* json = qev_scoreboard_status_json(dir);
+        if (json == NULL) print_failure();
+        else fputs(json, stdout);
+        qev_scoreboard_free(json);
+        free(dir);
+        fflush(stdout);
+        return json == NULL;
+    }
     const int rc = qev_scoreboard_sync_notebooks_cb(dir, print_line, NULL);
-    if (rc != 0)
-        printf("hata: %s\nerrno: %d\nyol: %s\nneden: %s\n", qev_scoreboard_last_error(), qev_scoreboard_last_errno(),
-               qev_scoreboard_last_error_path(), qev_scoreboard_last_error_reason());
+    if (rc != 0) print_failure();
     free(dir);
     fflush(stdout);
     return rc;

@@ -7,6 +7,7 @@ reports themselves are compared by same_output_test.py.
 WINEPREFIX and WINEDEBUG come from the environment (scripts/check_windows.sh sets them).
 """
 import ctypes
+import json
 import os
 import re
 import shutil
@@ -141,6 +142,38 @@ class UnderWine(unittest.TestCase):
         self.assertNotEqual((named / "db" / ".nb_version").read_text(), "0.9.0")
         [kept] = (named / "yedek").iterdir()
         self.assertIn(f"  [SYNC] Yedeklendi: yedek\\{kept.name}\\", out)
+
+    def test_the_status_report_as_data_through_the_dll(self):
+        # The JSON of the Windows library on a work directory with a Turkish name, a raw file, a stale step
+        # and no database, against the Linux library's on the same directory: the same data but for the
+        # paths' separator.
+        ws = self.initialised("durum")
+        ws = ws.rename(ws.parent / "durum_ğüşİ")
+        (ws / "external_data" / "kik_data_ham_csv" / "2024.csv").write_text("id\n1\n")
+        meta = ws / "seasons" / "2025" / "meta"
+        meta.mkdir(parents=True)
+        (meta / "adim_02_bronze.json").write_text('{"nb_hash": "0123456789abcdef"}')
+        lib = ctypes.CDLL(str(LINUX / "lib" / "libqev_scoreboard.so.1"))
+        lib.qev_scoreboard_status_json.argtypes = [ctypes.c_char_p]
+        lib.qev_scoreboard_status_json.restype = ctypes.c_void_p
+        lib.qev_scoreboard_free.argtypes = [ctypes.c_void_p]
+        here = os.getcwd()
+        os.chdir(ws.parent)
+        try:
+            got = lib.qev_scoreboard_status_json(ws.name.encode())
+            linux = json.loads(ctypes.string_at(got).decode())
+            lib.qev_scoreboard_free(got)
+        finally:
+            os.chdir(here)
+        proc = wine(WINDOWS / "bin" / "qev_sync_through_dll.exe", "--status", ws.name, cwd=ws.parent)
+        self.assertEqual(proc.returncode, 0, proc.stdout.decode("utf-8", "replace"))
+        windows = json.loads(proc.stdout.decode())
+        self.assertEqual(windows["work_dir"], ws.name)
+        self.assertEqual(windows["database"]["path"], ws.name + "\\db\\qev.duckdb")
+        linux["database"]["path"] = windows["database"]["path"]
+        self.assertEqual(windows, linux)
+        self.assertEqual(windows["external_data"][0]["entries"], 1)
+        self.assertEqual([(s["code"], s["stale"]) for s in windows["steps"]], [("02_bronze", True)])
 
     def test_an_interrupted_replacement_leaves_nothing_behind(self):
         # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.

@@ -2,6 +2,8 @@
 // the errno value, path and reason apart so that callers can map it onto their own error types.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -9,6 +11,8 @@
 #include <system_error>
 
 #include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/cli/status_report.hpp"
+#include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
@@ -91,7 +95,52 @@ int sync(const char* work_dir, const char* missing_dir_text, const qev_scoreboar
     return 1;
 }
 
+// A copy of `text` the caller releases with qev_scoreboard_free.
+char* to_caller(const std::string& text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out == nullptr) throw std::bad_alloc();
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+// The status report on `work_dir`, collected once, in the form `render` gives it; nullptr on failure.
+template <typename Render>
+char* status(const char* work_dir, const char* missing_dir_text, Render render) noexcept {
+    clear();
+    if (work_dir == nullptr || *work_dir == '\0') {
+        fail(missing_dir_text, EINVAL, "çalışma dizini verilmedi");
+        return nullptr;
+    }
+    try {
+        // A report on a directory that is not there would describe nothing the caller meant.
+        qev_scoreboard::require_directory(qev_scoreboard::platform::path_from_utf8(work_dir), "okunamadı");
+        return to_caller(render(qev_scoreboard::collect_status(std::string(work_dir), true, false)));
+    } catch (const std::exception& e) {
+        fail(e);
+    } catch (...) {
+        fail("qev_scoreboard_status: bilinmeyen hata", 0, "");
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+extern "C" char* qev_scoreboard_status_json(const char* work_dir) {
+    return status(work_dir, "qev_scoreboard_status_json: çalışma dizini verilmedi",
+                  [](const qev_scoreboard::StatusReport& r) { return qev_scoreboard::status_json(r); });
+}
+
+extern "C" char* qev_scoreboard_status_report(const char* work_dir) {
+    return status(work_dir, "qev_scoreboard_status_report: çalışma dizini verilmedi",
+                  [](const qev_scoreboard::StatusReport& r) {
+                      std::string out = "{\"data\": " + qev_scoreboard::status_json(r) + ", \"text\": ";
+                      out += qev_scoreboard::json_text(qev_scoreboard::status_text(r));
+                      out += ", \"html\": " + qev_scoreboard::json_text(qev_scoreboard::status_html(r)) + "}\n";
+                      return out;
+                  });
+}
+
+extern "C" void qev_scoreboard_free(void* p) { std::free(p); }
 
 extern "C" int qev_scoreboard_sync_notebooks(const char* work_dir) {
     const int status = sync(work_dir, "qev_scoreboard_sync_notebooks: çalışma dizini verilmedi", nullptr);

@@ -11,6 +11,11 @@ namespace qev_scoreboard {
 // line sink in force on the calling thread.
 void print_line(std::string_view text);
 
+// Where print_line on the calling thread writes now (this thread's sink, or standard output), as a
+// function that may be called from any thread while that sink lives: for work a command hands to a
+// thread of its own.
+std::function<void(std::string_view)> line_writer();
+
 // While alive, print_line on the constructing thread hands each line (without its line break) to
 // `sink` instead of writing standard output: one caller's lines never reach another caller or fd 1.
 // Scopes nest; the innermost wins. An empty `sink` drops the lines.
@@ -26,6 +31,7 @@ class ScopedLineSink {
     Sink sink_;
     ScopedLineSink* previous_;
     friend void print_line(std::string_view text);
+    friend std::function<void(std::string_view)> line_writer();
 };
 
 }  // namespace qev_scoreboard

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/cli/seasons.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
@@ -66,75 +67,6 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
     write_file_atomic(meta_path, *text);
     return true;
 }
-
-enum class Presence { Absent, Present, Hidden };
-
-// Whether the step's meta file is in this season. A season we may not search may hold it: like a meta
-// file we cannot read, it is left alone and ends the search for that step, rather than the whole refresh.
-Presence meta_file_presence(const fs::path& candidate) {
-    try {
-        return path_exists(candidate) ? Presence::Present : Presence::Absent;
-    } catch (const FileError& e) {
-        if (e.code().value() == EACCES) return Presence::Hidden;
-        throw;
-    }
-}
-
-// The seasons, greatest name first, listed once per refresh; each season's meta directory is listed at
-// most once, and only as far as the steps asked for need, so the search costs about one walk of the tree
-// however many steps there are.
-class Seasons {
- public:
-    explicit Seasons(fs::path dir) : dir_(std::move(dir)) {
-        for (DirEntry& entry : list_directory(dir_)) names_.push_back(std::move(entry.name));
-        std::sort(names_.begin(), names_.end(), std::greater<>());
-    }
-
-    fs::path candidate(size_t season, const std::string& file) const {
-        return dir_ / platform::path_from_utf8(names_[season]) / "meta" / platform::path_from_utf8(file);
-    }
-
-    // The greatest season whose meta file `file` exists (Present), or that we may not search (Hidden).
-    std::pair<Presence, size_t> find(const std::string& file) {
-        for (size_t from = 0;;) {
-            const std::vector<size_t>& hits = listed_[file];
-            const auto hit = std::lower_bound(hits.begin(), hits.end(), from);
-            const auto probe = std::lower_bound(probed_.begin(), probed_.end(), from);
-            const size_t next =
-                std::min(hit == hits.end() ? scanned_ : *hit, probe == probed_.end() ? scanned_ : *probe);
-            if (next == scanned_) {
-                if (scanned_ == names_.size()) return {Presence::Absent, 0};
-                scan_next();
-                continue;
-            }
-            // A listed name may be a dangling link; a season we could not list is asked directly.
-            const Presence presence = meta_file_presence(candidate(next, file));
-            if (presence != Presence::Absent) return {presence, next};
-            from = next + 1;
-        }
-    }
-
- private:
-    void scan_next() {
-        const size_t season = scanned_++;
-        std::optional<std::vector<DirEntry>> entries;
-        try {
-            entries = list_directory_if_present(dir_ / platform::path_from_utf8(names_[season]) / "meta");
-        } catch (const FileError&) {
-            probed_.push_back(season);
-            return;
-        }
-        if (!entries) return;  // a plain file, or a season without meta files
-        for (const DirEntry& entry : *entries)
-            if (entry.name.starts_with("adim_") && entry.name.ends_with(".json")) listed_[entry.name].push_back(season);
-    }
-
-    fs::path dir_;
-    std::vector<std::string> names_;
-    size_t scanned_ = 0;
-    std::unordered_map<std::string, std::vector<size_t>> listed_;  // meta file name -> seasons listing it
-    std::vector<size_t> probed_;                                   // seasons whose meta could not be listed
-};
 
 }  // namespace
 

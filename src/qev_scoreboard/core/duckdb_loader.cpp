@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
@@ -101,7 +102,16 @@ std::string sql_literal(const std::string& text) {
 
 }  // namespace
 
-DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir) {
+DuckDBResult::DuckDBResult(const DuckDBApi& api, duckdb_connection con, const std::string& sql) : api_(api) {
+    if (api_.duckdb_query(con, sql.c_str(), &res_) != DuckDBSuccess) {
+        const char* error = api_.duckdb_result_error(&res_);
+        std::string message = error && *error ? error : "sorgu başarısız: " + sql;
+        api_.duckdb_destroy_result(&res_);
+        throw std::runtime_error(message);
+    }
+}
+
+DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir, bool track_progress) {
     require_database_file(path);
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
@@ -138,20 +148,21 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_
         api.duckdb_close(&db);
         throw std::runtime_error("veritabanına bağlanılamadı: " + path);
     }
-    // The search path is a per-connection setting, so it is set here; then nothing may change anything.
+    // The search path and the progress are per-connection settings, so they are set here; then nothing may
+    // change anything.
     std::vector<std::string> statements;
     if (!file_search_dir.empty()) statements.push_back("SET file_search_path = " + sql_literal(file_search_dir));
+    if (track_progress) {
+        statements.push_back("SET enable_progress_bar = true");
+        statements.push_back("SET enable_progress_bar_print = false");
+    }
     statements.push_back("SET lock_configuration = true");
-    for (const std::string& sql : statements) {
-        duckdb_result res;
-        const bool ok = api.duckdb_query(con, sql.c_str(), &res) == DuckDBSuccess;
-        std::string message = ok ? "" : api.duckdb_result_error(&res) ? api.duckdb_result_error(&res) : sql;
-        api.duckdb_destroy_result(&res);
-        if (!ok) {
-            api.duckdb_disconnect(&con);
-            api.duckdb_close(&db);
-            throw std::runtime_error(message);
-        }
+    try {
+        for (const std::string& sql : statements) duckdb_execute(api, con, sql);
+    } catch (...) {
+        api.duckdb_disconnect(&con);
+        api.duckdb_close(&db);
+        throw;
     }
 }
 

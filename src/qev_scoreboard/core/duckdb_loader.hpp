@@ -39,6 +39,7 @@ namespace qev_scoreboard {
     X(duckdb_validity_row_is_valid) \
     X(duckdb_string_t_length)       \
     X(duckdb_string_t_data)         \
+    X(duckdb_query_progress)        \
     X(duckdb_free)
 
 struct DuckDBApi {
@@ -69,7 +70,10 @@ struct DuckDBReadOnly {
 
     // Throws std::runtime_error carrying DuckDB's own message when the file cannot be opened. A non-empty
     // `file_search_dir` is where the engine looks for relative file names (besides the working directory).
-    explicit DuckDBReadOnly(const std::string& path, const std::string& file_search_dir = "");
+    // With `track_progress`, duckdb_query_progress() tells how far a running query is (the engine prints
+    // nothing of it itself).
+    explicit DuckDBReadOnly(const std::string& path, const std::string& file_search_dir = "",
+                            bool track_progress = false);
     DuckDBReadOnly(const DuckDBReadOnly&) = delete;
     DuckDBReadOnly& operator=(const DuckDBReadOnly&) = delete;
     ~DuckDBReadOnly();

@@ -11,6 +11,9 @@ namespace qev_scoreboard::platform {
 void write_stdout(std::string_view utf8);
 void write_stderr(std::string_view utf8);
 
+// Whether standard error is a terminal (a console on Windows), where a line may be rewritten in place.
+bool stderr_is_terminal();
+
 // Flushes standard output. Returns 0, or an errno value when anything written to it since the process
 // started failed to reach its destination (a full disk, a closed pipe).
 int flush_stdout();

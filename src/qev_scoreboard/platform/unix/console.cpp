@@ -1,5 +1,7 @@
 #include "qev_scoreboard/platform/console.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -8,6 +10,8 @@ namespace qev_scoreboard::platform {
 void write_stdout(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
 
 void write_stderr(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stderr); }
+
+bool stderr_is_terminal() { return ::isatty(2) == 1; }
 
 int flush_stdout() {
     errno = 0;

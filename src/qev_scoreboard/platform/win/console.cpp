@@ -63,6 +63,12 @@ void write_stdout(std::string_view utf8) {
 
 void write_stderr(std::string_view utf8) { write_stream(stderr, STD_ERROR_HANDLE, utf8); }
 
+bool stderr_is_terminal() {
+    const HANDLE h = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode);
+}
+
 int flush_stdout() {
     if (const int err = g_stdout_error.load(); err != 0) return err;
     errno = 0;

@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""status for programs and notebooks: the Python module's report as data, as the command's text and as
+HTML, and the command's progress line, shown on a terminal only.
+
+    status_forms_test.py PROGRAM MODULE_DIR [unittest args]
+"""
+import contextlib
+import ctypes
+import errno
+import hashlib
+import io
+import os
+import pty
+import re
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from pathlib import Path
+
+if len(sys.argv) < 3:
+    sys.exit(__doc__)
+PROGRAM = Path(sys.argv[1]).resolve()
+MODULE_DIR = Path(sys.argv[2]).resolve()
+DUCKDB = PROGRAM.parent.parent / "lib" / "qev-scoreboard" / "libduckdb.so"
+sys.path.insert(0, str(MODULE_DIR))
+import qev_scoreboard_cli  # noqa: E402
+
+RUN_TIMEOUT = 60
+
+
+def duckdb(db, *statements):
+    """Runs SQL statements on a database of the test's own, through the installation's DuckDB."""
+    lib = ctypes.CDLL(str(DUCKDB))
+    handle, con = ctypes.c_void_p(), ctypes.c_void_p()
+    assert lib.duckdb_open(str(db).encode(), ctypes.byref(handle)) == 0, db
+    try:
+        assert lib.duckdb_connect(handle, ctypes.byref(con)) == 0
+        for sql in statements:
+            assert lib.duckdb_query(con, sql.encode(), None) == 0, sql
+    finally:
+        lib.duckdb_disconnect(ctypes.byref(con))
+        lib.duckdb_close(ctypes.byref(handle))
+
+
+def run(*args, **kw):
+    return subprocess.run([str(PROGRAM), *map(str, args)], capture_output=True, timeout=RUN_TIMEOUT,
+                          stdin=subprocess.DEVNULL, **kw)
+
+
+def fingerprint(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()[:16]
+
+
+class ModuleStatus(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.ws = Path(tmp.name) / "çalışma"
+        self.assertEqual(run("--dir", self.ws, "init").returncode, 0)
+        (self.ws / "external_data" / "kik_data_ham_csv" / "2024.csv").write_text("id\n1\n2\n")
+        duckdb(self.ws / "db" / "qev.duckdb", "CREATE TABLE a_dolu AS SELECT * FROM range(4)",
+               "CREATE TABLE bos(x INT)", "CREATE SCHEMA silver", "CREATE TABLE silver.\"k.<i>\" AS SELECT 1")
+        meta = self.ws / "seasons" / "2025" / "meta"
+        meta.mkdir(parents=True)
+        (meta / "adim_02_bronze.json").write_text('{"nb_hash": "0123456789abcdef"}')
+        (meta / "adim_03_html.json").write_text(
+            '{"nb_hash": "%s"}' % fingerprint(self.ws / "nb_03_marts.ipynb"))
+
+    def test_one_report_three_forms(self):
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            report = qev_scoreboard_cli.status(self.ws)
+        self.assertEqual(printed.getvalue(), "")  # nothing printed while it is made
+        cli = run("--dir", self.ws, "status")
+        self.assertEqual(cli.returncode, 0, cli.stderr)
+        self.assertEqual(str(report), cli.stdout.decode())
+        self.assertIn('      silver."k.<i>": 1 rows\n', str(report))
+
+        data = report.to_dict()
+        self.assertEqual(list(data), ["version", "work_dir", "external_data", "database", "outputs", "steps"])
+        self.assertEqual(data["version"], qev_scoreboard_cli.__version__)
+        self.assertEqual(data["work_dir"], str(self.ws))
+        self.assertEqual(data["external_data"][0], {"name": "kik_data_ham_csv", "exists": True, "entries": 1})
+        self.assertEqual([(t["schema"], t["name"], t["rows"]) for t in data["database"]["tables"]],
+                         [("main", "a_dolu", 4), ("main", "bos", 0), ("silver", "k.<i>", 1)])
+        steps = {s["code"]: s for s in data["steps"]}
+        self.assertEqual(sorted(steps), ["02_bronze", "03_html"])
+        self.assertEqual(steps["02_bronze"]["notebook"], "nb_02_transform.ipynb")
+        self.assertEqual(steps["02_bronze"]["current"], fingerprint(self.ws / "nb_02_transform.ipynb"))
+        self.assertTrue(steps["02_bronze"]["stale"])
+        self.assertFalse(steps["03_html"]["stale"])
+        data["version"] = "değişti"
+        self.assertNotEqual(report.to_dict()["version"], "değişti")  # a copy each time
+
+        html = report._repr_html_()
+        self.assertIn("<td>k.&lt;i&gt;</td>", html)
+        self.assertNotIn("k.<i>", html)
+        self.assertIn('<tr class="qev-stale"><td>2025</td><td>02_bronze</td>', html)
+
+    def test_arguments_and_failures_as_sync_notebooks_has_them(self):
+        for form in (str(self.ws), os.fsencode(self.ws), self.ws):
+            self.assertEqual(qev_scoreboard_cli.status(form).to_dict()["work_dir"], str(self.ws))
+        with self.assertRaises(FileNotFoundError) as missing:
+            qev_scoreboard_cli.status(self.ws / "yok")
+        self.assertEqual(missing.exception.filename, str(self.ws / "yok"))
+        self.assertEqual(missing.exception.errno, errno.ENOENT)
+        with self.assertRaises(TypeError):
+            qev_scoreboard_cli.status(42)
+        with self.assertRaises(ValueError):
+            qev_scoreboard_cli.status(str(self.ws) + "\0x")
+
+
+@unittest.skipUnless(hasattr(os, "mkfifo"), "FIFOs")
+class Progress(unittest.TestCase):
+    """A count waits on a FIFO until the test writes to it, so it runs as long as the test wants."""
+
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.ws = Path(tmp.name)
+        self.raw = self.ws / "ham.csv"
+        self.raw.write_text("a\n1\n")
+        (self.ws / "db").mkdir()
+        duckdb(self.ws / "db" / "qev.duckdb", "CREATE TABLE a_ilk AS SELECT * FROM range(2)",
+               f"CREATE VIEW b_bekleyen AS SELECT * FROM read_csv('{self.raw}')")
+        self.raw.unlink()
+
+    def feed_later(self, seconds):
+        """A writer for the FIFO after `seconds`: the count then ends."""
+        os.mkfifo(self.raw)
+
+        def write():
+            time.sleep(seconds)
+            with open(self.raw, "w") as f:
+                f.write("a\n1\n2\n3\n")
+        t = threading.Thread(target=write, daemon=True)
+        t.start()
+        return t
+
+    def run_on_terminal(self, interrupt_after=None):
+        """The command with standard error on a pseudo-terminal; returns (status, stdout, terminal text)."""
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        seen = b""
+        started = time.monotonic()
+        out = []
+        reader = threading.Thread(target=lambda: out.append(proc.stdout.read()), daemon=True)
+        reader.start()
+        while True:
+            if interrupt_after is not None and time.monotonic() - started > interrupt_after and proc.poll() is None:
+                proc.send_signal(signal.SIGINT)
+                interrupt_after = None
+            ready, _, _ = select.select([master], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # the terminal's other end closed: the program is gone
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+            elif proc.poll() is not None:
+                break
+            self.assertLess(time.monotonic() - started, RUN_TIMEOUT)
+        proc.wait(timeout=RUN_TIMEOUT)
+        reader.join(timeout=RUN_TIMEOUT)
+        proc.stdout.close()
+        os.close(master)
+        return proc.returncode, out[0].decode(), seen.decode("utf-8", "replace")
+
+    def test_a_long_count_shows_its_progress_on_a_terminal_then_erases_it(self):
+        writer = self.feed_later(2.5)
+        status, out, terminal = self.run_on_terminal()
+        writer.join()
+        self.assertEqual(status, 0, terminal)
+        self.assertIn("      a_ilk: 2 rows\n      b_bekleyen: 3 rows\n", out)
+        self.assertNotIn("sayılıyor", out)  # never on standard output
+        line = "      b_bekleyen: sayılıyor…"
+        # Rewritten in place (each time from the line's start), then blanked out, before the next line
+        # of the report; the quick count showed none.
+        self.assertRegex(terminal, "^(\r" + re.escape(line) + "( %[0-9]+)? *)+\r {" + str(len(line)) + ",}\r$")
+        self.assertNotIn("a_ilk", terminal)
+
+    def test_never_in_a_pipe(self):
+        writer = self.feed_later(2.5)
+        proc = run("--dir", self.ws, "status")
+        writer.join()
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stderr, b"")
+        self.assertIn(b"      b_bekleyen: 3 rows\n", proc.stdout)
+
+    def test_ctrl_c_ends_the_count_at_once(self):
+        os.mkfifo(self.raw)  # no writer: the count would wait forever
+        started = time.monotonic()
+        status, out, terminal = self.run_on_terminal(interrupt_after=2)
+        self.assertEqual(status, -signal.SIGINT, terminal)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertIn("b_bekleyen: sayılıyor…", terminal)
+        self.assertTrue(out.endswith("      a_ilk: 2 rows\n"), out)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:])
