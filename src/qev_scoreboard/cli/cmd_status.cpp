@@ -50,10 +50,12 @@ class StatusConsole {
 
     // Prints the lines of the report not printed yet.
     void print(const StatusReport& report) {
-        const std::vector<std::string> lines = status_text_lines(report);
+        std::vector<std::string> lines;
+        append_status_lines(report, printed_, lines);
+        if (lines.empty()) return;
         std::lock_guard lock(mutex_);
         erase_progress();
-        for (; printed_ < lines.size(); ++printed_) write_(lines[printed_]);
+        for (const std::string& line : lines) write_(line);
         std::fflush(stdout);
     }
 
@@ -133,7 +135,7 @@ class StatusConsole {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread watcher_;
-    size_t printed_ = 0;
+    StatusTextCursor printed_;
     bool stopping_ = false;
     bool counting_ = false;
     std::string label_;

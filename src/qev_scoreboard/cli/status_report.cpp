@@ -473,41 +473,88 @@ StatusReport collect_status(const std::optional<std::string>& dir, bool steps, b
     return report;
 }
 
-std::vector<std::string> status_text_lines(const StatusReport& report) {
-    std::vector<std::string> lines = {"QEV Scoreboard v" + report.version + " — status",
-                                      "Çalışma dizini: " + report.work_dir_shown, ""};
-    if (!report.external_data_found) return lines;
-    lines.push_back("  [external_data]");
-    if (!*report.external_data_found) {
-        lines.push_back("    BULUNAMADI — 'qev-scoreboard init' çalıştırın");
-    } else {
-        for (const auto& dir : report.external_data) lines.push_back("    " + dir.name + ": " + raw_status(dir));
-    }
-    if (!report.database) return lines;
-    const StatusReport::Database& db = *report.database;
-    lines.insert(lines.end(), {"", "  [db]"});
-    if (!db.looked_up) return lines;
-    if (!db.exists) {
-        lines.push_back("    qev.duckdb: YOK — pipeline henüz çalışmamış");
-    } else if (db.size_bytes) {
-        lines.push_back("    qev.duckdb: " + fixed(static_cast<double>(*db.size_bytes) / 1048576.0, 2) + " MB");
-        for (size_t i = 0; i <= db.tables.size(); ++i) {
-            if (i == db.error_at && !db.error.empty()) lines.push_back("      Okuma hatası: " + one_line(db.error));
-            if (i == db.tables.size()) break;
-            const StatusReport::Table& t = db.tables[i];
-            const std::string label = status_table_label(t.schema, t.name);
-            if (!t.rows)
-                lines.push_back("      " + label + ": Okuma hatası: " + one_line(t.error));
-            else if (*t.rows > 0)
-                lines.push_back("      " + label + ": " + std::to_string(*t.rows) + " rows");
+void append_status_lines(const StatusReport& report, StatusTextCursor& at, std::vector<std::string>& lines) {
+    enum Stage { HEADING, RAW_TITLE, RAW, DB_TITLE, DB_FILE, TABLES, OUTPUTS_TITLE, OUTPUTS };
+    for (;;) {
+        switch (at.stage) {
+            case HEADING:
+                lines.insert(lines.end(), {"QEV Scoreboard v" + report.version + " — status",
+                                           "Çalışma dizini: " + report.work_dir_shown, ""});
+                at.stage = RAW_TITLE;
+                break;
+            case RAW_TITLE:
+                if (!report.external_data_found) return;
+                lines.push_back("  [external_data]");
+                if (!*report.external_data_found) lines.push_back("    BULUNAMADI — 'qev-scoreboard init' çalıştırın");
+                at.stage = RAW;
+                break;
+            case RAW:
+                for (; *report.external_data_found && at.index < report.external_data.size(); ++at.index) {
+                    const auto& dir = report.external_data[at.index];
+                    lines.push_back("    " + dir.name + ": " + raw_status(dir));
+                }
+                if (!report.database) return;
+                at.stage = DB_TITLE;
+                at.index = 0;
+                break;
+            case DB_TITLE:
+                lines.insert(lines.end(), {"", "  [db]"});
+                at.stage = DB_FILE;
+                break;
+            case DB_FILE: {
+                const StatusReport::Database& db = *report.database;
+                if (!db.looked_up || (db.exists && !db.size_bytes)) return;
+                if (!db.exists) {
+                    lines.push_back("    qev.duckdb: YOK — pipeline henüz çalışmamış");
+                    at.stage = OUTPUTS_TITLE;
+                    break;
+                }
+                lines.push_back("    qev.duckdb: " + fixed(static_cast<double>(*db.size_bytes) / 1048576.0, 2) + " MB");
+                at.stage = TABLES;
+                break;
+            }
+            case TABLES: {
+                const StatusReport::Database& db = *report.database;
+                for (;; ++at.index) {
+                    if (!at.error_shown && !db.error.empty() && db.error_at == at.index) {
+                        lines.push_back("      Okuma hatası: " + one_line(db.error));
+                        at.error_shown = true;
+                    }
+                    if (at.index == db.tables.size()) break;
+                    const StatusReport::Table& t = db.tables[at.index];
+                    if (!t.rows)
+                        lines.push_back("      " + status_table_label(t.schema, t.name) +
+                                        ": Okuma hatası: " + one_line(t.error));
+                    else if (*t.rows > 0)
+                        lines.push_back("      " + status_table_label(t.schema, t.name) + ": " +
+                                        std::to_string(*t.rows) + " rows");
+                }
+                if (!report.database_done) return;
+                at.stage = OUTPUTS_TITLE;
+                at.index = 0;
+                break;
+            }
+            case OUTPUTS_TITLE:
+                if (!report.database_done || !report.outputs) return;
+                lines.insert(lines.end(), {"", "  [outputs]"});
+                at.stage = OUTPUTS;
+                break;
+            default:
+                for (; at.index < report.outputs->size(); ++at.index) {
+                    const auto& output = (*report.outputs)[at.index];
+                    lines.push_back("    " + output.name + ": " +
+                                    (output.exists ? fixed(static_cast<double>(*output.size_bytes) / 1024.0, 1) + " KB"
+                                                   : std::string("YOK")));
+                }
+                return;
         }
     }
-    if (!report.database_done || !report.outputs) return lines;
-    lines.insert(lines.end(), {"", "  [outputs]"});
-    for (const auto& output : *report.outputs)
-        lines.push_back(
-            "    " + output.name + ": " +
-            (output.exists ? fixed(static_cast<double>(*output.size_bytes) / 1024.0, 1) + " KB" : std::string("YOK")));
+}
+
+std::vector<std::string> status_text_lines(const StatusReport& report) {
+    StatusTextCursor at;
+    std::vector<std::string> lines;
+    append_status_lines(report, at, lines);
     return lines;
 }
 

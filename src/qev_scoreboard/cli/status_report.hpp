@@ -78,8 +78,16 @@ struct StatusListener {
 StatusReport collect_status(const std::optional<std::string>& dir, bool steps, bool track_progress,
                             const StatusListener& listener = {});
 
-// The command's lines for the report so far, without their line breaks: the lines of each finished
-// block, and of the database block those of the tables counted.
+// Where the command's text of a growing report has got to.
+struct StatusTextCursor {
+    int stage = 0;
+    std::size_t index = 0;
+    bool error_shown = false;
+};
+// Appends the command's lines (without their line breaks) that the report has gained since `at`, and
+// moves `at` past them: the lines of each part collected, in order, each once.
+void append_status_lines(const StatusReport& report, StatusTextCursor& at, std::vector<std::string>& lines);
+// The command's lines for the whole report.
 std::vector<std::string> status_text_lines(const StatusReport& report);
 // The whole report as the command prints it.
 std::string status_text(const StatusReport& report);
