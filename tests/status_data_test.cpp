@@ -2,6 +2,7 @@
 // forms against each other and against the command, its failures, and how names with dots or quotes show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -55,8 +56,9 @@ struct EveryFinding {
 
     EveryFinding() {
         package.version_text = "2.0.0";
-        package.registry = {{"01", "nb_01.ipynb"},  {"02", "nb_02.ipynb"}, {"03", "nb_03.ipynb"},
-                            {"04", "nb_yok.ipynb"}, {"05", "nb_05.ipynb"}, {"06", "nb_01.ipynb"}};
+        package.registry = {{"01", "nb_01.ipynb"},   {"02", "nb_02.ipynb"}, {"03", "nb_03.ipynb"},
+                            {"04", "nb_yok.ipynb"},  {"05", "nb_05.ipynb"}, {"06", "nb_01.ipynb"},
+                            {"07", "nb_dizin.ipynb"}};
         scope.emplace(package);
         spit(ws / "external_data/kik_data_ham_csv/2024.csv", "id\n1\n2\n");
         spit(ws / "external_data/kik_data_ham_csv/.gizli", "");
@@ -83,6 +85,8 @@ struct EveryFinding {
         spit(ws / "seasons/2024/meta/adim_03.json", "{ bozuk");
         meta("2024", "04", "0123456789abcdef");
         spit(ws / "seasons/2026/meta/adim_05.json", "{\"kod\": \"05\"}");
+        meta("2025", "07", "0123456789abcdef");
+        fs::create_directories(ws / "nb_dizin.ipynb");  // a notebook that cannot be read: the step's finding
         fs::create_directories(ws / "seasons/2027");
     }
     void meta(const std::string& season, const std::string& kod, const std::string& hash) {
@@ -131,7 +135,7 @@ TEST(StatusData, TheDictHoldsEveryKindOfFinding) {
 
     // Registry order; the newest season holding each step's meta file.
     const json& steps = d["steps"];
-    ASSERT_EQ(steps.size(), 5u) << steps.dump(2);
+    ASSERT_EQ(steps.size(), 6u) << steps.dump(2);
     const std::string nb01 = qs::_file_hash(f.ws / "nb_01.ipynb"), nb02 = qs::_file_hash(f.ws / "nb_02.ipynb");
     EXPECT_EQ(steps[0], json({{"season", "2025"},
                               {"code", "01"},
@@ -157,6 +161,23 @@ TEST(StatusData, TheDictHoldsEveryKindOfFinding) {
                               {"stale", true}}));
     EXPECT_EQ(steps[4]["season"], "2026");
     EXPECT_TRUE(steps[4]["recorded"].is_null());  // a meta file without nb_hash
+    EXPECT_TRUE(steps[5]["current"].is_null());
+    EXPECT_EQ(steps[5]["stale"], true);
+    EXPECT_NE(steps[5]["error"].get<std::string>().find("nb_dizin.ipynb"), std::string::npos) << steps[5];
+}
+
+TEST(StatusData, BytesThatAreNotUtf8StayAsSurrogateEscapes) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a path's bytes there are UTF-16";
+#else
+    TempDir tmp;
+    const std::string dir = (tmp / "w").string() + "\xff";
+    fs::create_directory(dir);
+    const auto text = take(qev_scoreboard_status_json(dir.c_str()));
+    ASSERT_TRUE(text) << qev_scoreboard_last_error();
+    EXPECT_NE(text->find("\"work_dir\": \"" + (tmp / "w").string() + "\\udcff\""), std::string::npos) << *text;
+    EXPECT_TRUE(std::all_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) != 0xff; }));
+#endif
 }
 
 TEST(StatusData, TheThreeFormsAgreeWithTheCommand) {

@@ -102,6 +102,13 @@ class ModuleStatus(unittest.TestCase):
         self.assertNotIn("k.<i>", html)
         self.assertIn('<tr class="qev-stale"><td>2025</td><td>02_bronze</td>', html)
 
+    def test_a_name_that_is_not_utf8_keeps_its_bytes(self):
+        odd = os.fsencode(self.ws) + b"-\xff"
+        os.rename(self.ws, odd)
+        data = qev_scoreboard_cli.status(odd).to_dict()
+        self.assertEqual(data["work_dir"], os.fsdecode(odd))  # "\udcff", as Python reads such bytes
+        self.assertEqual(os.fsencode(data["database"]["path"]), odd + b"/db/qev.duckdb")
+
     def test_arguments_and_failures_as_sync_notebooks_has_them(self):
         for form in (str(self.ws), os.fsencode(self.ws), self.ws):
             self.assertEqual(qev_scoreboard_cli.status(form).to_dict()["work_dir"], str(self.ws))
@@ -130,20 +137,14 @@ class Progress(unittest.TestCase):
                f"CREATE VIEW b_bekleyen AS SELECT * FROM read_csv('{self.raw}')")
         self.raw.unlink()
 
-    def feed_later(self, seconds):
-        """A writer for the FIFO after `seconds`: the count then ends."""
-        os.mkfifo(self.raw)
+    def feed(self):
+        """Writes the FIFO: the count waiting on it ends."""
+        with open(self.raw, "w") as f:
+            f.write("a\n1\n2\n3\n")
 
-        def write():
-            time.sleep(seconds)
-            with open(self.raw, "w") as f:
-                f.write("a\n1\n2\n3\n")
-        t = threading.Thread(target=write, daemon=True)
-        t.start()
-        return t
-
-    def run_on_terminal(self, interrupt_after=None):
-        """The command with standard error on a pseudo-terminal; returns (status, stdout, terminal text)."""
+    def run_on_terminal(self, when_shown):
+        """The command with standard error on a pseudo-terminal; `when_shown(proc)` runs once the progress
+        line is there. Returns (status, stdout, terminal text)."""
         master, slave = pty.openpty()
         proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status"], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=slave)
@@ -154,9 +155,9 @@ class Progress(unittest.TestCase):
         reader = threading.Thread(target=lambda: out.append(proc.stdout.read()), daemon=True)
         reader.start()
         while True:
-            if interrupt_after is not None and time.monotonic() - started > interrupt_after and proc.poll() is None:
-                proc.send_signal(signal.SIGINT)
-                interrupt_after = None
+            if when_shown is not None and "sayılıyor" in seen.decode("utf-8", "replace"):
+                when_shown(proc)
+                when_shown = None
             ready, _, _ = select.select([master], [], [], 0.1)
             if ready:
                 try:
@@ -176,9 +177,8 @@ class Progress(unittest.TestCase):
         return proc.returncode, out[0].decode(), seen.decode("utf-8", "replace")
 
     def test_a_long_count_shows_its_progress_on_a_terminal_then_erases_it(self):
-        writer = self.feed_later(2.5)
-        status, out, terminal = self.run_on_terminal()
-        writer.join()
+        os.mkfifo(self.raw)
+        status, out, terminal = self.run_on_terminal(lambda proc: self.feed())
         self.assertEqual(status, 0, terminal)
         self.assertIn("      a_ilk: 2 rows\n      b_bekleyen: 3 rows\n", out)
         self.assertNotIn("sayılıyor", out)  # never on standard output
@@ -189,7 +189,10 @@ class Progress(unittest.TestCase):
         self.assertNotIn("a_ilk", terminal)
 
     def test_never_in_a_pipe(self):
-        writer = self.feed_later(2.5)
+        os.mkfifo(self.raw)
+        # Fed well after the second at which a terminal would have shown the line.
+        writer = threading.Timer(2.5, self.feed)
+        writer.start()
         proc = run("--dir", self.ws, "status")
         writer.join()
         self.assertEqual(proc.returncode, 0, proc.stderr)
@@ -198,10 +201,14 @@ class Progress(unittest.TestCase):
 
     def test_ctrl_c_ends_the_count_at_once(self):
         os.mkfifo(self.raw)  # no writer: the count would wait forever
-        started = time.monotonic()
-        status, out, terminal = self.run_on_terminal(interrupt_after=2)
+        interrupted = []
+
+        def interrupt(proc):
+            interrupted.append(time.monotonic())
+            proc.send_signal(signal.SIGINT)
+        status, out, terminal = self.run_on_terminal(interrupt)
         self.assertEqual(status, -signal.SIGINT, terminal)
-        self.assertLess(time.monotonic() - started, 10)
+        self.assertLess(time.monotonic() - interrupted[0], 5)
         self.assertIn("b_bekleyen: sayılıyor…", terminal)
         self.assertTrue(out.endswith("      a_ilk: 2 rows\n"), out)
 

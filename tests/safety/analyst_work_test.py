@@ -219,8 +219,14 @@ class RunsAtOnce(unittest.TestCase):
         with support.Scratch() as tmp:
             ws = support.workdir(tmp)
             names = support.package_notebooks()
+            edits = set()
             for round_ in range(self.ROUNDS):
                 (ws / "db" / ".nb_version").write_text("0.9.0")
+                # Every other round the analyst has edited a notebook: several runs keep it at once.
+                edit = f'{{"cells": [], "tur": {round_}}}\n'.encode()
+                if round_ % 2:
+                    (ws / names[round_]).write_bytes(edit)
+                    edits.add((names[round_], edit))
                 procs = []
                 for i in range(self.RUNS):
                     if i % 4 == 3:
@@ -240,7 +246,10 @@ class RunsAtOnce(unittest.TestCase):
                     self.assertEqual((ws / name).read_bytes(), (support.NOTEBOOKS / name).read_bytes(), name)
                 self.assertEqual((ws / "db" / ".nb_version").read_text(), support.version())
                 self.assertEqual(temporaries(ws), [])
-                self.assertFalse((ws / "yedek").exists(), "nothing of the user's was there to keep")
+                # Each copy whole and the analyst's, in a folder of its own run; none left empty.
+                kept = {(p.name, p.read_bytes()) for p in ws.glob("yedek/*/*")}
+                self.assertEqual(kept, edits)
+                self.assertTrue(all(any(f.iterdir()) for f in (ws / "yedek").glob("*")) if edits else True)
 
 
 if __name__ == "__main__":

@@ -38,8 +38,10 @@ int wmain(int argc, wchar_t** argv) {
     if (dir == NULL || WideCharToMultiByte(CP_UTF8, 0, wide, -1, dir, n, NULL, NULL) != n) return 2;
     if (status) {
         char* json = qev_scoreboard_status_json(dir);
-        if (json == NULL) print_failure();
-        else fputs(json, stdout);
+        if (json == NULL)
+            print_failure();
+        else
+            fputs(json, stdout);
         qev_scoreboard_free(json);
         free(dir);
         fflush(stdout);

@@ -1,5 +1,6 @@
 #include "qev_scoreboard/cli/kept_copies.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -117,15 +118,25 @@ KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::
     : base_(std::move(base)), record_(record), name_(folder_name(run_time)) {}
 
 KeptCopies::~KeptCopies() {
-    // A run that failed before its first copy was whole leaves no empty folder behind.
+    // A run that failed before its first copy was whole leaves no empty folder behind (let go first:
+    // Windows removes no directory that is held open).
+    held_.reset();
     if (!folder_.empty() && kept_.empty()) platform::remove_empty_directory(folder_);
 }
 
 namespace {
 
+// A name KeptCopies gives a folder: YYYYMMDD-HHMMSS, then maybe "-" and a number.
+bool is_run_folder_name(std::string_view name) {
+    const auto digits = [&](size_t from, size_t to) {
+        return std::all_of(name.begin() + from, name.begin() + to, [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (name.size() < 15 || !digits(0, 8) || name[8] != '-' || !digits(9, 15)) return false;
+    return name.size() == 15 || (name.size() > 16 && name[15] == '-' && digits(16, name.size()));
+}
+
 // Runs killed while they kept a copy leave a folder that is empty or holds a temporary file alone: gone
-// before a new folder is made. A live run's folder, empty for a moment, may go too: that run then makes
-// another (KeptCopies::keep_if_changed).
+// before a new folder is made. A live run holds its folder, and folders the user made are not ours.
 void remove_abandoned_folders(const fs::path& yedek) {
     std::optional<std::vector<DirEntry>> entries;
     try {
@@ -134,12 +145,9 @@ void remove_abandoned_folders(const fs::path& yedek) {
         return;  // best effort: what cannot be listed waits for another run
     }
     if (!entries) return;
-    for (const DirEntry& entry : *entries) {
-        if (!entry.is_directory) continue;
-        const fs::path folder = yedek / platform::path_from_utf8(entry.name);
-        platform::remove_left_over_temporaries_in(folder);
-        platform::remove_empty_directory(folder);
-    }
+    for (const DirEntry& entry : *entries)
+        if (entry.is_directory && is_run_folder_name(entry.name))
+            platform::remove_abandoned_directory(yedek / platform::path_from_utf8(entry.name));
 }
 
 }  // namespace
@@ -150,11 +158,20 @@ const fs::path& KeptCopies::folder() {
     const bool new_yedek = !leads_to_directory(yedek);
     make_directories(yedek);
     if (!new_yedek) remove_abandoned_folders(yedek);
-    // Made, never reused: another run, even one started in the same second, keeps its copies apart.
+    // Made, never reused: another run, even one started in the same second, keeps its copies apart. Held
+    // while this run fills it, so that no other run takes it for a killed run's.
     for (int n = 1;; ++n) {
         const std::string name = n == 1 ? name_ : name_ + "-" + std::to_string(n);
-        if (!make_new_directory(yedek / name)) continue;
-        folder_ = yedek / name;
+        const fs::path folder = yedek / name;
+        if (!make_new_directory(folder)) continue;
+        try {
+            held_ = platform::hold_directory(folder, "dizin oluşturulamadı");
+        } catch (const FileError&) {
+            platform::remove_empty_directory(folder);
+            throw;
+        }
+        if (!held_) continue;  // removed before we held it: another name
+        folder_ = folder;
         relative_ = fs::path("yedek") / name;
         break;
     }
@@ -184,22 +201,14 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
     // Kept under its own name: the data readme beside the notebooks, which never share its name.
     const fs::path name = rel_path.filename();
     fs::path copy = base_ / "yedek" / name_ / name;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            copy = folder() / name;
-            rewind_for_reading(file.get(), installed);
-            // The same bytes that were fingerprinted, whatever another run has put at the name since.
-            copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
-            sync_directory(folder_);
-            break;
-        } catch (const FileError& e) {
-            // Taken for a killed run's empty folder by another run and removed before our copy was in it.
-            if (kept_.empty() && attempt < 10 && e.code().value() == ENOENT && !leads_to_directory(folder_)) {
-                folder_.clear();
-                continue;
-            }
-            throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
-        }
+    try {
+        copy = folder() / name;
+        rewind_for_reading(file.get(), installed);
+        // The same bytes that were fingerprinted, whatever another run has put at the name since.
+        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+        sync_directory(folder_);
+    } catch (const FileError& e) {
+        throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
     }
     kept_.push_back(platform::path_to_utf8(relative_ / name));
     return found;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "qev_scoreboard/platform/native_handle.hpp"
+
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
@@ -66,9 +68,10 @@ class KeptCopies {
 
     fs::path base_;
     const InstallRecord& record_;
-    std::string name_;   // the folder's name before any suffix
-    fs::path folder_;    // once made
-    fs::path relative_;  // the same, relative to base_
+    std::string name_;     // the folder's name before any suffix
+    fs::path folder_;      // once made
+    platform::File held_;  // the folder, held while this run fills it
+    fs::path relative_;    // the same, relative to base_
     std::vector<std::string> kept_;
 };
 

@@ -141,6 +141,8 @@ void tell(const StatusListener& listener, const StatusReport& report) {
 }
 
 void collect_external_data(StatusReport& report, const fs::path& source_dir, const StatusListener& listener) {
+    report.external_data_begun = true;
+    tell(listener, report);
     report.external_data_found = path_exists(source_dir);
     tell(listener, report);
     for (const auto& sub : EXTERNAL_DATA_SUBDIRS) {
@@ -193,13 +195,21 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
             table.view = object.view;
             // What is told so far reaches its reader before the count, which may take long.
             tell(listener, report);
-            if (listener.counting) listener.counting(status_table_label(object.schema, object.name), progress);
-            try {
-                table.rows = count_rows(api, db.con, object);
-            } catch (const std::exception& e) {
-                table.error = e.what();
+            {
+                // Told on every way out: the connection `progress` asks of lives no longer than this scope.
+                struct Counted {
+                    const StatusListener& listener;
+                    ~Counted() {
+                        if (listener.counted) listener.counted();
+                    }
+                } counted{listener};
+                if (listener.counting) listener.counting(status_table_label(object.schema, object.name), progress);
+                try {
+                    table.rows = count_rows(api, db.con, object);
+                } catch (const std::exception& e) {
+                    table.error = e.what();
+                }
             }
-            if (listener.counted) listener.counted();
             database.tables.push_back(std::move(table));
         }
     });
@@ -262,12 +272,20 @@ std::optional<std::string> recorded_fingerprint(const fs::path& meta, std::strin
 
 // The steps of the registry whose meta file is in some season, each as the newest such season records
 // it, with the fingerprint of the notebook installed now: the engine runs a step again when they differ.
-std::vector<StatusReport::Step> collect_steps(const fs::path& base) {
+// What cannot be read is a finding, as elsewhere in the report: a step's error, or the steps' own.
+std::vector<StatusReport::Step> collect_steps(const fs::path& base, std::string& steps_error) {
     std::vector<StatusReport::Step> steps;
     const fs::path seasons_dir = base / "seasons";
-    if (!leads_to_directory(seasons_dir)) return steps;
-    Seasons seasons(seasons_dir);
-    std::map<std::string, std::optional<std::string>> current;  // by notebook
+    std::optional<Seasons> found;
+    try {
+        if (!leads_to_directory(seasons_dir)) return steps;
+        found.emplace(seasons_dir);
+    } catch (const FileError& e) {
+        steps_error = e.what();
+        return steps;
+    }
+    Seasons& seasons = *found;
+    std::map<std::string, std::pair<std::optional<std::string>, std::string>> current;  // by notebook
     for (const StepRecord& record : adim_registry()) {
         const std::string file = "adim_" + record.kod + ".json";
         const auto [presence, season] = seasons.find(file);
@@ -283,11 +301,16 @@ std::vector<StatusReport::Step> collect_steps(const fs::path& base) {
         auto known = current.find(record.nb);
         if (known == current.end()) {
             const fs::path notebook = base / platform::path_from_utf8(record.nb);
-            known =
-                current.emplace(record.nb, path_exists(notebook) ? std::optional(_file_hash(notebook)) : std::nullopt)
-                    .first;
+            std::pair<std::optional<std::string>, std::string> fingerprint;
+            try {
+                if (path_exists(notebook)) fingerprint.first = _file_hash(notebook);
+            } catch (const FileError& e) {
+                fingerprint.second = e.what();  // a notebook that cannot be read: no fingerprint to compare
+            }
+            known = current.emplace(record.nb, std::move(fingerprint)).first;
         }
-        step.current = known->second;
+        step.current = known->second.first;
+        if (step.error.empty()) step.error = known->second.second;
         steps.push_back(std::move(step));
     }
     return steps;
@@ -469,12 +492,12 @@ StatusReport collect_status(const std::optional<std::string>& dir, bool steps, b
     collect_external_data(report, source_dir, listener);
     collect_database(report, db_path, base, track_progress, listener);
     collect_outputs(report, output_dir, listener);
-    if (steps) report.steps = collect_steps(base);
+    if (steps) report.steps = collect_steps(base, report.steps_error);
     return report;
 }
 
 void append_status_lines(const StatusReport& report, StatusTextCursor& at, std::vector<std::string>& lines) {
-    enum Stage { HEADING, RAW_TITLE, RAW, DB_TITLE, DB_FILE, TABLES, OUTPUTS_TITLE, OUTPUTS };
+    enum Stage { HEADING, RAW_TITLE, RAW_FOUND, RAW, DB_TITLE, DB_FILE, TABLES, OUTPUTS_TITLE, OUTPUTS };
     for (;;) {
         switch (at.stage) {
             case HEADING:
@@ -483,8 +506,12 @@ void append_status_lines(const StatusReport& report, StatusTextCursor& at, std::
                 at.stage = RAW_TITLE;
                 break;
             case RAW_TITLE:
-                if (!report.external_data_found) return;
+                if (!report.external_data_begun) return;
                 lines.push_back("  [external_data]");
+                at.stage = RAW_FOUND;
+                break;
+            case RAW_FOUND:
+                if (!report.external_data_found) return;
                 if (!*report.external_data_found) lines.push_back("    BULUNAMADI — 'qev-scoreboard init' çalıştırın");
                 at.stage = RAW;
                 break;
@@ -614,7 +641,9 @@ std::string status_json(const StatusReport& report) {
         }
         out += "\n  ";
     }
-    return out + "]\n}\n";
+    out += "]";
+    if (!report.steps_error.empty()) out += ",\n  \"steps_error\": " + json_text(report.steps_error);
+    return out + "\n}\n";
 }
 
 std::string status_html(const StatusReport& report) {
@@ -667,6 +696,8 @@ std::string status_html(const StatusReport& report) {
     }
     if (report.steps) {
         rows.clear();
+        if (!report.steps_error.empty())
+            rows += row({"", "", "", "Okuma hatası: " + html(report.steps_error), "", ""}, "qev-error");
         for (const auto& s : *report.steps)
             rows += row({html(s.season), html(s.code), html(s.notebook),
                          s.recorded ? html(*s.recorded) : "Okuma hatası: " + html(s.error),

@@ -51,12 +51,14 @@ struct StatusReport {
     std::string work_dir;        // as given
     std::string work_dir_shown;  // as the report's heading shows it
     // Each block is there once collected, in order; an unfinished one is the block being collected.
+    bool external_data_begun = false;
     std::optional<bool> external_data_found;
     std::vector<RawDir> external_data;
     std::optional<Database> database;
     bool database_done = false;
     std::optional<std::vector<Output>> outputs;
     std::optional<std::vector<Step>> steps;  // only when asked for: the command does not report them
+    std::string steps_error;                 // why the seasons could not be searched, when they could not
 };
 
 // Told as the report grows, on the thread that collects the block (the database block is collected on a

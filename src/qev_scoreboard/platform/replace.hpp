@@ -91,6 +91,15 @@ void remove_left_over_temporaries(const Destination& at) noexcept;
 // The same beside the files of the directory `dir`.
 void remove_left_over_temporaries_in(const fs::path& dir) noexcept;
 
+// A directory this process fills, held so that remove_abandoned_directory() in any process leaves it
+// alone while the handle is open. Empty when the name no longer leads to the directory (another run took
+// it for abandoned meanwhile): make another. Throws FileError(action, dir) when it cannot be opened.
+File hold_directory(const fs::path& dir, const char* action);
+
+// Removes `dir` when nobody holds it (hold_directory) and it holds nothing but left-over temporary
+// files: what a run killed while it filled it left. Best effort.
+void remove_abandoned_directory(const fs::path& dir) noexcept;
+
 // Removes every temporary file in flight in this process. Async-signal-safe.
 void remove_temporaries_in_flight() noexcept;
 

@@ -37,7 +37,7 @@ File open_for_reading(const fs::path& path) {
     unix_files::require_regular(info(f.get(), path), path, "açılamadı");
     // Back to blocking reads, as some network and user-space file systems honour the flag even for a
     // regular file. None of the other flags F_SETFL sets was asked for.
-    if (sys::fcntl(fd_of(f.get()), F_SETFL, 0) != 0) throw_file_error("açılamadı", path, errno);
+    if (sys::fcntl(fd_of(f.get()), F_SETFL, 0L) != 0) throw_file_error("açılamadı", path, errno);
     return f;
 }
 

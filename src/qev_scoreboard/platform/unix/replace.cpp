@@ -323,6 +323,29 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
     }
 }
 
+File hold_directory(const fs::path& dir, const char* action) {
+    File held(NativeHandle{sys::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)});
+    if (!held) throw_file_error(action, dir, errno);
+    // Waits for a run that is deciding whether the directory is abandoned; on a file system that cannot
+    // lock, nobody's clean-up can lock it either.
+    sys::flock(fd_of(held.get()), LOCK_EX);
+    struct stat opened {
+    }, named{};
+    if (sys::fstat(fd_of(held.get()), &opened) != 0) throw_file_error(action, dir, errno);
+    if (sys::stat(dir.c_str(), &named) != 0) {
+        if (errno == ENOENT) return {};
+        throw_file_error(action, dir, errno);
+    }
+    return same_inode(opened, named) ? std::move(held) : File();
+}
+
+void remove_abandoned_directory(const fs::path& dir) noexcept {
+    const File d(NativeHandle{sys::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)});
+    if (!d || sys::flock(fd_of(d.get()), LOCK_EX | LOCK_NB) != 0) return;
+    remove_left_over_temporaries_in(dir);
+    sys::rmdir(dir.c_str());  // refused while anything else is in it
+}
+
 void remove_left_over_temporaries_in(const fs::path& dir) noexcept {
     Destination at;
     at.dir = open_lookup_dir(AT_FDCWD, dir.c_str());

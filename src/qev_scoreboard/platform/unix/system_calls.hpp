@@ -100,6 +100,9 @@ inline ssize_t readlinkat(int dir, const char* name, char* buf, size_t size) {
 inline int fcntl(int fd, int cmd, long arg = 0) {
     return attempt("fcntl", false, [&] { return ::fcntl(fd, cmd, arg); });
 }
+inline int fcntl(int fd, int cmd, void* arg) {
+    return attempt("fcntl", false, [&] { return ::fcntl(fd, cmd, arg); });
+}
 inline off_t lseek(int fd, off_t offset, int whence) {
     return attempt("lseek", false, [&] { return ::lseek(fd, offset, whence); });
 }

@@ -244,6 +244,25 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
     }
 }
 
+File hold_directory(const fs::path& dir, const char* action) {
+    // Not shared for deletion: while it is open nobody removes the directory.
+    File held = win::open_handle(dir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    if (!held) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return {};
+        fail(action, dir, err);
+    }
+    return held;
+}
+
+void remove_abandoned_directory(const fs::path& dir) noexcept {
+    remove_left_over_temporaries_in(dir);
+    try {
+        ::RemoveDirectoryW(win::system_path(dir).c_str());  // refused while held or not empty
+    } catch (...) {
+    }
+}
+
 void remove_left_over_temporaries_in(const fs::path& dir) noexcept {
     try {
         Destination at;
