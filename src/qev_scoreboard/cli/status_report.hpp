@@ -12,40 +12,47 @@
 
 namespace qev_scoreboard {
 
+// The parts of a StatusReport (apart from it, so each is complete before the report holds it).
+struct StatusRawDir {
+    std::string name;
+    bool exists = false;
+    std::optional<std::uint64_t> entries;  // when it could be counted
+    std::string error;                     // why not, when it exists but could not be
+};
+struct StatusTable {
+    std::string schema, name;
+    bool view = false;
+    std::optional<std::int64_t> rows;  // when it could be counted
+    std::string error;                 // why not
+};
+struct StatusDatabase {
+    std::string path;
+    bool looked_up = false;  // whether `exists` is known yet
+    bool exists = false;
+    std::optional<std::uint64_t> size_bytes;
+    std::vector<StatusTable> tables;  // as counted, in the report's order
+    std::string error;                // the engine or the file could not be opened, or a kind not listed
+    std::size_t error_at = 0;         // how many tables had been counted when it happened
+};
+struct StatusOutput {
+    std::string name;  // relative to the output directory, as the report labels it
+    bool exists = false;
+    std::optional<std::uint64_t> size_bytes;
+};
+struct StatusStep {
+    std::string season, code, notebook;
+    std::optional<std::string> recorded;  // the meta file's nb_hash
+    std::optional<std::string> current;   // the installed notebook's fingerprint
+    std::string error;                    // why the meta file or the notebook could not be read
+    bool stale() const { return !recorded || !current || *recorded != *current; }
+};
+
 struct StatusReport {
-    struct RawDir {
-        std::string name;
-        bool exists = false;
-        std::optional<std::uint64_t> entries;  // when it could be counted
-        std::string error;                     // why not, when it exists but could not be
-    };
-    struct Table {
-        std::string schema, name;
-        bool view = false;
-        std::optional<std::int64_t> rows;  // when it could be counted
-        std::string error;                 // why not
-    };
-    struct Database {
-        std::string path;
-        bool looked_up = false;  // whether `exists` is known yet
-        bool exists = false;
-        std::optional<std::uint64_t> size_bytes;
-        std::vector<Table> tables;  // as counted, in the report's order
-        std::string error;          // the engine or the file could not be opened, or a kind not listed
-        std::size_t error_at = 0;   // how many tables had been counted when it happened
-    };
-    struct Output {
-        std::string name;  // relative to the output directory, as the report labels it
-        bool exists = false;
-        std::optional<std::uint64_t> size_bytes;
-    };
-    struct Step {
-        std::string season, code, notebook;
-        std::optional<std::string> recorded;  // the meta file's nb_hash
-        std::optional<std::string> current;   // the installed notebook's fingerprint
-        std::string error;                    // why the meta file's nb_hash could not be read
-        bool stale() const { return !recorded || !current || *recorded != *current; }
-    };
+    using RawDir = StatusRawDir;
+    using Table = StatusTable;
+    using Database = StatusDatabase;
+    using Output = StatusOutput;
+    using Step = StatusStep;
 
     std::string version;
     std::string work_dir;        // as given
