@@ -47,11 +47,6 @@ std::string folder_name(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
-bool absent(const FileError& e) {
-    const int err = e.code().value();
-    return err == ENOENT || err == ENOTDIR || err == ELOOP;
-}
-
 // A directory, FIFO or device in a notebook's place holds no work of the user's to keep; replacing it
 // fails on its own terms.
 bool not_a_file(const FileError& e) {
@@ -70,18 +65,8 @@ InstallRecord read_install_record(const fs::path& base) {
         // there but cannot be read (no permission, an I/O error) stops the run instead: read as none, it
         // would have every notebook an older version installed kept as if it were the user's, and it
         // could not be written either.
-        switch (e.code().value()) {
-            case ENOENT:
-            case ENOTDIR:
-            case ELOOP:
-            case EILSEQ:
-            case EFBIG:
-            case EISDIR:
-            case EINVAL:
-                return {};
-            default:
-                throw;
-        }
+        if (means_absent(e.code().value()) || refused_as_text(e)) return {};
+        throw;
     }
     try {
         const JsonValue top = parse_meta_json(record.text);
@@ -187,7 +172,7 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
     try {
         file = open_regular_for_reading(installed);
     } catch (const FileError& e) {
-        if (absent(e)) return {};
+        if (means_absent(e.code().value())) return {};
         if (not_a_file(e)) return {true, ""};
         throw;
     }

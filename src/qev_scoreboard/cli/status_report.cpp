@@ -34,16 +34,6 @@ constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scorebo
 
 // ---- collecting ---------------------------------------------------------------------------------
 
-// A DuckDB identifier that means exactly `name`, whatever characters it holds.
-std::string quote_identifier(std::string_view name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
 constexpr std::string_view MAIN_SCHEMA = "main";
 
 // A table or view of the database file.
@@ -54,7 +44,7 @@ struct DbObject {
     bool in_main() const { return schema == MAIN_SCHEMA; }
     // Fully qualified: neither a schema nor a built-in object of the same name can stand in for it.
     std::string reference() const {
-        return quote_identifier(catalog) + "." + quote_identifier(schema) + "." + quote_identifier(name);
+        return sql_quoted(catalog, '"') + "." + sql_quoted(schema, '"') + "." + sql_quoted(name, '"');
     }
 };
 
@@ -183,10 +173,7 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
         DuckDBReadOnly db(db_file, need_search_path ? work_dir_text : std::string(), track_progress);
         const DuckDBApi& api = duckdb_api();
         const Listing listing = list_objects(api, db.con);
-        if (!listing.failure.empty()) {
-            database.error = listing.failure;
-            tell(listener, report);
-        }
+        database.error = listing.failure;  // told with what comes next
         const std::function<double()> progress = [&] { return api.duckdb_query_progress(db.con).percentage; };
         for (const DbObject& object : listing.objects) {
             StatusReport::Table table;
@@ -352,67 +339,12 @@ std::string raw_status(const StatusReport::RawDir& dir) {
 
 // ---- JSON ---------------------------------------------------------------------------------------
 
-// A JSON string. A byte that is not UTF-8 is written as the lone surrogate U+DC00 + byte, as Python's
-// "surrogateescape" reads and writes undecodable bytes: the data stays JSON, and nothing is lost.
-void json_string(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            char32_t cp = 0;
-            const std::string_view rest = text.substr(i, std::min<size_t>(4, text.size() - i));
-            size_t n = 0;
-            // The longest valid sequence starting here, if any.
-            for (size_t len = 2; len <= rest.size() && n == 0; ++len)
-                if (is_valid_utf8(rest.substr(0, len)) && decode_utf8_at(rest, 0, cp) == len) n = len;
-            if (n == 0) {
-                out += "\\udc";
-                out += hex[c >> 4];
-                out += hex[c & 0xF];
-                ++i;
-            } else {
-                out.append(text.substr(i, n));
-                i += n;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
-    }
-    out += '"';
-}
-
 template <typename T>
 std::string json_number(const std::optional<T>& value) {
     return value ? std::to_string(*value) : "null";
 }
 
-std::string json_optional_text(const std::optional<std::string>& value) { return value ? json_text(*value) : "null"; }
+std::string json_optional_text(const std::optional<std::string>& value) { return value ? json_quoted(*value) : "null"; }
 
 std::string json_bool(bool value) { return value ? "true" : "false"; }
 
@@ -458,21 +390,9 @@ std::string table(std::string_view caption, const std::vector<std::string>& head
 
 }  // namespace
 
-std::string json_text(std::string_view text) {
-    std::string out;
-    json_string(out, text);
-    return out;
-}
-
 std::string status_table_label(const std::string& schema, const std::string& name) {
     const auto part = [](const std::string& text) {
-        if (text.find_first_of(".\"") == std::string::npos) return printable_name(text);
-        std::string quoted;
-        for (const char c : text) {
-            if (c == '"') quoted += '"';
-            quoted += c;
-        }
-        return "\"" + printable_name(quoted) + "\"";
+        return printable_name(text.find_first_of(".\"") == std::string::npos ? text : sql_quoted(text, '"'));
     };
     return schema == MAIN_SCHEMA ? part(name) : part(schema) + "." + part(name);
 }
@@ -592,30 +512,30 @@ std::string status_text(const StatusReport& report) {
 }
 
 std::string status_json(const StatusReport& report) {
-    std::string out = "{\n  \"version\": " + json_text(report.version) +
-                      ",\n  \"work_dir\": " + json_text(report.work_dir) + ",\n  \"external_data\": [";
+    std::string out = "{\n  \"version\": " + json_quoted(report.version) +
+                      ",\n  \"work_dir\": " + json_quoted(report.work_dir) + ",\n  \"external_data\": [";
     for (size_t i = 0; i < report.external_data.size(); ++i) {
         const auto& dir = report.external_data[i];
-        out += std::string(i ? "," : "") + "\n    {\"name\": " + json_text(dir.name) +
+        out += std::string(i ? "," : "") + "\n    {\"name\": " + json_quoted(dir.name) +
                ", \"exists\": " + json_bool(dir.exists) + ", \"entries\": " + json_number(dir.entries);
-        if (dir.exists && !dir.entries) out += ", \"error\": " + json_text(dir.error);
+        if (dir.exists && !dir.entries) out += ", \"error\": " + json_quoted(dir.error);
         out += "}";
     }
     out += "\n  ],\n  \"database\": ";
     if (report.database) {
         const StatusReport::Database& db = *report.database;
-        out += "{\"path\": " + json_text(db.path) + ", \"exists\": " + json_bool(db.exists) +
+        out += "{\"path\": " + json_quoted(db.path) + ", \"exists\": " + json_bool(db.exists) +
                ", \"size_bytes\": " + json_number(db.size_bytes) + ", \"tables\": [";
         for (size_t i = 0; i < db.tables.size(); ++i) {
             const auto& t = db.tables[i];
-            out += std::string(i ? "," : "") + "\n    {\"schema\": " + json_text(t.schema) +
-                   ", \"name\": " + json_text(t.name) + ", \"kind\": " + (t.view ? "\"view\"" : "\"table\"") +
+            out += std::string(i ? "," : "") + "\n    {\"schema\": " + json_quoted(t.schema) +
+                   ", \"name\": " + json_quoted(t.name) + ", \"kind\": " + (t.view ? "\"view\"" : "\"table\"") +
                    ", \"rows\": " + json_number(t.rows);
-            if (!t.rows) out += ", \"error\": " + json_text(t.error);
+            if (!t.rows) out += ", \"error\": " + json_quoted(t.error);
             out += "}";
         }
         out += std::string(db.tables.empty() ? "" : "\n  ") +
-               "], \"error\": " + (db.error.empty() ? "null" : json_text(db.error)) + "}";
+               "], \"error\": " + (db.error.empty() ? "null" : json_quoted(db.error)) + "}";
     } else {
         out += "null";
     }
@@ -623,7 +543,7 @@ std::string status_json(const StatusReport& report) {
     if (report.outputs) {
         for (size_t i = 0; i < report.outputs->size(); ++i) {
             const auto& o = (*report.outputs)[i];
-            out += std::string(i ? "," : "") + "\n    {\"name\": " + json_text(o.name) +
+            out += std::string(i ? "," : "") + "\n    {\"name\": " + json_quoted(o.name) +
                    ", \"exists\": " + json_bool(o.exists) + ", \"size_bytes\": " + json_number(o.size_bytes) + "}";
         }
         out += "\n  ";
@@ -632,17 +552,17 @@ std::string status_json(const StatusReport& report) {
     if (report.steps && !report.steps->empty()) {
         for (size_t i = 0; i < report.steps->size(); ++i) {
             const auto& s = (*report.steps)[i];
-            out += std::string(i ? "," : "") + "\n    {\"season\": " + json_text(s.season) +
-                   ", \"code\": " + json_text(s.code) + ", \"notebook\": " + json_text(s.notebook) +
+            out += std::string(i ? "," : "") + "\n    {\"season\": " + json_quoted(s.season) +
+                   ", \"code\": " + json_quoted(s.code) + ", \"notebook\": " + json_quoted(s.notebook) +
                    ", \"recorded\": " + json_optional_text(s.recorded) +
                    ", \"current\": " + json_optional_text(s.current) + ", \"stale\": " + json_bool(s.stale());
-            if (!s.error.empty()) out += ", \"error\": " + json_text(s.error);
+            if (!s.error.empty()) out += ", \"error\": " + json_quoted(s.error);
             out += "}";
         }
         out += "\n  ";
     }
     out += "]";
-    if (!report.steps_error.empty()) out += ",\n  \"steps_error\": " + json_text(report.steps_error);
+    if (!report.steps_error.empty()) out += ",\n  \"steps_error\": " + json_quoted(report.steps_error);
     return out + "\n}\n";
 }
 

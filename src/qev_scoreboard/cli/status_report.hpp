@@ -105,10 +105,6 @@ std::string status_json(const StatusReport& report);
 // An HTML fragment for a notebook cell: the same blocks as tables, errors and stale steps marked.
 std::string status_html(const StatusReport& report);
 
-// `text` as a JSON string; a byte that is not UTF-8 becomes the lone surrogate U+DC00 + byte, as
-// Python's "surrogateescape" reads it.
-std::string json_text(std::string_view text);
-
 // How the report names a table or view: those of the main schema by name alone, the others with their
 // schema; a part holding "." or '"' in double quotes (inner ones doubled), as SQL writes it.
 std::string status_table_label(const std::string& schema, const std::string& name);

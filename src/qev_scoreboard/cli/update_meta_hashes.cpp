@@ -31,18 +31,8 @@ namespace {
 // holds is no meta file of ours to refresh (not UTF-8, too large, not a regular file), this user may not
 // read it, or it went meanwhile.
 bool passed_over(const FileError& e) {
-    switch (e.code().value()) {
-        case EACCES:
-        case EPERM:
-        case EILSEQ:
-        case EFBIG:
-        case EISDIR:
-        case EINVAL:
-        case ENOENT:
-            return true;
-        default:
-            return false;
-    }
+    const int err = e.code().value();
+    return err == EACCES || err == EPERM || err == ENOENT || refused_as_text(e);
 }
 
 // Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it

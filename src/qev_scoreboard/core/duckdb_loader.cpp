@@ -90,16 +90,6 @@ void require_database_file(const std::string& path) {
     }
 }
 
-// A SQL string literal that means exactly `text`.
-std::string sql_literal(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
-
 }  // namespace
 
 DuckDBResult::DuckDBResult(const DuckDBApi& api, duckdb_connection con, const std::string& sql) : api_(api) {
@@ -151,7 +141,7 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_
     // The search path and the progress are per-connection settings, so they are set here; then nothing may
     // change anything.
     std::vector<std::string> statements;
-    if (!file_search_dir.empty()) statements.push_back("SET file_search_path = " + sql_literal(file_search_dir));
+    if (!file_search_dir.empty()) statements.push_back("SET file_search_path = " + sql_quoted(file_search_dir, '\''));
     if (track_progress) {
         statements.push_back("SET enable_progress_bar = true");
         statements.push_back("SET enable_progress_bar_print = false");

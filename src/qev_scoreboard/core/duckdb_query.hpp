@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 
@@ -60,6 +61,17 @@ class DuckDBResult {
     const DuckDBApi& api_;
     duckdb_result res_{};
 };
+
+// `text` between two `quote`s, each `quote` inside doubled: a string literal (') or an identifier (")
+// that means exactly `text` to SQL, whatever it holds.
+inline std::string sql_quoted(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (const char c : text) {
+        if (c == quote) out += quote;
+        out += c;
+    }
+    return out + quote;
+}
 
 // Runs a statement whose result is not wanted.
 inline void duckdb_execute(const DuckDBApi& api, duckdb_connection con, const std::string& sql) {

@@ -38,6 +38,11 @@ void rewind_for_reading(platform::NativeHandle file, const fs::path& path) {
     platform::rewind(file, path, "okunamadı");
 }
 
+bool refused_as_text(const FileError& e) {
+    const int err = e.code().value();
+    return err == EILSEQ || err == EFBIG || err == EISDIR || err == EINVAL;
+}
+
 std::string read_file(const fs::path& path) { return read_all(path, std::string().max_size()); }
 
 std::string read_utf8_file(const fs::path& path, size_t max_size) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
 
@@ -28,6 +29,10 @@ void read_blocks(platform::NativeHandle file, const fs::path& path, char* buf, s
 
 // Moves back to the start of `file`, to read it again. Action: "okunamadı".
 void rewind_for_reading(platform::NativeHandle file, const fs::path& path);
+
+// Whether read_utf8_file refused the file for what it holds or is, rather than failed to read it: not
+// UTF-8, larger than allowed, a directory, or no regular file (a FIFO, a device).
+bool refused_as_text(const FileError& e);
 
 // The whole regular file as bytes.
 std::string read_file(const fs::path& path);

@@ -32,11 +32,13 @@ bool make_new_directory(const fs::path& dir) {
     throw_file_error("dizin oluşturulamadı", dir, err);
 }
 
+bool means_absent(int err) { return err == ENOENT || err == ENOTDIR || err == ELOOP; }
+
 bool path_exists(const fs::path& path) {
     platform::FileInfo info;
     const int err = platform::describe(path, Follow::Links, info);
     if (err == 0) return true;
-    if (err == ENOENT || err == ENOTDIR || err == ELOOP) return false;
+    if (means_absent(err)) return false;
     throw_file_error("erişilemedi", path, err);
 }
 
@@ -50,7 +52,7 @@ void require_directory(const fs::path& dir, const char* action) {
 bool leads_to_directory(const fs::path& path) {
     platform::FileInfo info;
     const int err = platform::describe(path, Follow::Links, info);
-    if (err == ENOENT || err == ENOTDIR || err == ELOOP) return false;
+    if (means_absent(err)) return false;
     if (err != 0) throw_file_error("erişilemedi", path, err);
     return info.kind == FileKind::Directory;
 }

@@ -23,6 +23,10 @@ void make_directories(const fs::path& dir);
 // name is there already; any other failure throws.
 bool make_new_directory(const fs::path& dir);
 
+// Whether a look-up's errno value means that nothing is there: no such name, a non-directory on the way,
+// or a link that leads nowhere (a loop of links).
+bool means_absent(int err);
+
 // Existence test that follows links: a missing path, a dangling link, a link loop or a path through a
 // non-directory is absent (false). Any other failure (e.g. permission denied) throws.
 bool path_exists(const fs::path& path);

@@ -227,9 +227,10 @@ struct Parser {
     }
 };
 
-void write_string(std::string& out, std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
+constexpr char HEX[] = "0123456789abcdef";
+
+// `text` escaped for the inside of a JSON string: quotation marks, backslashes and control characters.
+void escape_into(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
             case '"':
@@ -256,14 +257,29 @@ void write_string(std::string& out, std::string_view text) {
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     out += "\\u00";
-                    out += hex[(c >> 4) & 0x0F];
-                    out += hex[c & 0x0F];
+                    out += HEX[(c >> 4) & 0x0F];
+                    out += HEX[c & 0x0F];
                 } else {
                     out += c;
                 }
         }
     }
+}
+
+void write_string(std::string& out, std::string_view text) {
     out += '"';
+    escape_into(out, text);
+    out += '"';
+}
+
+// The length of the UTF-8 sequence at text[i], or 0 when the byte there begins none.
+size_t utf8_sequence_length(std::string_view text, size_t i) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) return 1;
+    const std::string_view rest = text.substr(i, std::min<size_t>(4, text.size() - i));
+    char32_t cp = 0;
+    for (size_t len = 2; len <= rest.size(); ++len)
+        if (is_valid_utf8(rest.substr(0, len)) && decode_utf8_at(rest, 0, cp) == len) return len;
+    return 0;
 }
 
 void write_value(std::string& out, const JsonValue& v, int level) {
@@ -554,6 +570,28 @@ class MemberRewriter : Parser {
 };
 
 }  // namespace
+
+std::string json_quoted(std::string_view text) {
+    std::string out;
+    if (is_valid_utf8(text)) {
+        write_string(out, text);
+        return out;
+    }
+    out += '"';
+    for (size_t i = 0; i < text.size();) {
+        if (const size_t n = utf8_sequence_length(text, i); n != 0) {
+            escape_into(out, text.substr(i, n));
+            i += n;
+            continue;
+        }
+        const unsigned char c = static_cast<unsigned char>(text[i++]);
+        out += "\\udc";
+        out += HEX[c >> 4];
+        out += HEX[c & 0x0F];
+    }
+    out += '"';
+    return out;
+}
 
 const JsonValue* find_member(const JsonValue& object, std::string_view name) {
     for (size_t i = 0; i < object.names.size(); ++i)

@@ -30,6 +30,11 @@ void set_member(JsonValue& object, const std::string& name, JsonValue value);
 
 JsonValue json_string(std::string text);
 
+// `text` as a JSON string, escaped as dump_json escapes strings. A byte that is not UTF-8 (the engine's
+// files never hold one; names from the system may) becomes the escaped lone surrogate U+DC00 + byte, as
+// Python's "surrogateescape" reads it: the text stays JSON and no byte is lost.
+std::string json_quoted(std::string_view text);
+
 // Parses one JSON document (any top-level value). Throws std::runtime_error on invalid UTF-8, a byte-order
 // mark, trailing garbage, raw control characters or bad escapes in strings, lone surrogates in \u
 // escapes and nesting deeper than 1000 levels. A repeated member name keeps the position of its
