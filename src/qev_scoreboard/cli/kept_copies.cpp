@@ -103,10 +103,12 @@ KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::
     : base_(std::move(base)), record_(record), name_(folder_name(run_time)) {}
 
 KeptCopies::~KeptCopies() {
-    // A run that failed before its first copy was whole leaves no empty folder behind (let go first:
-    // Windows removes no directory that is held open).
-    held_.reset();
-    if (!folder_.empty() && kept_.empty()) platform::remove_empty_directory(folder_);
+    // A run that failed before its first copy was whole leaves no empty folder behind: removed while still
+    // held, so that it cannot be another run's folder of the same name.
+    if (kept_.empty())
+        platform::remove_held_directory(held_, folder_);
+    else
+        held_.reset();
 }
 
 namespace {
@@ -149,13 +151,15 @@ const fs::path& KeptCopies::folder() {
         const std::string name = n == 1 ? name_ : name_ + "-" + std::to_string(n);
         const fs::path folder = yedek / name;
         if (!make_new_directory(folder)) continue;
+        // Another run may take it for a killed run's before we hold it (then it is gone, or that run's):
+        // another name. Never removed here unless nobody holds it: by now it may be another run's.
         try {
             held_ = platform::hold_directory(folder, "dizin oluşturulamadı");
         } catch (const FileError&) {
-            platform::remove_empty_directory(folder);
+            platform::remove_abandoned_directory(folder);
             throw;
         }
-        if (!held_) continue;  // removed before we held it: another name
+        if (!held_) continue;
         folder_ = folder;
         relative_ = fs::path("yedek") / name;
         break;

@@ -92,13 +92,25 @@ void remove_left_over_temporaries(const Destination& at) noexcept;
 void remove_left_over_temporaries_in(const fs::path& dir) noexcept;
 
 // A directory this process fills, held so that remove_abandoned_directory() in any process leaves it
-// alone while the handle is open. Empty when the name no longer leads to the directory (another run took
-// it for abandoned meanwhile): make another. Throws FileError(action, dir) when it cannot be opened.
+// alone while the handle is open. Never waits: empty when the name no longer leads to a directory, or
+// when another process holds it already (it is then that one's: make another). Throws
+// FileError(action, dir) when it cannot be opened for any other reason.
 File hold_directory(const fs::path& dir, const char* action);
+
+// Removes the directory `dir` that `held` holds (from hold_directory) if it is empty, before letting it
+// go: no other run can have taken the name meanwhile, so only this run's own directory is removed.
+// `held` is closed either way. Best effort.
+void remove_held_directory(File& held, const fs::path& dir) noexcept;
 
 // Removes `dir` when nobody holds it (hold_directory) and it holds nothing but left-over temporary
 // files: what a run killed while it filled it left. Best effort.
 void remove_abandoned_directory(const fs::path& dir) noexcept;
+
+// Takes the directory `dir` for this process alone among the processes that ask for it here, waiting for
+// the one that has it now, until the returned File is closed (or the process ends, however it ends):
+// runs that decide what to keep in one directory take turns. Leaves nothing behind in `dir`. A file
+// system that cannot lock is taken as it is. Throws FileError(action, dir) when `dir` cannot be opened.
+File lock_directory(const fs::path& dir, const char* action);
 
 // Removes every temporary file in flight in this process. Async-signal-safe.
 void remove_temporaries_in_flight() noexcept;
