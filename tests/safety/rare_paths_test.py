@@ -165,7 +165,7 @@ class LinksInASharedDirectory(PackageCase):
         proc = self.init(ws)
         err = support.stderr_text(proc)
         self.assertEqual(proc.returncode, 1, err)
-        self.assertIn(f"{nb}: kopyalanamadı: erişim izni yok", err)
+        self.assertIn(f"{nb}: izlenmedi: başka bir kullanıcının bağlantısı", err)
         self.assertEqual(secret.read_text(), "root's own\n")
         self.assertEqual(os.stat(secret).st_mode & 0o7777, 0o600)
         self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")

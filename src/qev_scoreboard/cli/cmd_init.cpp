@@ -2,6 +2,7 @@
 // directory tree, data readme copy, notebooks (by fingerprint, or all with --force), version stamp and
 // the engine's meta hashes after a version change, then the summary and the closing banner.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -135,14 +138,26 @@ Installed install_notebooks(const fs::path& base, const fs::path& nb_dir, bool f
 // After a version change the engine's meta hashes follow the notebooks now installed, so it does not
 // re-run every step only because its notebook was replaced; then the current version is recorded, last,
 // so a run that fails or is interrupted before is done again by the next one.
-void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied) {
+void update_stamp(const fs::path& base, const fs::path& nb_dir, const std::string& version, bool copied,
+                  std::optional<Seasons>& seasons) {
     const std::string old_version = read_version_stamp(base);
-    if (!old_version.empty() && old_version != version) _update_meta_hashes(base, installable_notebooks(nb_dir));
+    if (!old_version.empty() && old_version != version)
+        update_meta_hashes(base, installable_notebooks(nb_dir), seasons);
     // The stamp names the notebooks' version: they, the record and the meta files' renames reach the disk
     // first, all in one flush. Notebooks an interrupted run copied count too, though this run found them
     // identical.
     if (copied || old_version != version) sync_filesystem(base);
     write_version_stamp(base, version);
+}
+
+// The kept copies as the summary lists them: printed there, and before the error or on an interrupt when
+// the run cannot reach its summary.
+std::vector<std::string> kept_lines(const std::vector<std::string>& kept) {
+    std::vector<std::string> lines;
+    if (kept.empty()) return lines;
+    lines.push_back("  YEDEKLENDİ  : " + std::to_string(kept.size()) + " dosya");
+    for (const auto& copy : kept) lines.push_back("    ⤷ " + printable(copy));
+    return lines;
 }
 
 void print_summary(const Installed& inst, const std::vector<std::string>& kept) {
@@ -156,16 +171,37 @@ void print_summary(const Installed& inst, const std::vector<std::string>& kept) 
         print_line("  GÜNCELLENDİ : " + std::to_string(inst.updated.size()) + " dosya");
         for (const auto& name : inst.updated) print_line("    ↻ " + printable(name));
     }
-    if (!kept.empty()) {
-        print_line("  YEDEKLENDİ  : " + std::to_string(kept.size()) + " dosya");
-        for (const auto& copy : kept) print_line("    ⤷ " + printable(copy));
-    }
+    for (const std::string& line : kept_lines(kept)) print_line(line);
     print_line(SUMMARY_RULE);
     if (!inst.created.empty() || !inst.updated.empty()) {
         print_line("\n⚠ VS Code'da açık notebook'lar varsa:");
         print_line("  Ctrl+Shift+P → 'Revert File' ile yenileyin.");
         print_line("  Veya tüm notebook'ları kapatıp tekrar açın.");
     }
+}
+
+// Everything the run will write through, looked at before any of it is written.
+void check_init_destinations(const fs::path& base, const fs::path& nb_dir, const std::string& version,
+                             std::optional<Seasons>& seasons) {
+    std::vector<std::string> names;
+    try {
+        names = installable_notebooks(nb_dir);
+    } catch (const FileError&) {
+        // Reported where the notebooks are installed.
+    }
+    std::vector<fs::path> destinations{base / platform::path_from_utf8(std::string(README_IN_WORK_DIR))};
+    for (const std::string& name : names) destinations.push_back(base / platform::path_from_utf8(name));
+    destinations.push_back(install_record_path(base));
+    destinations.push_back(version_stamp_path(base));
+    std::string old_version;
+    try {
+        old_version = read_version_stamp(base);
+    } catch (const FileError&) {
+        // Reported where the stamp is read.
+    }
+    if (!old_version.empty() && old_version != version)
+        for (fs::path& meta : meta_files_of(base, names, seasons)) destinations.push_back(std::move(meta));
+    check_destinations(destinations);
 }
 
 }  // namespace
@@ -178,17 +214,32 @@ void cmd_init(const Args& args) {
     print_line("Çalışma dizini: " + printable(platform::path_to_utf8(base)) + "\n");
 
     create_tree(base);
+    remove_left_overs(base);
+    const fs::path nb_dir = get_notebooks_dir();
+    std::optional<Seasons> seasons;
+    check_init_destinations(base, nb_dir, version, seasons);
     const InstallRecord record = read_install_record(base);
     KeptCopies kept(base, record);
-    Fingerprints installed;
-    copy_readme(base, kept, installed);
-
-    const fs::path nb_dir = get_notebooks_dir();
-    const Installed inst = install_notebooks(base, nb_dir, args.force, kept, installed);
-    write_install_record(base, record, installed);
-    update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty());
-
+    // Should the run be interrupted, the user still learns where the work it kept is.
+    kept.on_kept([](const std::vector<std::string>& all) {
+        std::string notice;
+        for (const std::string& line : kept_lines(all)) notice += line + "\n";
+        platform::set_interrupt_notice(notice);
+    });
+    Installed inst;
+    try {
+        Fingerprints installed;
+        copy_readme(base, kept, installed);
+        inst = install_notebooks(base, nb_dir, args.force, kept, installed);
+        write_install_record(base, record, installed);
+        update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty(), seasons);
+    } catch (...) {
+        platform::set_interrupt_notice({});
+        for (const std::string& line : kept_lines(kept.kept())) print_line(line);
+        throw;
+    }
     print_summary(inst, kept.kept());
+    platform::set_interrupt_notice({});
     print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(base / "external_data")) +
                std::string(BANNER_TAIL));
 }

@@ -20,8 +20,6 @@ namespace qev_scoreboard {
 
 namespace {
 
-fs::path record_path(const fs::path& base) { return base / "db" / ".nb_installed.json"; }
-
 // Far beyond any package's notebooks; a larger file is not a record of ours and is not read in whole.
 constexpr size_t MAX_RECORD_SIZE = size_t{16} << 20;
 
@@ -56,10 +54,12 @@ bool not_a_file(const FileError& e) {
 
 }  // namespace
 
+fs::path install_record_path(const fs::path& base) { return base / "db" / ".nb_installed.json"; }
+
 InstallRecord read_install_record(const fs::path& base) {
     InstallRecord record;
     try {
-        record.text = read_utf8_file(record_path(base), MAX_RECORD_SIZE);
+        record.text = read_utf8_file(install_record_path(base), MAX_RECORD_SIZE);
     } catch (const FileError& e) {
         // Missing or damaged: no record, the safe reading (files that differ are kept). A record that is
         // there but cannot be read (no permission, an I/O error) stops the run instead: read as none, it
@@ -89,12 +89,12 @@ void write_install_record(const fs::path& base, const InstallRecord& old, const 
     const std::string text = dump_json(top) + "\n";
     if (old.found && old.text == text) return;
     try {
-        write_file_atomic(record_path(base), text);
+        write_file_atomic(install_record_path(base), text);
     } catch (const FileError& e) {
         // A db directory that refuses new files (one shared read-only, say) cannot take a first record.
         // Without one nothing is lost, only more is kept: every file that differs counts as the user's.
         const int err = e.code().value();
-        if ((err == EACCES || err == EPERM) && !path_exists(record_path(base))) return;
+        if ((err == EACCES || err == EPERM) && !path_exists(install_record_path(base))) return;
         throw;
     }
 }
@@ -105,7 +105,7 @@ KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::
 KeptCopies::~KeptCopies() {
     // A run that failed before its first copy was whole leaves no empty folder behind: removed while still
     // held, so that it cannot be another run's folder of the same name.
-    if (kept_.empty())
+    if (made_ == 0)
         platform::remove_held_directory(held_, folder_);
     else
         held_.reset();
@@ -122,29 +122,35 @@ bool is_run_folder_name(std::string_view name) {
     return name.size() == 15 || (name.size() > 16 && name[15] == '-' && digits(16, name.size()));
 }
 
-// Runs killed while they kept a copy leave a folder that is empty or holds a temporary file alone: gone
-// before a new folder is made. A live run holds its folder, and folders the user made are not ours.
-void remove_abandoned_folders(const fs::path& yedek) {
-    std::optional<std::vector<DirEntry>> entries;
+// The runs' folders under yedek/, by name (oldest first); none when there is no yedek/ or it cannot be
+// listed: what cannot be listed waits for another run.
+std::vector<std::string> run_folders(const fs::path& yedek) {
+    std::vector<std::string> names;
     try {
-        entries = list_directory_if_present(yedek);
+        if (const auto entries = list_directory_if_present(yedek))
+            for (const DirEntry& entry : *entries)
+                if (entry.is_directory && is_run_folder_name(entry.name)) names.push_back(entry.name);
     } catch (const FileError&) {
-        return;  // best effort: what cannot be listed waits for another run
+        return {};
     }
-    if (!entries) return;
-    for (const DirEntry& entry : *entries)
-        if (entry.is_directory && is_run_folder_name(entry.name))
-            platform::remove_abandoned_directory(yedek / platform::path_from_utf8(entry.name));
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
 
+void remove_abandoned_folders(const fs::path& base) {
+    // Runs killed while they kept a copy leave a folder that is empty or holds a temporary file alone, or
+    // temporary files beside their copies. A live run holds its folder, and folders the user made are not
+    // ours.
+    const fs::path yedek = base / "yedek";
+    for (const std::string& name : run_folders(yedek))
+        platform::remove_abandoned_directory(yedek / platform::path_from_utf8(name));
+}
+
 const fs::path& KeptCopies::folder() {
     if (!folder_.empty()) return folder_;
     const fs::path yedek = base_ / "yedek";
-    const bool new_yedek = !leads_to_directory(yedek);
-    make_directories(yedek);
-    if (!new_yedek) remove_abandoned_folders(yedek);
     // Made, never reused: another run, even one started in the same second, keeps its copies apart. Held
     // while this run fills it, so that no other run takes it for a killed run's.
     for (int n = 1;; ++n) {
@@ -165,8 +171,27 @@ const fs::path& KeptCopies::folder() {
         break;
     }
     sync_directory(yedek);
-    if (new_yedek) sync_directory(base_);
     return folder_;
+}
+
+std::optional<std::string> KeptCopies::kept_before(const fs::path& name, std::uint64_t size,
+                                                   const std::string& fingerprint) const {
+    const fs::path yedek = base_ / "yedek";
+    for (const std::string& folder : run_folders(yedek)) {
+        const fs::path candidate = yedek / platform::path_from_utf8(folder) / name;
+        platform::FileInfo info;
+        // Only a copy as a run made it: a regular file, not a link someone put there.
+        if (platform::describe(candidate, platform::Follow::NoLinks, info) != 0 ||
+            info.kind != platform::FileKind::Regular || info.size != size)
+            continue;
+        try {
+            if (_file_hash(candidate) == fingerprint)
+                return platform::path_to_utf8(fs::path("yedek") / platform::path_from_utf8(folder) / name);
+        } catch (const FileError&) {
+            // Unreadable: not a copy we can vouch for; another is made.
+        }
+    }
+    return std::nullopt;
 }
 
 InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::string& incoming) {
@@ -189,17 +214,32 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
     }
     // Kept under its own name: the data readme beside the notebooks, which never share its name.
     const fs::path name = rel_path.filename();
-    fs::path copy = base_ / "yedek" / name_ / name;
+    const fs::path yedek = base_ / "yedek";
+    fs::path copy = yedek / name_ / name;
+    std::string kept;
     try {
-        copy = folder() / name;
-        rewind_for_reading(file.get(), installed);
-        // The same bytes that were fingerprinted, whatever another run has put at the name since.
-        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
-        sync_directory(folder_);
+        const bool new_yedek = !leads_to_directory(yedek);
+        make_directories(yedek);
+        if (new_yedek) sync_directory(base_);
+        // Runs at once take turns here, so that bytes kept by one (or by an earlier run that failed) are
+        // named again by the others rather than kept twice.
+        const platform::File turn = platform::lock_directory(yedek, "kilitlenemedi");
+        if (const auto earlier = kept_before(name, as_found.size, found.fingerprint)) {
+            kept = *earlier;
+        } else {
+            copy = folder() / name;
+            rewind_for_reading(file.get(), installed);
+            // The same bytes that were fingerprinted, whatever another run has put at the name since.
+            copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+            sync_directory(folder_);
+            ++made_;
+            kept = platform::path_to_utf8(relative_ / name);
+        }
     } catch (const FileError& e) {
         throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
     }
-    kept_.push_back(platform::path_to_utf8(relative_ / name));
+    kept_.push_back(std::move(kept));
+    if (on_kept_) on_kept_(kept_);
     return found;
 }
 

@@ -5,8 +5,11 @@
 // of it is kept, on disk, under yedek/<UTC time of the run>/, where nothing ever overwrites it.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +46,10 @@ struct InstalledFile {
     std::string fingerprint;  // when it exists
 };
 
+// Removes what runs killed while they kept copies left under base/yedek/: their empty folders and their
+// temporary files; never what a live run holds, nor a folder the user named. Best effort.
+void remove_abandoned_folders(const fs::path& base);
+
 // The kept copies of one run, in yedek/<YYYYMMDD-HHMMSS of `run_time`, UTC>/ (with "-2", "-3", ... when a
 // folder of that name exists already), made only when there is something to keep.
 class KeptCopies {
@@ -56,15 +63,21 @@ class KeptCopies {
     // Looks at the installed file `rel` (relative to the work directory, "/" between names), about to be
     // replaced by content whose fingerprint is `incoming` unless it holds that already. When it differs
     // from both `incoming` and the recorded fingerprint, its bytes, exactly those fingerprinted, are
-    // copied to this run's folder under the file's own name and flushed to disk before this returns; a copy that cannot
-    // be made throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
+    // kept before this returns: named again where a run's folder under yedek/ holds them already under
+    // that name, else copied to this run's folder under the file's own name and flushed to disk. A copy
+    // that cannot be made throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
     InstalledFile keep_if_changed(const std::string& rel, const std::string& incoming);
 
-    // The copies made, relative to the work directory, as printed (the system's separator).
+    // The copies kept, relative to the work directory, as printed (the system's separator).
     const std::vector<std::string>& kept() const { return kept_; }
+
+    // Told the copies kept so far each time one more is kept.
+    void on_kept(std::function<void(const std::vector<std::string>&)> tell) { on_kept_ = std::move(tell); }
 
  private:
     const fs::path& folder();
+    std::optional<std::string> kept_before(const fs::path& name, std::uint64_t size,
+                                           const std::string& fingerprint) const;
 
     fs::path base_;
     const InstallRecord& record_;
@@ -72,7 +85,9 @@ class KeptCopies {
     fs::path folder_;      // once made
     platform::File held_;  // the folder, held while this run fills it
     fs::path relative_;    // the same, relative to base_
+    int made_ = 0;         // copies made in the folder
     std::vector<std::string> kept_;
+    std::function<void(const std::vector<std::string>&)> on_kept_;
 };
 
 }  // namespace qev_scoreboard

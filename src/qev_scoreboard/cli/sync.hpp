@@ -4,10 +4,12 @@
 // callers outside the program through the public header.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "qev_scoreboard/cli/seasons.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
@@ -42,6 +44,35 @@ struct PackageFile {
 PackageFile open_package_file(const fs::path& path);
 // Copies it to `dst` as copy_file_atomic does.
 void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush);
+
+// _update_meta_hashes with the seasons of base/seasons as a run has listed them so far (listed here when
+// not yet), so that one run lists them once.
+void update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks,
+                        std::optional<Seasons>& seasons);
+
+// The meta files update_meta_hashes(base, names, seasons) would rewrite if stale: the newest season's of
+// every step of each named notebook. What cannot be searched is left out.
+std::vector<fs::path> meta_files_of(const fs::path& base, const std::vector<std::string>& names,
+                                    std::optional<Seasons>& seasons);
+
+// Removes what runs killed outright left in the directories every run owns: temporary files in the work
+// directory, db/ and external_data/, and under yedek/ the runs' abandoned folders and their temporary
+// files; never a file or folder a live run holds. Best effort.
+void remove_left_overs(const fs::path& base);
+
+// Refuses, before anything is written, to write through what `paths` lead to: a link planted by another
+// user where others may write (ForeignLinkRefused), or two of them that reach one file ("<second>:
+// yazılamadı: <first> ile aynı dosya", EINVAL). Any other failure to look one up is left for the write to
+// report.
+void check_destinations(const std::vector<fs::path>& paths);
+
+// The auto-sync, with the copies it kept told to `kept` (relative to `base`, as printed) as they are
+// made, whether it succeeds or fails.
+void sync_notebooks(const fs::path& base, std::vector<std::string>* kept);
+
+// Where the version stamp and the record of installed files lie.
+fs::path version_stamp_path(const fs::path& base);
+fs::path install_record_path(const fs::path& base);
 
 // Version stamp db/.nb_version: the recorded version ("" when missing, empty or all white space).
 std::string read_version_stamp(const fs::path& base);

@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -14,6 +15,7 @@
 
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/seasons.hpp"
+#include "qev_scoreboard/cli/stop.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
@@ -21,6 +23,7 @@
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 
 namespace qev_scoreboard {
@@ -61,15 +64,22 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
 }  // namespace
 
 void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks) {
+    std::optional<Seasons> seasons;
+    update_meta_hashes(base, updated_notebooks, seasons);
+}
+
+void update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks,
+                        std::optional<Seasons>& seasons) {
     std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
     for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
 
     const fs::path seasons_dir = base / "seasons";
     if (!path_exists(seasons_dir)) return;
 
-    std::optional<Seasons> seasons;
+    std::set<fs::path> cleaned;
     int guncellenen = 0;
     for (const std::string& name : updated_notebooks) {
+        stop_point(base);
         const fs::path notebook = base / platform::path_from_utf8(name);
         if (!path_exists(notebook)) continue;
         const std::string hash = _file_hash(notebook);
@@ -79,12 +89,40 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
         for (const std::string& kod : codes->second) {
             const std::string file = "adim_" + kod + ".json";
             const auto [presence, season] = seasons->find(file);
-            if (presence == Presence::Present && refresh_meta_file(seasons->candidate(season, file), hash))
-                ++guncellenen;
+            if (presence != Presence::Present) continue;
+            const fs::path meta = seasons->candidate(season, file);
+            // What a killed run left beside the engine's files goes, whether or not this one is rewritten.
+            if (cleaned.insert(meta.parent_path()).second)
+                platform::remove_left_over_temporaries_in(meta.parent_path());
+            if (refresh_meta_file(meta, hash)) ++guncellenen;
         }
     }
     if (guncellenen != 0)
         print_line("  [SYNC] " + std::to_string(guncellenen) + " meta hash güncellendi (gereksiz re-run önlendi)");
+}
+
+std::vector<fs::path> meta_files_of(const fs::path& base, const std::vector<std::string>& names,
+                                    std::optional<Seasons>& seasons) {
+    std::vector<fs::path> found;
+    try {
+        const fs::path seasons_dir = base / "seasons";
+        if (!leads_to_directory(seasons_dir)) return found;
+        std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
+        for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
+        if (!seasons) seasons.emplace(seasons_dir);
+        for (const std::string& name : names) {
+            const auto codes = nb_to_codes.find(name);
+            if (codes == nb_to_codes.end()) continue;
+            for (const std::string& kod : codes->second) {
+                const std::string file = "adim_" + kod + ".json";
+                const auto [presence, season] = seasons->find(file);
+                if (presence == Presence::Present) found.push_back(seasons->candidate(season, file));
+            }
+        }
+    } catch (const std::exception&) {
+        // What cannot be searched now, the refresh itself reports.
+    }
+    return found;
 }
 
 }  // namespace qev_scoreboard

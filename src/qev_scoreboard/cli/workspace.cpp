@@ -1,29 +1,35 @@
-// The pieces of a work directory that init and the auto-sync share: the version stamp and the
-// listing of the package's notebooks.
+// The pieces of a work directory that init and the auto-sync share: the version stamp, the listing of
+// the package's notebooks, the left-overs of killed runs and the check of what a run will write.
 #include <cerrno>
+#include <cstdint>
+#include <map>
+#include <utility>
 
 #include "qev_scoreboard/cli/args.hpp"
+#include "qev_scoreboard/cli/kept_copies.hpp"
 #include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 
 namespace qev_scoreboard {
 
 namespace {
 
-fs::path stamp_path(const fs::path& base) { return base / "db" / ".nb_version"; }
-
 // Longer than any version text, however padded: such a stamp is not one, and is not read in whole.
 constexpr size_t MAX_STAMP_SIZE = 4096;
 
 }  // namespace
 
+fs::path version_stamp_path(const fs::path& base) { return base / "db" / ".nb_version"; }
+
 std::string read_version_stamp(const fs::path& base) {
-    const fs::path path = stamp_path(base);
+    const fs::path path = version_stamp_path(base);
     if (!path_exists(path)) return "";
     std::string text;
     try {
@@ -39,7 +45,7 @@ std::string read_version_stamp(const fs::path& base) {
 }
 
 void write_version_stamp(const fs::path& base, const std::string& version) {
-    const fs::path path = stamp_path(base);
+    const fs::path path = version_stamp_path(base);
     write_file_atomic(path, version);
     sync_directory(path.parent_path());
 }
@@ -62,6 +68,31 @@ std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
     std::vector<std::string> names = list_package_notebooks(nb_dir);
     std::erase(names, INGEST_NOTEBOOK);
     return names;
+}
+
+void remove_left_overs(const fs::path& base) {
+    for (const fs::path& dir : {base, base / "db", base / "external_data"})
+        platform::remove_left_over_temporaries_in(dir);
+    remove_abandoned_folders(base);
+}
+
+void check_destinations(const std::vector<fs::path>& paths) {
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const fs::path*> reached;
+    for (const fs::path& path : paths) {
+        platform::Destination at;
+        try {
+            at = platform::resolve_destination(path, "yazılamadı");
+        } catch (const ForeignLinkRefused&) {
+            throw;
+        } catch (const FileError&) {
+            continue;  // whatever else is wrong there, the write itself reports
+        }
+        if (!at.exists) continue;
+        // A name linked to another (or a second hard link): one would be written over the other.
+        const auto [first, added] = reached.emplace(std::pair{at.info.device, at.info.file_id}, &path);
+        if (!added)
+            throw FileError("yazılamadı", path, EINVAL, platform::path_to_utf8(*first->second) + " ile aynı dosya");
+    }
 }
 
 }  // namespace qev_scoreboard

@@ -37,6 +37,14 @@ class FileReplacedMeanwhile : public FileError {
         : FileError(std::move(action), path, EAGAIN) {}
 };
 
+// A link planted where others may write, which this user must not follow: "<path>: izlenmedi: başka bir
+// kullanıcının bağlantısı" (EACCES). Nothing was written through it.
+class ForeignLinkRefused : public FileError {
+ public:
+    explicit ForeignLinkRefused(const std::filesystem::path& path)
+        : FileError("izlenmedi", path, EACCES, "başka bir kullanıcının bağlantısı") {}
+};
+
 // Turkish description of an errno value; unknown values fall back to the C library's text and number.
 std::string errno_reason(int err);
 

@@ -26,10 +26,10 @@ struct Destination {
 };
 
 // Follows `path` to where a write lands. On POSIX systems it walks component by component through
-// directory descriptors, and follows a link only where the kernel's protection against links planted in
-// shared directories would allow it for this user, whatever the machine's setting: in a sticky
-// world-writable directory, only a link owned by the caller or by the directory's owner (a refused
-// link is EACCES). On Windows the system resolves the links of an existing file.
+// directory descriptors; a link that stands for the name written (the path's last component, or the
+// last component of what such a link leads to) in a directory that anyone besides its owner may write is
+// followed only when it belongs to this user or to the directory's owner, else ForeignLinkRefused is
+// thrown. On Windows the system resolves the links of an existing file.
 Destination resolve_destination(const fs::path& path, const char* action);
 
 // True when the directory refuses to let entries go (append-only or immutable): a temporary file made
@@ -112,8 +112,16 @@ void remove_abandoned_directory(const fs::path& dir) noexcept;
 // system that cannot lock is taken as it is. Throws FileError(action, dir) when `dir` cannot be opened.
 File lock_directory(const fs::path& dir, const char* action);
 
-// Removes every temporary file in flight in this process. Async-signal-safe.
+// Removes every temporary file in flight in this process, then every directory in flight that is empty
+// by then. Async-signal-safe.
 void remove_temporaries_in_flight() noexcept;
+
+// Puts the directory `dir`, which this run made and holds (`held`, from hold_directory), in flight: an
+// interrupt removes it if nothing but temporary files is in it. Returns the slot to give untrack_directory
+// (-1 when every slot is taken: then only the next run's clean-up covers it). Make, hold and track it
+// with interrupts deferred.
+int track_directory(NativeHandle held, const fs::path& dir) noexcept;
+void untrack_directory(int slot) noexcept;
 
 // Copies the whole remaining content of `in` to `out`, in the kernel where the system can.
 void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst);

@@ -3,9 +3,13 @@
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstring>
 
+#include "qev_scoreboard/platform/interrupt_notice.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 namespace qev_scoreboard::platform {
@@ -14,8 +18,23 @@ namespace {
 
 void (*g_cleanup)() noexcept = nullptr;
 
+// Straight to the descriptor: stdio is not for a signal handler, and what it holds unflushed is lost
+// with the process anyway.
+void write_notice() noexcept {
+    const std::string_view text = interrupt_notice();
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(1, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 void on_ending_signal(int sig) {
+    const int saved = errno;
     if (g_cleanup != nullptr) g_cleanup();
+    write_notice();
+    errno = saved;
     ::signal(sig, SIG_DFL);
     ::raise(sig);
 }

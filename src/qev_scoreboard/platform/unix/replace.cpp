@@ -14,6 +14,7 @@
 
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/in_flight.hpp"
+#include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
 #include "qev_scoreboard/platform/unix/file_info.hpp"
@@ -45,11 +46,14 @@ File open_lookup_dir(int at, const char* name) {
     return File(NativeHandle{sys::openat(at, name, LOOKUP_ONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)});
 }
 
-// The protection the kernel applies to links in shared directories (fs.protected_symlinks = 1).
+// The protection the kernel gives sticky world-writable directories against links planted there
+// (fs.protected_symlinks), for every directory that anyone besides its owner may write: a team's
+// group-writable one is the same danger. There a link is followed only by its own owner, or when it
+// belongs to the directory's owner; root is no exception, being the user such a link is laid for.
 bool may_follow_link(int dir_fd, const struct stat& link) {
     struct stat dir {};
     if (sys::fstat(dir_fd, &dir) != 0) return false;
-    if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return true;
+    if ((dir.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
     return link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
 }
 
@@ -94,7 +98,9 @@ Destination resolve_destination(const fs::path& path, const char* action) {
         }
         if (S_ISLNK(st.st_mode)) {
             if (++links > 40) throw_file_error(action, path, ELOOP);
-            if (!may_follow_link(dir, st)) throw_file_error(action, path, EACCES);
+            // Only the name written is judged: a link on the way (a data volume linked in) is the user's
+            // own set-up, and the kernel judges it as it is walked.
+            if (last && !may_follow_link(dir, st)) throw ForeignLinkRefused(path);
             char buf[PATH_MAX];
             const ssize_t n = sys::readlinkat(dir, name.c_str(), buf, sizeof buf);
             if (n <= 0) throw_file_error(action, path, n == 0 ? ENOENT : errno);
@@ -218,11 +224,30 @@ void untrack(int slot) { g_in_flight.release(slot); }
 
 bool same_inode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// A directory this run made and holds, to go with an interrupt if nothing was put in it yet.
+struct DirectoryInFlight {
+    char path[PATH_MAX];
+};
+InFlightTable<DirectoryInFlight, 4> g_directories_in_flight;
+
 }  // namespace
 
 void remove_temporaries_in_flight() noexcept {
     g_in_flight.for_each_live([](const InFlight& where) { sys::unlinkat(where.dir, where.name, 0); });
+    // After the temporary files, which may be all a directory holds; one holding anything else stays.
+    g_directories_in_flight.for_each_live([](const DirectoryInFlight& where) { sys::rmdir(where.path); });
 }
+
+int track_directory(NativeHandle, const fs::path& dir) noexcept {
+    const std::string& text = dir.native();
+    if (text.size() >= PATH_MAX) return -1;
+    const int slot = g_directories_in_flight.claim(
+        [&](DirectoryInFlight& where) { std::memcpy(where.path, text.c_str(), text.size() + 1); });
+    g_directories_in_flight.mark_live(slot);
+    return slot;
+}
+
+void untrack_directory(int slot) noexcept { g_directories_in_flight.release(slot); }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
                            const char* action) {
@@ -230,6 +255,8 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
     const int dir = fd_of(dir_);
     for (int attempt = 0; attempt < 100; ++attempt) {
         name_ = std::string(TEMP_PREFIX) + random_name(TEMP_SUFFIX_LENGTH);
+        // From its creation to its place in the interrupt's list, an interrupt would leave the file behind.
+        const InterruptsDeferred deferred(Defer::AllInterrupts);
         slot_ = track(dir, name_);
         file_ = File(NativeHandle{sys::openat(dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                                               static_cast<mode_t>(permissions))});
@@ -277,19 +304,24 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
 }
 
 void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
-    if (sys::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
-        throw_file_error(action, shown, errno);
-    ours_ = false;
-    untrack(slot_);
-    slot_ = -1;
+    {
+        // Renamed and out of the interrupt's list at once: its name may be another run's a moment later.
+        const InterruptsDeferred deferred(Defer::AllInterrupts);
+        if (sys::renameat(fd_of(dir_), name_.c_str(), fd_of(at.dir.get()), at.name.c_str()) != 0)
+            throw_file_error(action, shown, errno);
+        ours_ = false;
+        untrack(slot_);
+        slot_ = -1;
+    }
     if (const int err = file_.close(); err != 0) throw_file_error(action, shown, err);
 }
 
 TemporaryFile::~TemporaryFile() {
+    const InterruptsDeferred deferred(Defer::AllInterrupts);
     // Removed whether or not the interrupt's list had room for it.
     if (ours_) sys::unlinkat(fd_of(dir_), name_.c_str(), 0);
-    file_.reset();
     untrack(slot_);
+    file_.reset();
 }
 
 void remove_left_over_temporaries(const Destination& at) noexcept {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/platform/interrupt_notice.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"
 
 namespace qev_scoreboard::platform {
@@ -11,6 +13,14 @@ namespace {
 std::atomic<void (*)() noexcept> g_cleanup{nullptr};
 // In-place rewrites under way: an interrupt waits for them, as a blocked signal would.
 std::atomic<int> g_deferring{0};
+
+void write_notice() noexcept {
+    try {
+        write_stdout(interrupt_notice());
+        flush_stdout();
+    } catch (...) {
+    }
+}
 
 BOOL WINAPI on_console_event(DWORD event) {
     switch (event) {
@@ -26,6 +36,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     // The console gives a closing process about five seconds; a rewrite takes far less.
     for (int waited = 0; g_deferring.load() > 0 && waited < 4000; waited += 10) ::Sleep(10);
     if (auto cleanup = g_cleanup.load()) cleanup();
+    write_notice();
     // As the system's own handler ends it: a run cut short must not look like success to its caller
     // (wine's default handler would exit with 0).
     ::ExitProcess(STATUS_CONTROL_C_EXIT);

@@ -138,12 +138,28 @@ void mark_live(int slot) { g_in_flight.mark_live(slot); }
 
 void untrack(int slot) { g_in_flight.release(slot); }
 
+// A directory this run made and holds, to go with an interrupt if nothing was put in it yet.
+struct DirectoryInFlight {
+    HANDLE held = INVALID_HANDLE_VALUE;
+};
+InFlightTable<DirectoryInFlight, 4> g_directories_in_flight;
+
 }  // namespace
 
 void remove_temporaries_in_flight() noexcept {
     // Our own handle allows deletion: the file goes when the process ends, whatever it was doing.
     g_in_flight.for_each_live([](const InFlight& where) { ::DeleteFileW(where.path); });
+    // Refused for a directory that holds anything; one that is empty goes as the process ends.
+    g_directories_in_flight.for_each_live([](const DirectoryInFlight& where) { delete_on_close(where.held); });
 }
+
+int track_directory(NativeHandle held, const fs::path&) noexcept {
+    const int slot = g_directories_in_flight.claim([&](DirectoryInFlight& where) { where.held = handle_of(held); });
+    g_directories_in_flight.mark_live(slot);
+    return slot;
+}
+
+void untrack_directory(int slot) noexcept { g_directories_in_flight.release(slot); }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
                            const char* action) {
