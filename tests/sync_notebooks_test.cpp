@@ -234,6 +234,47 @@ TEST_F(SyncNotebooks, FailedCopyKeepsOldStampAndEarlierCopies) {
     EXPECT_TRUE(fs::exists(ws / "seasons" / "error_report.txt"));
 }
 
+// However it ends, a sync names the copies it kept: through its lines before the error, and through the
+// C functions afterwards.
+TEST_F(SyncNotebooks, AFailedOrStoppedSyncNamesWhatItKept) {
+    set_stamp("1.0.0");
+    spit(ws / "nb_02_transform.ipynb", "analistin düzenlemesi");
+    fs::remove(pkg / "qev_pipeline.ipynb");
+    fs::create_directory(pkg / "qev_pipeline.ipynb");  // cannot be copied: the sync fails after the keep
+    fs::filesystem_error error("", std::error_code());
+    const std::string out = sync_failing(error);
+    ASSERT_EQ(entries(ws / "yedek").size(), 1u);
+    const std::string copy = "yedek/" + entries(ws / "yedek")[0] + "/nb_02_transform.ipynb";
+    EXPECT_EQ(out, "  [SYNC] Yedeklendi: " + shown(copy) + "\n");
+    EXPECT_EQ(slurp(ws / copy), "analistin düzenlemesi");
+    EXPECT_EQ(stamp(), "1.0.0");
+
+    // The C form, told to stop at the third point where it can: what it kept is named, the stamp is old.
+    fs::remove(pkg / "qev_pipeline.ipynb");
+    spit(pkg / "qev_pipeline.ipynb", "{}");
+    spit(ws / "nb_03_marts.ipynb", "ikinci düzenleme");
+    struct Calls {
+        int stops = 0;
+        std::vector<std::string> lines;
+    } calls;
+    const auto line = [](const char* text, void* ctx) { static_cast<Calls*>(ctx)->lines.push_back(text); };
+    const auto stop = [](void* ctx) { return ++static_cast<Calls*>(ctx)->stops >= 5 ? 1 : 0; };
+    const std::string dir = ws.string();
+    EXPECT_EQ(qev_scoreboard_sync_notebooks_ex(dir.c_str(), line, stop, &calls), 1);
+    EXPECT_EQ(qev_scoreboard_last_errno(), EINTR);
+    EXPECT_EQ(std::string(qev_scoreboard_last_error()), dir + ": güncellenemedi: istek üzerine durduruldu");
+    ASSERT_EQ(qev_scoreboard_last_kept_count(), 1u);
+    const std::string second = qev_scoreboard_last_kept(0);
+    EXPECT_EQ(calls.lines, std::vector<std::string>{"  [SYNC] Yedeklendi: " + second});
+    EXPECT_EQ(slurp(ws / utf8_path(second)), "ikinci düzenleme");
+    EXPECT_EQ(qev_scoreboard_last_kept(1), nullptr);
+    EXPECT_EQ(stamp(), "1.0.0");
+    // Not stopped, it completes, and the copies it names are of this call alone.
+    EXPECT_EQ(qev_scoreboard_sync_notebooks_ex(dir.c_str(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(qev_scoreboard_last_kept_count(), 0u);
+    EXPECT_EQ(stamp(), "1.1.0");
+}
+
 TEST_F(SyncNotebooks, FailedRefreshStampsNothingSoTheNextCallCompletesTheRun) {
     RegistryFails failing;
     use(failing);

@@ -257,6 +257,13 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
     def test_console_command_waits_for_the_program_through_an_interrupt(self):
         # The command's child process as Windows runs it: arguments as given, the program's status, and a
         # Ctrl+C (which a console sends to every process attached to it) handled by the program alone.
+        # Whatever the interrupt's handler was before (a shell's background job starts with it ignored),
+        # it is that again afterwards.
+        for started_with in (signal.SIG_DFL, signal.SIG_IGN):
+            with self.subTest(sigint=started_with):
+                self.run_child_through_an_interrupt(started_with)
+
+    def run_child_through_an_interrupt(self, started_with):
         child = ("import signal, sys, time\n"
                  "def stop(*_): print('cleaned', flush=True); sys.exit(130)\n"
                  "signal.signal(signal.SIGINT, stop)\n"
@@ -265,11 +272,17 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
         code = ("import signal, sys\n"
                 "sys.path.insert(0, sys.argv[1])\n"
                 "import qev_scoreboard_cli.__main__ as m\n"
+                "before = signal.getsignal(signal.SIGINT)\n"
                 "status = m._run_child(sys.argv[2:])\n"
-                "assert signal.getsignal(signal.SIGINT) is signal.default_int_handler\n"
+                "assert signal.getsignal(signal.SIGINT) is before, signal.getsignal(signal.SIGINT)\n"
                 "sys.exit(status)\n")
         args = ["a b", "", 'say "hi"', "C:\\dir with\\", "çalışma"]
-        proc = self.python(code, sys.executable, "-c", child, *args, start_new_session=True)
+
+        def start_with_sigint():
+            signal.signal(signal.SIGINT, started_with)
+
+        proc = self.python(code, sys.executable, "-c", child, *args, start_new_session=True,
+                           preexec_fn=start_with_sigint)
         try:
             self.assertEqual(proc.stdout.readline().decode(), repr(args) + "\n")
             os.killpg(proc.pid, signal.SIGINT)

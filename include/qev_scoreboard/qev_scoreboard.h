@@ -23,6 +23,8 @@
 #define QEV_SCOREBOARD_API
 #endif
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -65,6 +67,55 @@ also when other threads synchronise at the same time.
   over before a failure stay handed over.
 */
 QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks_cb(const char* work_dir, qev_scoreboard_line_fn line, void* ctx);
+
+/*!
+Asked by qev_scoreboard_sync_notebooks_ex whether to stop, at each point where the sync can stop with
+every file holding its old or its new content: before each file it keeps or replaces, between its
+steps, and before the version stamp, which a stopped sync never writes.
+
+* @param ctx The `ctx` given to qev_scoreboard_sync_notebooks_ex, unchanged.
+* @return Non-zero to stop there; 0 to go on.
+
+Called on the thread that called qev_scoreboard_sync_notebooks_ex, before that call returns. The same
+rules hold as for qev_scoreboard_line_fn. A callback that must end the sync (an interrupt the caller's
+language raised in its line callback, say) remembers it and returns non-zero here.
+*/
+typedef int (*qev_scoreboard_stop_fn)(void* ctx);
+
+/*!
+Does what qev_scoreboard_sync_notebooks_cb does, and stops at the first point where `stop` asks it to.
+
+* @param work_dir As for qev_scoreboard_sync_notebooks: UTF-8; NULL, "" or a missing directory fail.
+* @param line As for qev_scoreboard_sync_notebooks_cb; NULL drops the lines.
+* @param stop Asked at each point where the sync can stop (see qev_scoreboard_stop_fn); NULL never stops.
+* @param ctx Passed to `line` and `stop` as is; the library never reads it.
+* @return 0 on success; non-zero on failure, or when stopped: then qev_scoreboard_last_errno() is EINTR
+  and qev_scoreboard_last_error() reads "<work_dir>: güncellenemedi: istek üzerine durduruldu". Whatever
+  ended it, the copies kept of the user's files are named through `line` ("  [SYNC] Yedeklendi: ...")
+  before the call returns, and by qev_scoreboard_last_kept() after it; every file holds its old or its
+  new content, and the version stamp names the old version.
+*/
+QEV_SCOREBOARD_API int qev_scoreboard_sync_notebooks_ex(const char* work_dir, qev_scoreboard_line_fn line,
+                                                        qev_scoreboard_stop_fn stop, void* ctx);
+
+/*!
+How many copies of the user's own files the most recent sync call made on the calling thread kept under
+the work directory's yedek/ (or named again, where an earlier run had kept the same bytes), whether it
+succeeded, failed or was stopped.
+
+* @return The number of copies; 0 when none was kept or no sync call was made.
+*/
+QEV_SCOREBOARD_API size_t qev_scoreboard_last_kept_count(void);
+
+/*!
+One of the copies counted by qev_scoreboard_last_kept_count(), in the order they were kept.
+
+* @param index From 0 to qev_scoreboard_last_kept_count() - 1.
+* @return The copy's path relative to the work directory, as the sync printed it ("yedek/<time>/<name>",
+  with the system's separator), a NUL-terminated UTF-8 string owned by the library and valid until the
+  next sync or status call on the same thread; NULL for an index out of range.
+*/
+QEV_SCOREBOARD_API const char* qev_scoreboard_last_kept(size_t index);
 
 /*!
 Describes the failure of the most recent sync or status call made on the calling thread, as

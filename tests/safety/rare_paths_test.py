@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The rare paths of replacing files, reached as a hostile environment would reach them: a full disk, a
-failed write or a signal during an in-place rewrite, planted links, a meta file that cannot be written, a
+failed write or a signal during an in-place rewrite, a meta file that cannot be written, a
 damaged stamp, a file-size limit, an append-only directory, killed runs, attributes, a large meta file."""
 import fcntl
 import json
@@ -39,44 +39,8 @@ def tracee_of(tracer):
     raise AssertionError("strace never started the program")
 
 
-class PackageCase(unittest.TestCase):
-    """A test class with its own copy of the program and package data, which its tests may change."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = support.enter_scratch(cls.addClassCleanup)
-        cls.prefix = cls.tmp / "prefix"
-        cls.program, cls.data = support.make_prefix(cls.prefix)
-        cls.library = support.prefix_library(cls.prefix)
-        cls.version = support.version()
-        cls.count = 0
-
-    def make_ws(self, stamp=None, parent=None):
-        type(self).count += 1
-        ws = Path(parent or self.tmp) / f"ws{self.count}"
-        proc = support.run(["--dir", ws, "init"], program=self.program)
-        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
-        if stamp is not None:
-            (ws / "db" / ".nb_version").write_text(stamp)
-        return ws
-
-    def init(self, ws, *options, as_nobody=False, wrap=()):
-        cmd = list(wrap) + [str(self.program), "--dir", str(ws), "init", *options]
-        if as_nobody:
-            cmd = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + cmd
-        return support.run(cmd, program=False)
-
-    def package_notebook(self, name=PIPELINE):
-        return self.data / "notebooks" / name
-
-    def replace_package_notebook(self, content):
-        package = self.package_notebook()
-        self.addCleanup(package.write_bytes, package.read_bytes())
-        package.write_bytes(content)
-
-
 @support.needs_root
-class InPlaceRewrite(PackageCase):
+class InPlaceRewrite(support.PackageCase):
     """Files of an ordinary user in a directory that refuses them new files are rewritten in place: a full
     disk, a failed write or a signal never leaves one that is neither the old nor the new content."""
 
@@ -150,33 +114,6 @@ class InPlaceRewrite(PackageCase):
         self.assertEqual(status, -signal.SIGTERM, err)
 
 
-@support.needs_root
-class LinksInASharedDirectory(PackageCase):
-    def test_a_link_planted_by_another_user_is_not_followed(self):
-        ws = self.make_ws(stamp="0.0.1")
-        os.chmod(ws, 0o1777)
-        secret = self.tmp / "secret"
-        secret.write_text("root's own\n")
-        os.chmod(secret, 0o600)
-        nb = ws / PIPELINE
-        nb.unlink()
-        nb.symlink_to(secret)
-        os.lchown(nb, NOBODY, NOBODY)
-        proc = self.init(ws)
-        err = support.stderr_text(proc)
-        self.assertEqual(proc.returncode, 1, err)
-        self.assertIn(f"{nb}: izlenmedi: başka bir kullanıcının bağlantısı", err)
-        self.assertEqual(secret.read_text(), "root's own\n")
-        self.assertEqual(os.stat(secret).st_mode & 0o7777, 0o600)
-        self.assertEqual((ws / "db" / ".nb_version").read_text(), "0.0.1")
-        # The directory's owner's own link is followed, as the kernel would.
-        os.lchown(nb, 0, 0)
-        proc = self.init(ws)
-        self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
-        self.assertTrue(nb.is_symlink())
-        self.assertEqual(secret.read_bytes(), self.package_notebook().read_bytes())
-
-
 def stale_meta(ws, kod):
     meta = ws / "seasons" / "2024_01" / "meta" / f"adim_{kod}.json"
     meta.parent.mkdir(parents=True, exist_ok=True)
@@ -185,7 +122,7 @@ def stale_meta(ws, kod):
 
 
 @support.needs_root
-class StampRecordsAFinishedRun(PackageCase):
+class StampRecordsAFinishedRun(support.PackageCase):
     def test_init_fails_naming_the_meta_file_and_the_next_run_completes(self):
         ws = self.make_ws(stamp="0.0.1")
         meta = stale_meta(ws, "01a")
@@ -215,7 +152,7 @@ class StampRecordsAFinishedRun(PackageCase):
 
 
 @support.needs_root
-class NoTemporaryFileOutlivesItsRun(PackageCase):
+class NoTemporaryFileOutlivesItsRun(support.PackageCase):
     def test_a_file_size_limit_fails_the_write_and_kills_nothing(self):
         ws = self.make_ws()
         self.replace_package_notebook(b" " * (2 << 20))
@@ -290,7 +227,7 @@ class NoTemporaryFileOutlivesItsRun(PackageCase):
 @support.needs_root
 @unittest.skipUnless(shutil.which("setfattr") and shutil.which("setfacl"), "attr and acl are not installed")
 @support.linux_calls("copies no extended attributes (they have no portable interface)")
-class AttributesSurviveAReplacement(PackageCase):
+class AttributesSurviveAReplacement(support.PackageCase):
     def test_extended_attributes_and_acls_are_kept(self):
         ws = self.make_ws(stamp="0.0.1")
         nb, stamp = ws / PIPELINE, ws / "db" / ".nb_version"
@@ -310,7 +247,7 @@ class AttributesSurviveAReplacement(PackageCase):
 
 
 @support.needs_root
-class MetaRefreshCost(PackageCase):
+class MetaRefreshCost(support.PackageCase):
     @unittest.skipIf("libasan" in os.environ.get("LD_PRELOAD", ""), "the sanitizers' own memory is not ours")
     def test_a_large_meta_file_is_rewritten_in_bounded_memory(self):
         count = 10_000_000

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """init interrupted by SIGINT, SIGTERM or SIGHUP while it copies a large package notebook leaves no
-temporary file behind, and its exit status reports death by that signal."""
+temporary file behind, names the copy it kept of the analyst's edit, and its exit status reports death by
+that signal."""
 import os
 import signal
 import subprocess
@@ -11,6 +12,7 @@ from pathlib import Path
 import support
 
 BIG = "nb_99_big.ipynb"
+EDITED = "nb_03_marts.ipynb"
 BIG_SIZE = 1 << 30
 
 
@@ -53,8 +55,9 @@ class InterruptedRunLeavesNothingBehind(unittest.TestCase):
     def interrupt(self, sig):
         self.ws = self.tmp / signal.Signals(sig).name
         subprocess.run(["cp", "-a", str(self.template), str(self.ws)], check=True)
+        (self.ws / EDITED).write_text("analistin düzenlemesi")
         before = listing(self.ws)
-        proc = subprocess.Popen([str(self.program), "--dir", str(self.ws), "init"], stdout=subprocess.DEVNULL,
+        proc = subprocess.Popen([str(self.program), "--dir", str(self.ws), "init"], stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, preexec_fn=support.default_signals)
         try:
             deadline = time.monotonic() + 30
@@ -70,13 +73,19 @@ class InterruptedRunLeavesNothingBehind(unittest.TestCase):
             self.assertIsNotNone(caught, "never saw the large copy under way")
             self.assertIsNone(proc.poll(), "the copy ended before the signal")
             proc.send_signal(sig)
-            _, err = proc.communicate(timeout=30)
+            out, err = proc.communicate(timeout=30)
         finally:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
         self.assertEqual(proc.returncode, -sig, err.decode("utf-8", "replace"))
-        self.assertEqual(listing(self.ws), before, f"left behind after {signal.Signals(sig).name}")
+        # The analyst's edit was kept before the notebook was replaced, and the run said where as it ended.
+        [copy] = self.ws.glob(f"yedek/*/{EDITED}")
+        self.assertEqual(copy.read_text(), "analistin düzenlemesi")
+        self.assertTrue(out.decode().endswith(f"  YEDEKLENDİ  : 1 dosya\n    ⤷ {copy.relative_to(self.ws)}\n"), out)
+        kept = {"yedek", str(copy.parent.relative_to(self.ws)), str(copy.relative_to(self.ws))}
+        self.assertEqual([p for p in listing(self.ws) if p not in kept], before,
+                         f"left behind after {signal.Signals(sig).name}")
         self.assertFalse((self.ws / BIG).exists())
 
     def test_sigint(self):

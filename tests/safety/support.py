@@ -194,3 +194,39 @@ def load_library(path=LIBRARY):
 
 def file_type(path):
     return stat.S_IFMT(os.lstat(path).st_mode)
+
+
+class PackageCase(unittest.TestCase):
+    """A test class with its own copy of the program and package data, which its tests may change."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = enter_scratch(cls.addClassCleanup)
+        cls.prefix = cls.tmp / "prefix"
+        cls.program, cls.data = make_prefix(cls.prefix)
+        cls.library = prefix_library(cls.prefix)
+        cls.version = version()
+        cls.count = 0
+
+    def make_ws(self, stamp=None, parent=None):
+        type(self).count += 1
+        ws = Path(parent or self.tmp) / f"ws{self.count}"
+        proc = run(["--dir", ws, "init"], program=self.program)
+        self.assertEqual(proc.returncode, 0, stderr_text(proc))
+        if stamp is not None:
+            (ws / "db" / ".nb_version").write_text(stamp)
+        return ws
+
+    def init(self, ws, *options, as_nobody=False, wrap=()):
+        cmd = list(wrap) + [str(self.program), "--dir", str(ws), "init", *options]
+        if as_nobody:
+            cmd = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + cmd
+        return run(cmd, program=False)
+
+    def package_notebook(self, name="qev_pipeline.ipynb"):
+        return self.data / "notebooks" / name
+
+    def replace_package_notebook(self, content):
+        package = self.package_notebook()
+        self.addCleanup(package.write_bytes, package.read_bytes())
+        package.write_bytes(content)

@@ -6,12 +6,16 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/status_report.hpp"
+#include "qev_scoreboard/cli/stop.hpp"
+#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
@@ -28,6 +32,7 @@ thread_local const char* g_last_error = "";
 thread_local const char* g_last_path = "";
 thread_local const char* g_last_reason = "";
 thread_local int g_last_errno = 0;
+thread_local std::vector<std::string> g_kept;
 
 void clear() noexcept {
     g_last_error = g_last_path = g_last_reason = "";
@@ -74,18 +79,24 @@ void fail(const std::exception& e) noexcept {
     }
 }
 
-int sync(const char* work_dir, const char* missing_dir_text, const qev_scoreboard::ScopedLineSink::Sink* sink) {
+int sync(const char* work_dir, const char* missing_dir_text, const qev_scoreboard::ScopedLineSink::Sink* sink,
+         const std::function<bool()>* stop) {
     clear();
+    g_kept.clear();
     if (work_dir == nullptr || *work_dir == '\0') {
         fail(missing_dir_text, EINVAL, "çalışma dizini verilmedi");
         return 1;
     }
     try {
+        const qev_scoreboard::ScopedStopCheck checked(stop != nullptr ? *stop : std::function<bool()>());
+        const auto run = [&] {
+            qev_scoreboard::sync_notebooks(qev_scoreboard::platform::path_from_utf8(work_dir), &g_kept);
+        };
         if (sink != nullptr) {
             const qev_scoreboard::ScopedLineSink scope(*sink);
-            qev_scoreboard::_sync_notebooks(qev_scoreboard::platform::path_from_utf8(work_dir));
+            run();
         } else {
-            qev_scoreboard::_sync_notebooks(qev_scoreboard::platform::path_from_utf8(work_dir));
+            run();
         }
         return 0;
     } catch (const std::exception& e) {
@@ -144,7 +155,7 @@ extern "C" char* qev_scoreboard_status_report(const char* work_dir) {
 extern "C" void qev_scoreboard_free(void* p) { std::free(p); }
 
 extern "C" int qev_scoreboard_sync_notebooks(const char* work_dir) {
-    const int status = sync(work_dir, "qev_scoreboard_sync_notebooks: çalışma dizini verilmedi", nullptr);
+    const int status = sync(work_dir, "qev_scoreboard_sync_notebooks: çalışma dizini verilmedi", nullptr, nullptr);
     // The caller's own output (Python's, say) is buffered apart from ours: flush so lines keep their order.
     std::fflush(stdout);
     return status;
@@ -160,7 +171,29 @@ extern "C" int qev_scoreboard_sync_notebooks_cb(const char* work_dir, qev_scoreb
         fail("qev_scoreboard_sync_notebooks_cb: bellek yetersiz", ENOMEM, "bellek yetersiz");
         return 1;
     }
-    return sync(work_dir, "qev_scoreboard_sync_notebooks_cb: çalışma dizini verilmedi", &sink);
+    return sync(work_dir, "qev_scoreboard_sync_notebooks_cb: çalışma dizini verilmedi", &sink, nullptr);
+}
+
+extern "C" int qev_scoreboard_sync_notebooks_ex(const char* work_dir, qev_scoreboard_line_fn line,
+                                                qev_scoreboard_stop_fn stop, void* ctx) {
+    qev_scoreboard::ScopedLineSink::Sink sink;
+    std::function<bool()> check;
+    try {
+        // A caller interrupted in its line callback says so at the next point where the sync can stop.
+        if (line != nullptr) sink = [line, ctx](const std::string& text) { line(text.c_str(), ctx); };
+        if (stop != nullptr) check = [stop, ctx] { return stop(ctx) != 0; };
+    } catch (...) {
+        clear();
+        fail("qev_scoreboard_sync_notebooks_ex: bellek yetersiz", ENOMEM, "bellek yetersiz");
+        return 1;
+    }
+    return sync(work_dir, "qev_scoreboard_sync_notebooks_ex: çalışma dizini verilmedi", &sink, &check);
+}
+
+extern "C" size_t qev_scoreboard_last_kept_count(void) { return g_kept.size(); }
+
+extern "C" const char* qev_scoreboard_last_kept(size_t index) {
+    return index < g_kept.size() ? g_kept[index].c_str() : nullptr;
 }
 
 extern "C" const char* qev_scoreboard_last_error(void) { return g_last_error; }

@@ -15,6 +15,7 @@
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/console.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/process.hpp"
@@ -234,11 +235,14 @@ void cmd_init(const Args& args) {
         write_install_record(base, record, installed);
         update_stamp(base, nb_dir, version, !inst.created.empty() || !inst.updated.empty(), seasons);
     } catch (...) {
-        platform::set_interrupt_notice({});
         for (const std::string& line : kept_lines(kept.kept())) print_line(line);
+        // Out of the process's buffer before an interrupt stops telling them.
+        platform::flush_stdout();
+        platform::set_interrupt_notice({});
         throw;
     }
     print_summary(inst, kept.kept());
+    platform::flush_stdout();
     platform::set_interrupt_notice({});
     print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(base / "external_data")) +
                std::string(BANNER_TAIL));

@@ -14,6 +14,7 @@
 #include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/replace.hpp"
 
 namespace qev_scoreboard {
@@ -103,6 +104,8 @@ KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::
     : base_(std::move(base)), record_(record), name_(folder_name(run_time)) {}
 
 KeptCopies::~KeptCopies() {
+    const platform::InterruptsDeferred deferred(platform::Defer::AllInterrupts);
+    platform::untrack_directory(in_flight_);
     // A run that failed before its first copy was whole leaves no empty folder behind: removed while still
     // held, so that it cannot be another run's folder of the same name.
     if (made_ == 0)
@@ -156,6 +159,8 @@ const fs::path& KeptCopies::folder() {
     for (int n = 1;; ++n) {
         const std::string name = n == 1 ? name_ : name_ + "-" + std::to_string(n);
         const fs::path folder = yedek / name;
+        // Made, held and in the interrupt's list at once: an interrupt in between would leave it empty.
+        const platform::InterruptsDeferred deferred(platform::Defer::AllInterrupts);
         if (!make_new_directory(folder)) continue;
         // Another run may take it for a killed run's before we hold it (then it is gone, or that run's):
         // another name. Never removed here unless nobody holds it: by now it may be another run's.
@@ -166,6 +171,7 @@ const fs::path& KeptCopies::folder() {
             throw;
         }
         if (!held_) continue;
+        in_flight_ = platform::track_directory(held_.get(), folder);
         folder_ = folder;
         relative_ = fs::path("yedek") / name;
         break;
@@ -216,7 +222,6 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
     const fs::path name = rel_path.filename();
     const fs::path yedek = base_ / "yedek";
     fs::path copy = yedek / name_ / name;
-    std::string kept;
     try {
         const bool new_yedek = !leads_to_directory(yedek);
         make_directories(yedek);
@@ -225,22 +230,27 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
         // named again by the others rather than kept twice.
         const platform::File turn = platform::lock_directory(yedek, "kilitlenemedi");
         if (const auto earlier = kept_before(name, as_found.size, found.fingerprint)) {
-            kept = *earlier;
-        } else {
-            copy = folder() / name;
-            rewind_for_reading(file.get(), installed);
-            // The same bytes that were fingerprinted, whatever another run has put at the name since.
-            copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
-            sync_directory(folder_);
-            ++made_;
-            kept = platform::path_to_utf8(relative_ / name);
+            tell_kept(*earlier);
+            return found;
         }
+        copy = folder() / name;
+        rewind_for_reading(file.get(), installed);
+        // From the copy's arrival to its place in what is told, an interrupt would leave it unnamed.
+        const platform::InterruptsDeferred deferred(platform::Defer::AllInterrupts);
+        // The same bytes that were fingerprinted, whatever another run has put at the name since.
+        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+        ++made_;
+        sync_directory(folder_);
+        tell_kept(platform::path_to_utf8(relative_ / name));
     } catch (const FileError& e) {
         throw FileError("yedeklenemedi", copy, e.code().value(), e.reason());
     }
+    return found;
+}
+
+void KeptCopies::tell_kept(std::string kept) {
     kept_.push_back(std::move(kept));
     if (on_kept_) on_kept_(kept_);
-    return found;
 }
 
 }  // namespace qev_scoreboard

@@ -76,6 +76,7 @@ class KeptCopies {
 
  private:
     const fs::path& folder();
+    void tell_kept(std::string kept);
     std::optional<std::string> kept_before(const fs::path& name, std::uint64_t size,
                                            const std::string& fingerprint) const;
 
@@ -84,6 +85,7 @@ class KeptCopies {
     std::string name_;     // the folder's name before any suffix
     fs::path folder_;      // once made
     platform::File held_;  // the folder, held while this run fills it
+    int in_flight_ = -1;   // its place in the interrupt's list
     fs::path relative_;    // the same, relative to base_
     int made_ = 0;         // copies made in the folder
     std::vector<std::string> kept_;

@@ -78,14 +78,24 @@ void remove_left_overs(const fs::path& base) {
 
 void check_destinations(const std::vector<fs::path>& paths) {
     std::map<std::pair<std::uint64_t, std::uint64_t>, const fs::path*> reached;
+    // Held open until the end, so that no file another run creates meanwhile can take the number of one
+    // that run replaced: two names match only where they lead to one file.
+    std::vector<platform::File> held;
     for (const fs::path& path : paths) {
         platform::Destination at;
-        try {
-            at = platform::resolve_destination(path, "yazılamadı");
-        } catch (const ForeignLinkRefused&) {
-            throw;
-        } catch (const FileError&) {
-            continue;  // whatever else is wrong there, the write itself reports
+        for (int attempt = 1;; ++attempt) {
+            try {
+                at = platform::resolve_destination(path, "yazılamadı");
+                if (at.exists) held.push_back(platform::open_existing(at, path, "yazılamadı"));
+                break;
+            } catch (const ForeignLinkRefused&) {
+                throw;
+            } catch (const FileReplacedMeanwhile&) {
+                if (attempt == 100) break;
+            } catch (const FileError&) {
+                at.exists = false;  // whatever else is wrong there, the write itself reports
+                break;
+            }
         }
         if (!at.exists) continue;
         // A name linked to another (or a second hard link): one would be written over the other.
