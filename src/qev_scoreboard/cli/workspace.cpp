@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "qev_scoreboard/cli/args.hpp"
@@ -76,32 +77,43 @@ void remove_left_overs(const fs::path& base) {
     remove_abandoned_folders(base);
 }
 
+namespace {
+
+// Where `path` leads for a write, or nullopt when nothing is there or it cannot be looked up (the write
+// itself then reports why). A link another user planted is refused.
+std::optional<platform::FileInfo> destination_of(const fs::path& path) {
+    try {
+        platform::Destination at = platform::resolve_destination(path, "yazılamadı");
+        if (at.exists) return at.info;
+    } catch (const ForeignLinkRefused&) {
+        throw;
+    } catch (const FileError&) {
+    }
+    return std::nullopt;
+}
+
+bool same_destination(const fs::path& a, const fs::path& b) {
+    const auto x = destination_of(a), y = destination_of(b);
+    return x && y && platform::same_file(*x, *y);
+}
+
+}  // namespace
+
 void check_destinations(const std::vector<fs::path>& paths) {
     std::map<std::pair<std::uint64_t, std::uint64_t>, const fs::path*> reached;
-    // Held open until the end, so that no file another run creates meanwhile can take the number of one
-    // that run replaced: two names match only where they lead to one file.
-    std::vector<platform::File> held;
     for (const fs::path& path : paths) {
-        platform::Destination at;
-        for (int attempt = 1;; ++attempt) {
-            try {
-                at = platform::resolve_destination(path, "yazılamadı");
-                if (at.exists) held.push_back(platform::open_existing(at, path, "yazılamadı"));
-                break;
-            } catch (const ForeignLinkRefused&) {
-                throw;
-            } catch (const FileReplacedMeanwhile&) {
-                if (attempt == 100) break;
-            } catch (const FileError&) {
-                at.exists = false;  // whatever else is wrong there, the write itself reports
-                break;
-            }
+        const auto info = destination_of(path);
+        if (!info) continue;
+        const auto [first, added] = reached.emplace(std::pair{info->device, info->file_id}, &path);
+        if (added) continue;
+        // A file another run made meanwhile may have taken the number of one that run replaced: only names
+        // that lead to one file when looked at again, and again, are one file.
+        if (!same_destination(*first->second, path) || !same_destination(path, *first->second)) {
+            first->second = &path;
+            continue;
         }
-        if (!at.exists) continue;
         // A name linked to another (or a second hard link): one would be written over the other.
-        const auto [first, added] = reached.emplace(std::pair{at.info.device, at.info.file_id}, &path);
-        if (!added)
-            throw FileError("yazılamadı", path, EINVAL, platform::path_to_utf8(*first->second) + " ile aynı dosya");
+        throw FileError("yazılamadı", path, EINVAL, platform::path_to_utf8(*first->second) + " ile aynı dosya");
     }
 }
 
