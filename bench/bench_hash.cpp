@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <exception>
 
-#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -12,9 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 
 namespace {
 

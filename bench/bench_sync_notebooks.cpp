@@ -6,9 +6,14 @@
 #include <filesystem>
 #include <string>
 
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
+#include "qev_scoreboard/qev_scoreboard.hpp"
 #include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 
 namespace fs = std::filesystem;
 

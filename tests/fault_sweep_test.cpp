@@ -25,9 +25,13 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/output.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/fault_injection.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

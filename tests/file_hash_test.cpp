@@ -1,7 +1,11 @@
 // The notebook fingerprint: the first 16 hex digits of SHA-256, checked against known digests.
 #include <gtest/gtest.h>
 
-#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

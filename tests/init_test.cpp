@@ -14,9 +14,13 @@
 #include <nlohmann/json.hpp>
 
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

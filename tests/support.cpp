@@ -23,8 +23,12 @@ extern char** environ;
 #include <sstream>
 #include <stdexcept>
 
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 
 namespace qev_test {
 

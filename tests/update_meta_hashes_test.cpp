@@ -4,7 +4,11 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

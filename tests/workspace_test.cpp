@@ -1,8 +1,13 @@
 // The version stamp's reading rules and the package notebook listing shared by init and the auto-sync.
 #include <gtest/gtest.h>
 
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/services/paths.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/paths.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

@@ -12,16 +12,16 @@
 #include <system_error>
 #include <vector>
 
-#include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/status_report.hpp"
-#include "qev_scoreboard/cli/stop.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/qev_scoreboard.hpp"
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+#include "qev_scoreboard/workdir/stop.hpp"
 
 namespace {
 

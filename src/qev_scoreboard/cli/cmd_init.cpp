@@ -8,12 +8,11 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/kept_copies.hpp"
-#include "qev_scoreboard/cli/output.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/layout.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/console.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
@@ -21,6 +20,14 @@
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/workdir/destinations.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/kept_copies.hpp"
+#include "qev_scoreboard/workdir/left_overs.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/paths.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
 
 namespace qev_scoreboard {
 
@@ -68,16 +75,8 @@ struct Installed {
     long skipped = 0;
 };
 
-// The sixteen directories of the tree, relative to the work directory, in creation order.
-std::vector<std::string> tree_dirs() {
-    std::vector<std::string> dirs = {"db",        "outputs/json", "outputs/html", "outputs/validation",
-                                     "ml_models", "seasons"};
-    for (const auto& sub : EXTERNAL_DATA_SUBDIRS) dirs.push_back("external_data/" + std::string(sub.name));
-    return dirs;
-}
-
 void create_tree(const fs::path& base) {
-    for (const std::string& rel : tree_dirs()) {
+    for (const std::string& rel : layout::tree_dirs()) {
         make_directories(base / rel);
         print_line("  [OK] " + rel + "/");
     }
@@ -102,7 +101,7 @@ std::string to_lf(const std::string& text) {
 void copy_readme(const fs::path& base, KeptCopies& kept, Fingerprints& installed) {
     const fs::path src = get_data_readme();
     const std::string text = to_lf(read_utf8_file(src));
-    const std::string rel(README_IN_WORK_DIR);
+    const std::string rel = layout::data_readme_rel();
     const std::string fingerprint = fingerprint_of_bytes(text, src);
     kept.keep_if_changed(rel, fingerprint);
     write_file_atomic(base / platform::path_from_utf8(rel), text);
@@ -190,10 +189,10 @@ void check_init_destinations(const fs::path& base, const fs::path& nb_dir, const
     } catch (const FileError&) {
         // Reported where the notebooks are installed.
     }
-    std::vector<fs::path> destinations{base / platform::path_from_utf8(std::string(README_IN_WORK_DIR))};
+    std::vector<fs::path> destinations{base / platform::path_from_utf8(layout::data_readme_rel())};
     for (const std::string& name : names) destinations.push_back(base / platform::path_from_utf8(name));
-    destinations.push_back(install_record_path(base));
-    destinations.push_back(version_stamp_path(base));
+    destinations.push_back(layout::install_record_path(base));
+    destinations.push_back(layout::version_stamp_path(base));
     std::string old_version;
     try {
         old_version = read_version_stamp(base);
@@ -244,7 +243,7 @@ void cmd_init(const Args& args) {
     print_summary(inst, kept.kept());
     platform::flush_stdout();
     platform::set_interrupt_notice({});
-    print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(base / "external_data")) +
+    print_line(std::string(BANNER_HEAD) + printable(platform::path_to_utf8(layout::external_data_dir(base))) +
                std::string(BANNER_TAIL));
 }
 

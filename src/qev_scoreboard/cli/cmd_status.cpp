@@ -11,8 +11,8 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/output.hpp"
 #include "qev_scoreboard/cli/status_report.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/console.hpp"
 

@@ -1,5 +1,5 @@
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
 namespace qev_scoreboard {

@@ -11,26 +11,23 @@
 #include <tuple>
 #include <utility>
 
-#include "qev_scoreboard/cli/args.hpp"
-#include "qev_scoreboard/cli/seasons.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
-#include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/paths.hpp"
+#include "qev_scoreboard/workdir/seasons.hpp"
 
 namespace qev_scoreboard {
 
 namespace {
-
-constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scoreboard.json",
-                                                            "json/sample_trending_lists.json"};
 
 // ---- collecting ---------------------------------------------------------------------------------
 
@@ -231,7 +228,7 @@ void collect_database(StatusReport& report, const fs::path& db_path, const fs::p
 void collect_outputs(StatusReport& report, const fs::path& output_dir, const StatusListener& listener) {
     report.outputs.emplace();
     tell(listener, report);
-    for (std::string_view rel : SAMPLE_OUTPUTS) {
+    for (std::string_view rel : layout::SAMPLE_OUTPUTS) {
         const fs::path path = output_dir / rel;
         StatusReport::Output output;
         output.name = rel;
@@ -262,7 +259,7 @@ std::optional<std::string> recorded_fingerprint(const fs::path& meta, std::strin
 // What cannot be read is a finding, as elsewhere in the report: a step's error, or the steps' own.
 std::vector<StatusReport::Step> collect_steps(const fs::path& base, std::string& steps_error) {
     std::vector<StatusReport::Step> steps;
-    const fs::path seasons_dir = base / "seasons";
+    const fs::path seasons_dir = layout::seasons_dir(base);
     std::optional<Seasons> found;
     try {
         if (!leads_to_directory(seasons_dir)) return steps;
@@ -274,7 +271,7 @@ std::vector<StatusReport::Step> collect_steps(const fs::path& base, std::string&
     Seasons& seasons = *found;
     std::map<std::string, std::pair<std::optional<std::string>, std::string>> current;  // by notebook
     for (const StepRecord& record : adim_registry()) {
-        const std::string file = "adim_" + record.kod + ".json";
+        const std::string file = layout::meta_file_name(record.kod);
         const auto [presence, season] = seasons.find(file);
         if (presence == Presence::Absent) continue;
         StatusReport::Step step;

@@ -4,6 +4,7 @@
 
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/services/services.hpp"
 
@@ -29,6 +30,6 @@ StepRegistry load_registry(const std::filesystem::path& file) {
     return out;
 }
 
-StepRegistry adim_registry() { return load_registry(services().data_dir() / "adim_registry.json"); }
+StepRegistry adim_registry() { return load_registry(services().data_dir() / std::string(layout::PACKAGE_REGISTRY)); }
 
 }  // namespace qev_scoreboard

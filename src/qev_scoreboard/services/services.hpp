@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 struct PackageServices {
     virtual ~PackageServices() = default;
-    // The package data directory: notebooks/, VERI_KOPYALA.txt and adim_registry.json.
+    // The package data directory (its layout: core/layout.hpp).
     virtual fs::path data_dir() const = 0;
     virtual std::string version() const = 0;
     // Runs and prints the installation check for the database at `db`; the result is informational.

@@ -1,5 +1,7 @@
-// The fingerprint shared with the pipeline engine: the first 16 hex digits of a file's SHA-256.
-#include "qev_scoreboard/cli/sync.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+
+#include <array>
+
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/sha256.hpp"
 

@@ -1,6 +1,8 @@
 // After notebooks are replaced, writes their new fingerprints into the engine's step meta files so
 // the engine does not re-run steps whose notebook changed only by being reinstalled.
 
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -13,18 +15,18 @@
 #include <utility>
 #include <vector>
 
-#include "qev_scoreboard/cli/output.hpp"
-#include "qev_scoreboard/cli/seasons.hpp"
-#include "qev_scoreboard/cli/stop.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/layout.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/services/registry.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/stop.hpp"
 
 namespace qev_scoreboard {
 
@@ -73,7 +75,7 @@ void update_meta_hashes(const fs::path& base, const std::vector<std::string>& up
     std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
     for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
 
-    const fs::path seasons_dir = base / "seasons";
+    const fs::path seasons_dir = layout::seasons_dir(base);
     if (!path_exists(seasons_dir)) return;
 
     std::set<fs::path> cleaned;
@@ -87,7 +89,7 @@ void update_meta_hashes(const fs::path& base, const std::vector<std::string>& up
         if (codes == nb_to_codes.end()) continue;
         if (!seasons) seasons.emplace(seasons_dir);
         for (const std::string& kod : codes->second) {
-            const std::string file = "adim_" + kod + ".json";
+            const std::string file = layout::meta_file_name(kod);
             const auto [presence, season] = seasons->find(file);
             if (presence != Presence::Present) continue;
             const fs::path meta = seasons->candidate(season, file);
@@ -105,7 +107,7 @@ std::vector<fs::path> meta_files_of(const fs::path& base, const std::vector<std:
                                     std::optional<Seasons>& seasons) {
     std::vector<fs::path> found;
     try {
-        const fs::path seasons_dir = base / "seasons";
+        const fs::path seasons_dir = layout::seasons_dir(base);
         if (!leads_to_directory(seasons_dir)) return found;
         std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
         for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
@@ -114,7 +116,7 @@ std::vector<fs::path> meta_files_of(const fs::path& base, const std::vector<std:
             const auto codes = nb_to_codes.find(name);
             if (codes == nb_to_codes.end()) continue;
             for (const std::string& kod : codes->second) {
-                const std::string file = "adim_" + kod + ".json";
+                const std::string file = layout::meta_file_name(kod);
                 const auto [presence, season] = seasons->find(file);
                 if (presence == Presence::Present) found.push_back(seasons->candidate(season, file));
             }

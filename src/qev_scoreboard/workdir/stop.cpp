@@ -1,4 +1,4 @@
-#include "qev_scoreboard/cli/stop.hpp"
+#include "qev_scoreboard/workdir/stop.hpp"
 
 #include <utility>
 

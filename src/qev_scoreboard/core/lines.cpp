@@ -1,4 +1,4 @@
-#include "qev_scoreboard/cli/output.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 
 #include <string>
 #include <utility>

@@ -8,37 +8,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "qev_scoreboard/platform/native_handle.hpp"
+#include "qev_scoreboard/workdir/install_record.hpp"
 
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
-
-// The data readme's place in the work directory, as the record and the kept copies name it.
-inline constexpr std::string_view README_IN_WORK_DIR = "external_data/VERI_KOPYALA.txt";
-
-// Fingerprints by path relative to the work directory, with "/" between names.
-using Fingerprints = std::map<std::string, std::string>;
-
-struct InstallRecord {
-    bool found = false;  // false: no record, or one that could not be read as one
-    Fingerprints files;
-    std::string text;  // as read, so that an unchanged record is not written again
-};
-
-// The record as the work directory holds it. A missing, unreadable or malformed record is no record:
-// every installed file that differs from what replaces it then counts as the user's.
-InstallRecord read_install_record(const fs::path& base);
-
-// Records `files` as installed, replacing the record atomically, flushed first; a record that already
-// says exactly this is left alone.
-void write_install_record(const fs::path& base, const InstallRecord& old, const Fingerprints& files);
 
 // What stood at an installed file's place when it was looked at, before being replaced.
 struct InstalledFile {

@@ -1,70 +1,38 @@
 // The notebook auto-sync offered to callers outside the program: when the package version changed since
 // the work directory was last synchronised, reinstall its notebooks and clear the stale error reports.
+#include "qev_scoreboard/workdir/auto_sync.hpp"
+
 #include <cerrno>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "qev_scoreboard/cli/kept_copies.hpp"
-#include "qev_scoreboard/cli/output.hpp"
-#include "qev_scoreboard/cli/stop.hpp"
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/layout.hpp"
+#include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/qev_scoreboard.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/services/services.hpp"
+#include "qev_scoreboard/workdir/destinations.hpp"
+#include "qev_scoreboard/workdir/error_reports.hpp"
+#include "qev_scoreboard/workdir/kept_copies.hpp"
+#include "qev_scoreboard/workdir/left_overs.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
+#include "qev_scoreboard/workdir/stop.hpp"
 
 namespace qev_scoreboard {
-
-namespace {
-
-constexpr std::string_view ERROR_REPORT = "error_report.txt";
-
-// Every error report under `seasons`, at any depth, itself included; links to directories are not
-// descended into. Collected before any deletion so the walk never sees a directory change under it.
-// A directory we may not list holds nothing we could delete: it is passed over, not a reason to leave
-// the reports elsewhere in place.
-std::vector<fs::path> find_error_reports(const fs::path& seasons) {
-    std::vector<fs::path> found;
-    if (!leads_to_directory(seasons)) return found;
-    std::vector<fs::path> pending{seasons};
-    while (!pending.empty()) {
-        const fs::path dir = std::move(pending.back());
-        pending.pop_back();
-        std::vector<DirEntry> entries;
-        try {
-            entries = list_directory(dir);
-        } catch (const FileError& e) {
-            if (e.code().value() == EACCES || e.code().value() == EPERM) continue;
-            throw;
-        }
-        for (const DirEntry& entry : entries) {
-            if (entry.name == ERROR_REPORT) found.push_back(dir / platform::path_from_utf8(entry.name));
-            if (entry.is_directory) pending.push_back(dir / platform::path_from_utf8(entry.name));
-        }
-    }
-    return found;
-}
-
-int remove_error_reports(const fs::path& base) {
-    int silinen = 0;
-    for (const auto& report : find_error_reports(base / "seasons")) silinen += remove_file(report);
-    // The two fixed places count only when something is really there: a dangling link is no report.
-    for (const fs::path& report : {base / "outputs" / "json" / ERROR_REPORT, base / "outputs" / ERROR_REPORT})
-        if (path_exists(report)) silinen += remove_file(report);
-    return silinen;
-}
-
-}  // namespace
 
 void sync_notebooks(const fs::path& base, std::vector<std::string>* kept_out) {
     // A mistyped path would otherwise become a new directory of notebooks, and the real one stay stale.
     require_directory(base, "güncellenemedi");
-    make_directories(base / "db");
+    make_directories(layout::db_dir(base));
     const std::string current = read_version_stamp(base);
     const std::string version = services().version();
     if (current == version) return;
@@ -80,15 +48,15 @@ void sync_notebooks(const fs::path& base, std::vector<std::string>* kept_out) {
         const std::vector<std::string> names = installable_notebooks(nb_dir);
         std::vector<fs::path> destinations;
         for (const std::string& name : names) destinations.push_back(base / platform::path_from_utf8(name));
-        destinations.push_back(install_record_path(base));
-        destinations.push_back(version_stamp_path(base));
+        destinations.push_back(layout::install_record_path(base));
+        destinations.push_back(layout::version_stamp_path(base));
         std::optional<Seasons> seasons;
         for (fs::path& meta : meta_files_of(base, names, seasons)) destinations.push_back(std::move(meta));
         check_destinations(destinations);
 
         // The data readme is init's alone: what the record says of it stays.
         Fingerprints installed;
-        if (const auto readme = record.files.find(std::string(README_IN_WORK_DIR)); readme != record.files.end())
+        if (const auto readme = record.files.find(layout::data_readme_rel()); readme != record.files.end())
             installed.insert(*readme);
         for (const auto& name : names) {
             stop_point(base);

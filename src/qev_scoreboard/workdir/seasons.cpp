@@ -1,4 +1,4 @@
-#include "qev_scoreboard/cli/seasons.hpp"
+#include "qev_scoreboard/workdir/seasons.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 
@@ -31,7 +32,7 @@ Seasons::Seasons(fs::path dir) : dir_(std::move(dir)) {
 }
 
 fs::path Seasons::candidate(size_t season, const std::string& file) const {
-    return dir_ / platform::path_from_utf8(names_[season]) / "meta" / platform::path_from_utf8(file);
+    return dir_ / platform::path_from_utf8(names_[season]) / std::string(layout::META) / platform::path_from_utf8(file);
 }
 
 std::pair<Presence, size_t> Seasons::find(const std::string& file) {
@@ -56,14 +57,15 @@ void Seasons::scan_next() {
     const size_t season = scanned_++;
     std::optional<std::vector<DirEntry>> entries;
     try {
-        entries = list_directory_if_present(dir_ / platform::path_from_utf8(names_[season]) / "meta");
+        entries =
+            list_directory_if_present(dir_ / platform::path_from_utf8(names_[season]) / std::string(layout::META));
     } catch (const FileError&) {
         probed_.push_back(season);
         return;
     }
     if (!entries) return;  // a plain file, or a season without meta files
     for (const DirEntry& entry : *entries)
-        if (entry.name.starts_with("adim_") && entry.name.ends_with(".json")) listed_[entry.name].push_back(season);
+        if (layout::is_meta_file_name(entry.name)) listed_[entry.name].push_back(season);
 }
 
 }  // namespace qev_scoreboard

@@ -1,35 +1,24 @@
-#include "qev_scoreboard/cli/kept_copies.hpp"
+#include "qev_scoreboard/workdir/kept_copies.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
-#include <stdexcept>
 #include <utility>
 
-#include "qev_scoreboard/cli/sync.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
 
 namespace qev_scoreboard {
 
 namespace {
-
-// Far beyond any package's notebooks; a larger file is not a record of ours and is not read in whole.
-constexpr size_t MAX_RECORD_SIZE = size_t{16} << 20;
-
-bool is_fingerprint(const std::string& text) {
-    if (text.size() != 16) return false;
-    for (const char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
-}
 
 // YYYYMMDD-HHMMSS, UTC.
 std::string folder_name(std::chrono::system_clock::time_point t) {
@@ -54,51 +43,6 @@ bool not_a_file(const FileError& e) {
 }
 
 }  // namespace
-
-fs::path install_record_path(const fs::path& base) { return base / "db" / ".nb_installed.json"; }
-
-InstallRecord read_install_record(const fs::path& base) {
-    InstallRecord record;
-    try {
-        record.text = read_utf8_file(install_record_path(base), MAX_RECORD_SIZE);
-    } catch (const FileError& e) {
-        // Missing or damaged: no record, the safe reading (files that differ are kept). A record that is
-        // there but cannot be read (no permission, an I/O error) stops the run instead: read as none, it
-        // would have every notebook an older version installed kept as if it were the user's, and it
-        // could not be written either.
-        if (means_absent(e.code().value()) || refused_as_text(e)) return {};
-        throw;
-    }
-    try {
-        const JsonValue top = parse_meta_json(record.text);
-        for (size_t i = 0; i < top.names.size(); ++i) {
-            const JsonValue& value = top.items[i];
-            if (value.kind != JsonValue::Kind::String || !is_fingerprint(value.text)) return {};
-            record.files[top.names[i]] = value.text;
-        }
-    } catch (const std::runtime_error&) {
-        return {};
-    }
-    record.found = true;
-    return record;
-}
-
-void write_install_record(const fs::path& base, const InstallRecord& old, const Fingerprints& files) {
-    JsonValue top;
-    top.kind = JsonValue::Kind::Object;
-    for (const auto& [rel, fingerprint] : files) set_member(top, rel, json_string(fingerprint));
-    const std::string text = dump_json(top) + "\n";
-    if (old.found && old.text == text) return;
-    try {
-        write_file_atomic(install_record_path(base), text);
-    } catch (const FileError& e) {
-        // A db directory that refuses new files (one shared read-only, say) cannot take a first record.
-        // Without one nothing is lost, only more is kept: every file that differs counts as the user's.
-        const int err = e.code().value();
-        if ((err == EACCES || err == EPERM) && !path_exists(install_record_path(base))) return;
-        throw;
-    }
-}
 
 KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::system_clock::time_point run_time)
     : base_(std::move(base)), record_(record), name_(folder_name(run_time)) {}
@@ -146,14 +90,14 @@ void remove_abandoned_folders(const fs::path& base) {
     // Runs killed while they kept a copy leave a folder that is empty or holds a temporary file alone, or
     // temporary files beside their copies. A live run holds its folder, and folders the user made are not
     // ours.
-    const fs::path yedek = base / "yedek";
+    const fs::path yedek = layout::kept_copies_dir(base);
     for (const std::string& name : run_folders(yedek))
         platform::remove_abandoned_directory(yedek / platform::path_from_utf8(name));
 }
 
 const fs::path& KeptCopies::folder() {
     if (!folder_.empty()) return folder_;
-    const fs::path yedek = base_ / "yedek";
+    const fs::path yedek = layout::kept_copies_dir(base_);
     // Made, never reused: another run, even one started in the same second, keeps its copies apart. Held
     // while this run fills it, so that no other run takes it for a killed run's.
     for (int n = 1;; ++n) {
@@ -173,7 +117,7 @@ const fs::path& KeptCopies::folder() {
         if (!held_) continue;
         in_flight_ = platform::track_directory(held_.get(), folder);
         folder_ = folder;
-        relative_ = fs::path("yedek") / name;
+        relative_ = fs::path(std::string(layout::KEPT_COPIES)) / name;
         break;
     }
     sync_directory(yedek);
@@ -182,7 +126,7 @@ const fs::path& KeptCopies::folder() {
 
 std::optional<std::string> KeptCopies::kept_before(const fs::path& name, std::uint64_t size,
                                                    const std::string& fingerprint) const {
-    const fs::path yedek = base_ / "yedek";
+    const fs::path yedek = layout::kept_copies_dir(base_);
     for (const std::string& folder : run_folders(yedek)) {
         const fs::path candidate = yedek / platform::path_from_utf8(folder) / name;
         platform::FileInfo info;
@@ -192,7 +136,8 @@ std::optional<std::string> KeptCopies::kept_before(const fs::path& name, std::ui
             continue;
         try {
             if (_file_hash(candidate) == fingerprint)
-                return platform::path_to_utf8(fs::path("yedek") / platform::path_from_utf8(folder) / name);
+                return platform::path_to_utf8(fs::path(std::string(layout::KEPT_COPIES)) /
+                                              platform::path_from_utf8(folder) / name);
         } catch (const FileError&) {
             // Unreadable: not a copy we can vouch for; another is made.
         }
@@ -220,7 +165,7 @@ InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::str
     }
     // Kept under its own name: the data readme beside the notebooks, which never share its name.
     const fs::path name = rel_path.filename();
-    const fs::path yedek = base_ / "yedek";
+    const fs::path yedek = layout::kept_copies_dir(base_);
     fs::path copy = yedek / name_ / name;
     try {
         const bool new_yedek = !leads_to_directory(yedek);

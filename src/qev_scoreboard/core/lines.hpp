@@ -1,5 +1,5 @@
 #pragma once
-// The commands' reports: whole lines on standard output, or to a caller's own sink.
+// Reports as whole lines: on standard output, or to a caller's own sink (the library's callers).
 
 #include <functional>
 #include <string>

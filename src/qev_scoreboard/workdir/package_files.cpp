@@ -1,0 +1,31 @@
+#include "qev_scoreboard/workdir/package_files.hpp"
+
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/layout.hpp"
+#include "qev_scoreboard/services/paths.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+
+namespace qev_scoreboard {
+
+PackageFile open_package_file(const fs::path& path) {
+    PackageFile f{path, open_regular_for_reading(path), {}, {}};
+    f.info = platform::info(f.file.get(), path);
+    f.fingerprint = fingerprint_of_open_file(f.file.get(), path);
+    return f;
+}
+
+void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush) {
+    rewind_for_reading(package_file.file.get(), package_file.path);
+    copy_open_file_atomic(package_file.file.get(), package_file.info, package_file.path, dst, flush);
+}
+
+std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
+    // A broken installation, not a package without notebooks: nothing may be recorded as installed.
+    require_directory(nb_dir, "listelenemedi");
+    std::vector<std::string> names = list_package_notebooks(nb_dir);
+    std::erase(names, layout::INGEST_NOTEBOOK);
+    return names;
+}
+
+}  // namespace qev_scoreboard

@@ -1,0 +1,32 @@
+#pragma once
+// The package's notebooks as a run installs them: which, and each opened once, so that its fingerprint
+// and its copy are of the same bytes.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/native_handle.hpp"
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+// The package notebooks that are installed into a work directory: all but the ingest notebook, in
+// ascending code-point order. A notebook directory that is missing or is not a directory is an error
+// ("listelenemedi"): a broken installation, not a package without notebooks.
+std::vector<std::string> installable_notebooks(const fs::path& nb_dir);
+
+struct PackageFile {
+    fs::path path;
+    platform::File file;
+    platform::FileInfo info;  // as opened, before anything read it
+    std::string fingerprint;
+};
+PackageFile open_package_file(const fs::path& path);
+// Copies it to `dst` as copy_file_atomic does.
+void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush);
+
+}  // namespace qev_scoreboard
