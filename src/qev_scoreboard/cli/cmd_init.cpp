@@ -74,7 +74,7 @@ std::vector<std::string> tree_dirs() {
 
 void create_tree(const fs::path& base) {
     for (const std::string& rel : tree_dirs()) {
-        make_directories(base / rel);
+        make_directories(base / platform::path_from_utf8(rel));
         print_line("  [OK] " + rel + "/");
     }
 }

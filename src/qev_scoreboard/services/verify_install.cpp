@@ -76,12 +76,13 @@ std::string check_digest() { return check_digest_library(); }
 std::string check_engine() { return std::string("DuckDB ") + duckdb_api().duckdb_library_version(); }
 
 std::string check_database(const std::string& db) {
+    const fs::path path = platform::path_from_utf8(db);
     try {
-        DuckDBReadOnly session(db);
+        DuckDBReadOnly session(path);
     } catch (const FileError&) {
         throw;  // already "<path>: <action>: <reason>"
     } catch (const std::exception& e) {
-        throw FileError("açılamadı", db, EIO, e.what());
+        throw FileError("açılamadı", path, EIO, e.what());
     }
     return db + " salt-okunur açıldı";
 }
