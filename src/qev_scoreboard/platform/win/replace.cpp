@@ -52,6 +52,22 @@ bool lock_whole(HANDLE h, DWORD flags) {
     return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, MAXDWORD, MAXDWORD, &at) != 0;
 }
 
+// A live run's temporary file is marked by a lock on one byte far past any end of a file: what a clean-up
+// of left-overs asks for (lock_whole covers it), while a reader of the file, once it has its final name,
+// reads its bytes unhindered.
+bool lock_mark(HANDLE h) {
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x40000000;  // 2^62
+    return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Whether another handle (another program's, another run's) has the file at `path` open for its content
+// or for deletion, whatever it shares: a handle shared with nobody cannot be had then.
+bool in_use(const fs::path& path) {
+    const File probe = win::open_handle(path, GENERIC_READ, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 Destination resolve_destination(const fs::path& path, const char* action) {
@@ -154,9 +170,12 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
         const fs::path path = dir_path_ / win::widen(name_);
         const std::wstring system = win::system_path(path);
         slot_ = track(system);
-        // Shared for deletion only: an interrupt's clean-up may delete it, and it can be renamed while open.
-        file_ = File(win::native(::CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        // Shared for reading and deletion: an interrupt's clean-up may delete it, and once it has its final
+        // name other runs may read it while this one still holds it. Another run's clean-up of left-overs
+        // asks for it unshared, which this handle refuses from the start: it never takes this file.
+        file_ = File(win::native(::CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!file_) {
             const DWORD err = ::GetLastError();
             untrack(slot_);
@@ -165,7 +184,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
             if (err == ERROR_ACCESS_DENIED) return false;
             fail(action, shown, err);
         }
-        if (lock_whole(handle_of(file_.get()), 0)) {
+        if (lock_mark(handle_of(file_.get()))) {
             mark_live(slot_);
             ours_ = true;
             return true;
@@ -179,16 +198,24 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
 }
 
 void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
-    const std::wstring from = win::system_path(dir_path_ / win::widen(name_));
-    const std::wstring to = win::system_path(existing_path(at));
-    // Closed (so unlocked) first: the system renames only a file no handle of ours keeps busy. Another
-    // run may take it for a left-over meanwhile; the rename then fails and the target stays as it was.
-    if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
+    const fs::path target = existing_path(at);
+    // Renamed through our own handle, still open and locked: no other run can take it for a left-over
+    // before it has its final name.
+    const std::wstring to = win::verbatim_path(target);
+    const std::size_t name_bytes = to.size() * sizeof(wchar_t);
+    // The name is also ended by a zero, which some systems' conversion of it relies on.
+    std::vector<std::uint64_t> buffer((sizeof(FILE_RENAME_INFO) + name_bytes + 7) / 8);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::wmemcpy(rename->FileName, to.c_str(), to.size() + 1);
+    const HANDLE h = handle_of(file_.get());
     // Another program reading the target (an editor, a virus scanner) holds it for a moment: wait a
     // little, then name it.
     DWORD err = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8))) {
             err = ERROR_SUCCESS;
             break;
         }
@@ -196,16 +223,17 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
         if (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION && err != ERROR_ACCESS_DENIED) break;
         ::Sleep(50);
     }
-    if (err == ERROR_ACCESS_DENIED) {
-        // Refused, or held open without sharing deletion: only the latter is another program's doing.
-        const File probe =
-            win::open_handle(existing_path(at), DELETE, win::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
-        if (!probe && ::GetLastError() == ERROR_SHARING_VIOLATION) err = ERROR_SHARING_VIOLATION;
-    }
+    // A target open anywhere is refused as access denied, whatever its holder shares: in use, unless
+    // nobody holds it (then the refusal is the file's own: read-only, or its access list).
+    if (err == ERROR_ACCESS_DENIED && in_use(target)) err = ERROR_SHARING_VIOLATION;
     if (err != ERROR_SUCCESS) fail(action, shown, err);
     ours_ = false;
     untrack(slot_);
     slot_ = -1;
+    // What the rename changed reaches the disk before the replacement counts as done, as a rename that
+    // writes through would have it; the content was flushed before it took the name.
+    if (!::FlushFileBuffers(h)) fail("diske yazılamadı", shown, ::GetLastError());
+    if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -233,8 +261,9 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
         } while (::FindNextFileW(h, &found));
         ::FindClose(h);
         for (const std::wstring& name : names) {
-            // A run still writing it holds it unshared and locked: only a file nobody holds goes.
-            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | DELETE, win::SHARE_ALL, OPEN_EXISTING,
+            // Asked for unshared, which a run still writing it refuses, and locked, which its mark refuses:
+            // only a file nobody holds goes.
+            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | DELETE, 0, OPEN_EXISTING,
                                             FILE_FLAG_OPEN_REPARSE_POINT);
             if (!f || !lock_whole(handle_of(f.get()), LOCKFILE_FAIL_IMMEDIATELY)) continue;
             delete_on_close(handle_of(f.get()));
