@@ -40,6 +40,11 @@ grep -q "^$top/share/qev-scoreboard/notebooks/nb_.*\.ipynb$" <<<"$listed" || fai
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
+# What the package files tell a consumer of the library is where Windows' SHA-256 comes from.
+for f in lib/cmake/qev_scoreboard/qev_scoreboardConfig.cmake lib/pkgconfig/qev_scoreboard.pc; do
+  grep -q "CNG" "$unpacked/$top/$f" && ! grep -qi "libcrypto\|openssl" "$unpacked/$top/$f" ||
+    fail "$f does not say that SHA-256 comes from CNG"
+done
 # verify from there: data, digest (the system's CNG) and DuckDB found, "\n" line ends through a pipe.
 (cd "$unpacked" && wine "$top/bin/qev-scoreboard.exe" verify </dev/null >verify.out 2>&1) ||
   fail "verify from the unpacked zip failed: $(cat "$unpacked/verify.out")"
