@@ -83,6 +83,19 @@ TEST(PathForms, EachTypedFormBecomesThePathTheSystemKeeps) {
         else
             EXPECT_EQ(error, form.printed + "\\outputs\\json: dizin oluşturulamadı: " + form.refused);
     }
+#ifdef _WIN32
+    // What the engine joins relative names of its own to, "/" and all: a verbatim path only where the
+    // plain form would reach another directory.
+    const std::vector<std::pair<std::string, std::string>> joinable = {
+        {R"(\\?\C:\xl\ws)", R"(C:\xl\ws)"},
+        {R"(\\?\UNC\sunucu\paylaşım\ws)", R"(\\sunucu\paylaşım\ws)"},
+        {R"(\\?\C:\xl\kept space )", R"(\\?\C:\xl\kept space )"},
+        {R"(\\.\C:\dev\ws)", R"(\\.\C:\dev\ws)"},
+        {"C:/ileri/ws", R"(C:\ileri\ws)"},
+    };
+    for (const auto& [typed, text] : joinable)
+        EXPECT_EQ(platform::path_to_joinable_text(platform::path_from_utf8(typed)), text) << typed;
+#endif
 }
 
 // A path resolved once stays the path first meant wherever the process goes next.

@@ -161,7 +161,7 @@ void collect_external_data(StatusReport& report, const fs::path& source_dir, con
 void count_tables(StatusReport& report, const fs::path& db_path, const fs::path& work_dir, bool track_progress,
                   const StatusListener& listener) {
     StatusReport::Database& database = *report.database;
-    const std::string work_dir_text = platform::path_to_library_text(work_dir);
+    const std::string work_dir_text = platform::path_to_joinable_text(work_dir);
     with_working_directory(work_dir, [&](bool in_work_dir) {
         // Without the work directory as its working directory the engine still finds relative names
         // there through its search path (a comma would split it), though a file at the same relative

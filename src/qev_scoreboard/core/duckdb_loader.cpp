@@ -148,7 +148,7 @@ DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search
     std::vector<std::string> statements;
     if (!file_search_dir.empty())
         statements.push_back("SET file_search_path = " +
-                             sql_quoted(platform::path_to_library_text(file_search_dir), '\''));
+                             sql_quoted(platform::path_to_joinable_text(file_search_dir), '\''));
     if (track_progress) {
         statements.push_back("SET enable_progress_bar = true");
         statements.push_back("SET enable_progress_bar_print = false");

@@ -23,6 +23,11 @@ std::string path_to_utf8(const fs::path& path);
 // form for printing.
 std::string path_to_library_text(const fs::path& path);
 
+// A directory as the UTF-8 text for a library that joins relative names of its own to it, names that
+// may hold "/" (the engine's search path): on Windows without the \\?\ prefix wherever the path means
+// the same without it, since a verbatim path takes no "/".
+std::string path_to_joinable_text(const fs::path& path);
+
 // `path` resolved once, as the system resolves it now, for use after the process may have moved
 // elsewhere: against the current directory, and on Windows a drive-relative path ("D:dws") against that
 // drive's own current directory. A \\?\ path is absolute as it is. Refuses what

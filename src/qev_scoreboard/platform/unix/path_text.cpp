@@ -10,6 +10,8 @@ std::string path_to_utf8(const fs::path& path) { return path.native(); }
 
 std::string path_to_library_text(const fs::path& path) { return path.native(); }
 
+std::string path_to_joinable_text(const fs::path& path) { return path.native(); }
+
 fs::path absolute_path(const fs::path& path, const char*) {
     // Not made canonical: ".." after a link means what the system makes of it, here as anywhere.
     return path.is_absolute() ? path : current_directory() / path;

@@ -18,6 +18,19 @@ namespace {
 // resolved.
 bool verbatim(std::wstring_view text) { return text.starts_with(LR"(\\?\)") || text.starts_with(LR"(\??\)"); }
 
+// The first name of `text` from `from` on that the system would trim (one ending in a space or a dot),
+// or an empty view.
+std::wstring_view unkeepable_name(std::wstring_view text, std::size_t from) {
+    while (from < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(LR"(\/)", from), text.size());
+        const std::wstring_view name = text.substr(from, end - from);
+        from = end + 1;
+        if (name.empty() || name == L"." || name == L"..") continue;
+        if (name.back() == L' ' || name.back() == L'.') return name;
+    }
+    return {};
+}
+
 }  // namespace
 
 fs::path path_from_utf8(std::string_view text) {
@@ -40,6 +53,16 @@ std::string path_to_utf8(const fs::path& path) {
 
 std::string path_to_library_text(const fs::path& path) { return win::narrow(win::system_path(path)); }
 
+std::string path_to_joinable_text(const fs::path& path) {
+    const std::wstring text = win::system_path(path);
+    if (!text.starts_with(LR"(\\?\)")) return win::narrow(text);
+    std::wstring plain = text.starts_with(LR"(\\?\UNC\)") ? LR"(\\)" + text.substr(8) : text.substr(4);
+    // Only where the system, resolving the plain form, reaches the same directory.
+    const bool same = plain.size() < MAX_PATH - 12 && plain.find(L'/') == std::wstring::npos &&
+                      unkeepable_name(plain, fs::path(plain).root_name().native().size()).empty();
+    return win::narrow(same ? plain : text);
+}
+
 fs::path absolute_path(const fs::path& path, const char* action) {
     require_keepable_names(path, action);
     const std::wstring& text = path.native();
@@ -58,13 +81,8 @@ void require_keepable_names(const fs::path& path, const char* action) {
     const std::wstring& text = path.native();
     if (verbatim(text)) return;
     // "C:", "\\server" or "\\." is no name; a share's name is one.
-    std::size_t at = path.root_name().native().size();
-    while (at < text.size()) {
-        const std::size_t end = std::min(text.find_first_of(LR"(\/)", at), text.size());
-        const std::wstring_view name = std::wstring_view(text).substr(at, end - at);
-        at = end + 1;
-        if (name.empty() || name == L"." || name == L"..") continue;
-        if (name.back() != L' ' && name.back() != L'.') continue;
+    const std::wstring_view name = unkeepable_name(text, path.root_name().native().size());
+    if (!name.empty()) {
         std::string reason(1, '"');
         reason += win::narrow(name);
         reason += name.back() == L' ' ? "\" adı boşlukla" : "\" adı noktayla";
