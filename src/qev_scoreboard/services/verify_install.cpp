@@ -99,7 +99,10 @@ bool run_verify_all(const std::string& db) {
     tally.check("Veritabanı motoru", check_engine);
     bool absent = false;
     try {
-        absent = !path_exists(platform::path_from_utf8(db));
+        const fs::path path = platform::path_from_utf8(db);
+        // A name the system would trim is refused by the check, not looked up as another.
+        platform::require_keepable_names(path, "veritabanı açılamadı");
+        absent = !path_exists(path);
     } catch (const std::exception&) {
         // Not absent: opening it names the failure.
     }
