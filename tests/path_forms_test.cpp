@@ -1,11 +1,14 @@
 // Paths as users type them and names as the file system compares them, through the platform layer's one
-// conversion of text to a path; and replacements beside other runs and programs: a live run's temporary
-// file left alone, a target in use named so whatever its holder shares.
+// conversion of text to a path; and runs beside other runs and programs: a live run's temporary file and
+// folder left alone, a target in use named so whatever its holder shares, directory locks taken in turn.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
@@ -223,3 +226,41 @@ TEST(PathForms, ATargetInUseIsNamedSoWhateverItsHolderShares) {
     }
 }
 #endif
+
+// The folders runs fill with kept copies: one run's alone while it holds it, removed by another only
+// when a killed run left it with nothing but a temporary file; and the directory lock by which runs
+// take turns, which leaves nothing behind.
+TEST(PathForms, FoldersAndLocksOfRunsAtOnce) {
+    TempDir d;
+    for (const char* name : {"tutulan", "dolu", "terk"}) fs::create_directory(d / name);
+    platform::File held = platform::hold_directory(d / "tutulan", "dizin oluşturulamadı");
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(platform::hold_directory(d / "tutulan", "dizin oluşturulamadı")) << "held twice";
+    EXPECT_FALSE(platform::hold_directory(d / "yok", "dizin oluşturulamadı"));
+    platform::remove_abandoned_directory(d / "tutulan");
+    EXPECT_TRUE(fs::is_directory(d / "tutulan")) << "another run's folder removed";
+    platform::File full = platform::hold_directory(d / "dolu", "dizin oluşturulamadı");
+    qev_test::spit(d / "dolu" / "nb_02.ipynb", "kopya");
+    platform::remove_held_directory(full, d / "dolu");
+    EXPECT_FALSE(full);
+    qev_test::spit(d / "terk" / ".qev-abcd1234", "yarım");
+    platform::remove_abandoned_directory(d / "terk");
+    platform::remove_held_directory(held, d / "tutulan");
+    EXPECT_EQ(qev_test::entries(d.path), std::vector<std::string>{"dolu"});
+    EXPECT_EQ(qev_test::entries(d / "dolu"), std::vector<std::string>{"nb_02.ipynb"});
+
+    std::atomic<int> turn{0};
+    platform::File first = platform::lock_directory(d.path, "kilitlenemedi");
+    std::thread second([&] {
+        const platform::File mine = platform::lock_directory(d.path, "kilitlenemedi");
+        turn = turn == 1 ? 2 : -1;
+    });
+    // Time for the second to take the lock wrongly; it must still be waiting.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(turn, 0);
+    turn = 1;
+    first.reset();
+    second.join();
+    EXPECT_EQ(turn, 2);
+    EXPECT_EQ(qev_test::entries(d.path), std::vector<std::string>{"dolu"});
+}
