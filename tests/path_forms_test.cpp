@@ -160,6 +160,8 @@ TEST(PathForms, ACleanUpBesideALiveReplacementTakesOnlyTheKilledRunsFile) {
     TempDir d;
     qev_test::spit(d / "hedef.txt", "eski");
     qev_test::spit(d / ".qev-abcd1234", "öldürülmüş bir çalışmadan");
+    // Read-only, as a replacement of a read-only file is before it takes the name.
+    fs::permissions(d / ".qev-abcd1234", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const platform::Destination at = platform::resolve_destination(d / "hedef.txt", "yazılamadı");
     platform::TemporaryFile live;
     ASSERT_TRUE(live.create(at, 0666, d / "hedef.txt", "yazılamadı"));
@@ -208,6 +210,8 @@ TEST(PathForms, ATargetInUseIsNamedSoWhateverItsHolderShares) {
             platform::TemporaryFile tmp;
             ASSERT_TRUE(tmp.create(at, 0666, target, "yazılamadı"));
             platform::write_all(tmp.handle(), "yeni", target);
+            // As a replacement of a read-only package file is: that attribute must not keep it from going.
+            ASSERT_EQ(platform::set_permissions(tmp.handle(), 0444), 0);
             try {
                 tmp.commit(at, target, "yazılamadı");
             } catch (const FileError& e) {

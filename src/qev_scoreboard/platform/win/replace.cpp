@@ -47,6 +47,14 @@ bool delete_on_close(HANDLE h) {
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// delete_on_close, read-only or not: the attribute guards a user's file, not a temporary one of ours (a
+// replacement of a read-only file is made read-only before it takes the name). `h` needs
+// FILE_WRITE_ATTRIBUTES for that.
+bool delete_on_close_anyway(HANDLE h) {
+    if (delete_on_close(h)) return true;
+    return set_permissions(win::native(h), 0666) == 0 && delete_on_close(h);
+}
+
 bool lock_whole(HANDLE h, DWORD flags) {
     OVERLAPPED at{};
     return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, MAXDWORD, MAXDWORD, &at) != 0;
@@ -237,12 +245,8 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
 }
 
 TemporaryFile::~TemporaryFile() {
-    if (ours_) {
-        if (file_)
-            delete_on_close(handle_of(file_.get()));
-        else
-            ::DeleteFileW(win::system_path(dir_path_ / win::widen(name_)).c_str());
-    }
+    // Ours until renamed, and open until then.
+    if (ours_ && file_) delete_on_close_anyway(handle_of(file_.get()));
     file_.reset();
     untrack(slot_);
 }
@@ -263,10 +267,10 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
         for (const std::wstring& name : names) {
             // Asked for unshared, which a run still writing it refuses, and locked, which its mark refuses:
             // only a file nobody holds goes.
-            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | DELETE, 0, OPEN_EXISTING,
-                                            FILE_FLAG_OPEN_REPARSE_POINT);
+            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | FILE_WRITE_ATTRIBUTES | DELETE, 0,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
             if (!f || !lock_whole(handle_of(f.get()), LOCKFILE_FAIL_IMMEDIATELY)) continue;
-            delete_on_close(handle_of(f.get()));
+            delete_on_close_anyway(handle_of(f.get()));
         }
     } catch (...) {
         // Out of memory: the left-overs wait for another run.
