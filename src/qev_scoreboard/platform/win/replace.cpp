@@ -166,7 +166,11 @@ void untrack(int slot) { g_in_flight.release(slot); }
 
 void remove_temporaries_in_flight() noexcept {
     // Our own handle allows deletion: the file goes when the process ends, whatever it was doing.
-    g_in_flight.for_each_live([](const InFlight& where) { ::DeleteFileW(where.path); });
+    g_in_flight.for_each_live([](const InFlight& where) {
+        // Read-only already, as the replacement of a read-only file is: ours all the same.
+        if (!::DeleteFileW(where.path) && ::SetFileAttributesW(where.path, FILE_ATTRIBUTE_NORMAL))
+            ::DeleteFileW(where.path);
+    });
 }
 
 bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, const fs::path& shown,
