@@ -4,6 +4,12 @@
 include(CMakePackageConfigHelpers)
 
 set(QEV_CMAKE_CONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qev_scoreboard)
+# Where SHA-256 comes from, as the files tell their reader: what the platform layer's digest uses.
+if(WIN32)
+  set(QEV_DIGEST_NOTE "SHA-256 comes from the system's CNG (bcrypt.dll): consumers need nothing else to build, link or run.")
+else()
+  set(QEV_DIGEST_NOTE "SHA-256 comes from libcrypto (OpenSSL 3), loaded at run time when the first fingerprint is taken: consumers need neither its headers nor to link it.")
+endif()
 set(QEV_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig CACHE STRING "pkg-config file directory, relative to the prefix")
 
 install(EXPORT qev_scoreboardTargets

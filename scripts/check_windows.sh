@@ -3,7 +3,8 @@
 # (which must be built): the unit suite passes (what needs POSIX, or what wine lacks, skipping itself),
 # the reports are the Linux bytes but for the paths' separator, the DLL's auto-sync does what the Linux
 # library does, an interrupted replacement leaves nothing, nothing needs a MinGW DLL, the zip works wherever it is unpacked, and so
-# does the win_amd64 wheel (its contents, its program and DLL under wine, what its module picks). Runs
+# does the win_amd64 wheel (its contents, its program and DLL under wine, what its module picks), and
+# Windows works as its users have it (a Turkish profile, every path form, runs at once, left-overs). Runs
 # headless, without standard input, in a wine prefix of its own under the build directory, made on the
 # first run (about 13 s).
 set -euo pipefail
@@ -40,6 +41,11 @@ grep -q "^$top/share/qev-scoreboard/notebooks/nb_.*\.ipynb$" <<<"$listed" || fai
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
+# What the package files tell a consumer of the library is where Windows' SHA-256 comes from.
+for f in lib/cmake/qev_scoreboard/qev_scoreboardConfig.cmake lib/pkgconfig/qev_scoreboard.pc; do
+  grep -q "CNG" "$unpacked/$top/$f" && ! grep -qi "libcrypto\|openssl" "$unpacked/$top/$f" ||
+    fail "$f does not say that SHA-256 comes from CNG"
+done
 # verify from there: data, digest (the system's CNG) and DuckDB found, "\n" line ends through a pipe.
 (cd "$unpacked" && wine "$top/bin/qev-scoreboard.exe" verify </dev/null >verify.out 2>&1) ||
   fail "verify from the unpacked zip failed: $(cat "$unpacked/verify.out")"
@@ -75,5 +81,7 @@ rm -f "$units"
 python3 -B tests/same_output_test.py build/release/bin/qev-scoreboard build/windows-x64/bin/qev-scoreboard.exe wine \
   </dev/null || status=1
 python3 -B tests/windows/wine_test.py build/release build/windows-x64 </dev/null || status=1
+# A Turkish user profile, every path form, runs at once, what failed and killed runs leave.
+python3 -B tests/windows/windows_users_test.py build/release build/windows-x64 </dev/null || status=1
 wineserver -k 2>/dev/null || true
 exit "$status"

@@ -2,8 +2,12 @@
  *   qev_sync_through_dll WORK_DIR
  * Prints each line the library reports, then, on failure, the error, its errno, path and reason, one a
  * line; exits with the function's status.
+ *   qev_sync_through_dll --plain WORK_DIR
+ * The same through the call without a callback: the library prints the lines itself.
  *   qev_sync_through_dll --status WORK_DIR
- * Prints the status report's JSON instead (or the failure, exiting 1). */
+ *   qev_sync_through_dll --report WORK_DIR
+ * Prints the status report's JSON instead, or its data, text and HTML together (or the failure,
+ * exiting 1). */
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -25,9 +29,11 @@ static void print_failure(void) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-    const int status = argc == 3 && wcscmp(argv[1], L"--status") == 0;
-    if (argc != 2 && !status) {
-        fputs("usage: qev_sync_through_dll [--status] WORK_DIR\n", stderr);
+    const wchar_t* mode = argc == 3 ? argv[1] : L"";
+    const int status = wcscmp(mode, L"--status") == 0, report = wcscmp(mode, L"--report") == 0;
+    const int plain = wcscmp(mode, L"--plain") == 0;
+    if (argc != 2 && !status && !report && !plain) {
+        fputs("usage: qev_sync_through_dll [--status|--report|--plain] WORK_DIR\n", stderr);
         return 2;
     }
     _setmode(_fileno(stdout), _O_BINARY); /* "\n" as on every other system */
@@ -36,8 +42,8 @@ int wmain(int argc, wchar_t** argv) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
     char* dir = malloc((size_t)n);
     if (dir == NULL || WideCharToMultiByte(CP_UTF8, 0, wide, -1, dir, n, NULL, NULL) != n) return 2;
-    if (status) {
-        char* json = qev_scoreboard_status_json(dir);
+    if (status || report) {
+        char* json = status ? qev_scoreboard_status_json(dir) : qev_scoreboard_status_report(dir);
         if (json == NULL)
             print_failure();
         else
@@ -47,7 +53,8 @@ int wmain(int argc, wchar_t** argv) {
         fflush(stdout);
         return json == NULL;
     }
-    const int rc = qev_scoreboard_sync_notebooks_cb(dir, print_line, NULL);
+    fflush(stdout);
+    const int rc = plain ? qev_scoreboard_sync_notebooks(dir) : qev_scoreboard_sync_notebooks_cb(dir, print_line, NULL);
     if (rc != 0) print_failure();
     free(dir);
     fflush(stdout);

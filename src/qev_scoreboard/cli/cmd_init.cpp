@@ -77,7 +77,7 @@ struct Installed {
 
 void create_tree(const fs::path& base) {
     for (const std::string& rel : layout::tree_dirs()) {
-        make_directories(base / rel);
+        make_directories(base / platform::path_from_utf8(rel));
         print_line("  [OK] " + rel + "/");
     }
 }

@@ -154,20 +154,17 @@ void collect_external_data(StatusReport& report, const fs::path& source_dir, con
 // Row count of every table and view, each told as it comes. One that cannot be counted has its error and
 // the others are still counted. Throws when the file cannot be opened or nothing in it listed. Views over
 // the raw files name them relative to the work directory, where the notebooks run, so the session runs
-// with that as its working directory.
+// with that as its working directory. Both paths are absolute: relative ones would change meaning there.
 void count_tables(StatusReport& report, const fs::path& db_path, const fs::path& work_dir, bool track_progress,
                   const StatusListener& listener) {
     StatusReport::Database& database = *report.database;
-    // Relative paths would change meaning inside the session, whose working directory is the work directory.
-    const fs::path cwd = db_path.is_absolute() && work_dir.is_absolute() ? fs::path() : current_directory();
-    const std::string db_file = platform::path_to_utf8(cwd / db_path);
-    const std::string work_dir_text = platform::path_to_utf8(cwd / work_dir);
+    const std::string work_dir_text = platform::path_to_joinable_text(work_dir);
     with_working_directory(work_dir, [&](bool in_work_dir) {
         // Without the work directory as its working directory the engine still finds relative names
         // there through its search path (a comma would split it), though a file at the same relative
         // name under the process's working directory then comes first.
         const bool need_search_path = !in_work_dir && work_dir_text.find(',') == std::string::npos;
-        DuckDBReadOnly db(db_file, need_search_path ? work_dir_text : std::string(), track_progress);
+        DuckDBReadOnly db(db_path, need_search_path ? work_dir : fs::path(), track_progress);
         const DuckDBApi& api = duckdb_api();
         const Listing listing = list_objects(api, db.con);
         database.error = listing.failure;  // told with what comes next
@@ -199,8 +196,9 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
     });
 }
 
-void collect_database(StatusReport& report, const fs::path& db_path, const fs::path& work_dir, bool track_progress,
-                      const StatusListener& listener) {
+// `db_path` as given; `counted_db` and `counted_dir` resolved.
+void collect_database(StatusReport& report, const fs::path& db_path, const fs::path& counted_db,
+                      const fs::path& counted_dir, bool track_progress, const StatusListener& listener) {
     report.database.emplace();
     StatusReport::Database& database = *report.database;
     database.path = platform::path_to_utf8(db_path);
@@ -213,7 +211,7 @@ void collect_database(StatusReport& report, const fs::path& db_path, const fs::p
         // The one place where errors are findings: whatever goes wrong with the engine or the file is
         // kept and the report goes on.
         try {
-            count_tables(report, db_path, work_dir, track_progress, listener);
+            count_tables(report, counted_db, counted_dir, track_progress, listener);
         } catch (const WorkingDirectoryLost&) {
             throw;
         } catch (const std::exception& e) {
@@ -229,7 +227,7 @@ void collect_outputs(StatusReport& report, const fs::path& output_dir, const Sta
     report.outputs.emplace();
     tell(listener, report);
     for (std::string_view rel : layout::SAMPLE_OUTPUTS) {
-        const fs::path path = output_dir / rel;
+        const fs::path path = output_dir / platform::path_from_utf8(rel);
         StatusReport::Output output;
         output.name = rel;
         output.exists = path_exists(path);
@@ -400,6 +398,10 @@ StatusReport collect_status(const std::optional<std::string>& dir, bool steps, b
     const fs::path source_dir = get_source_dir(dir);
     const fs::path db_path = get_db_path(dir);
     const fs::path output_dir = get_output_dir(dir);
+    // Resolved once, here: the count moves into the work directory, where a path relative to another
+    // place (a drive-relative one on Windows: "D:dws") would be resolved again, wrongly.
+    const fs::path counted_dir = platform::absolute_path(base, "okunamadı");
+    const fs::path counted_db = platform::absolute_path(db_path, "okunamadı");
 
     StatusReport report;
     report.version = services().version();
@@ -407,7 +409,7 @@ StatusReport collect_status(const std::optional<std::string>& dir, bool steps, b
     report.work_dir_shown = printable(platform::path_to_utf8(base));
     tell(listener, report);
     collect_external_data(report, source_dir, listener);
-    collect_database(report, db_path, base, track_progress, listener);
+    collect_database(report, db_path, counted_db, counted_dir, track_progress, listener);
     collect_outputs(report, output_dir, listener);
     if (steps) report.steps = collect_steps(base, report.steps_error);
     return report;

@@ -16,6 +16,7 @@
 #include "qev_scoreboard/platform/dynamic_library.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
 
 namespace qev_scoreboard {
@@ -67,12 +68,14 @@ namespace {
 
 constexpr const char* OPEN_ACTION = "veritabanı açılamadı";
 
-[[noreturn]] void fail_open(const std::string& path, const std::string& reason) {
+[[noreturn]] void fail_open(const fs::path& path, const std::string& reason) {
     throw FileError(OPEN_ACTION, path, EINVAL, reason);
 }
 
 // The engine opens and reads whatever it is given and would wait forever on a FIFO with no writer.
-void require_database_file(const std::string& path) {
+void require_database_file(const fs::path& path) {
+    // A name the system would trim names another file than the engine may open.
+    platform::require_keepable_names(path, OPEN_ACTION);
     platform::FileInfo info;
     if (const int err = platform::describe(path, platform::Follow::Links, info); err != 0)
         throw_file_error(OPEN_ACTION, path, err);
@@ -101,8 +104,10 @@ DuckDBResult::DuckDBResult(const DuckDBApi& api, duckdb_connection con, const st
     }
 }
 
-DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir, bool track_progress) {
+DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search_dir, bool track_progress) {
     require_database_file(path);
+    // The engine takes UTF-8 on every system and opens the file itself.
+    const std::string path_text = platform::path_to_library_text(path);
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
     if (api.duckdb_create_config(&config) != DuckDBSuccess) throw std::runtime_error("DuckDB ayarları oluşturulamadı");
@@ -126,22 +131,24 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_
         }
     }
     char* error = nullptr;
-    duckdb_state rc = api.duckdb_open_ext(path.c_str(), &db, config, &error);
+    duckdb_state rc = api.duckdb_open_ext(path_text.c_str(), &db, config, &error);
     api.duckdb_destroy_config(&config);
     if (rc != DuckDBSuccess) {
-        std::string message = error ? error : "veritabanı açılamadı: " + path;
+        std::string message = error ? error : "veritabanı açılamadı: " + platform::path_to_utf8(path);
         if (error) api.duckdb_free(error);
         db = nullptr;
         throw std::runtime_error(message);
     }
     if (api.duckdb_connect(db, &con) != DuckDBSuccess) {
         api.duckdb_close(&db);
-        throw std::runtime_error("veritabanına bağlanılamadı: " + path);
+        throw std::runtime_error("veritabanına bağlanılamadı: " + platform::path_to_utf8(path));
     }
     // The search path and the progress are per-connection settings, so they are set here; then nothing may
     // change anything.
     std::vector<std::string> statements;
-    if (!file_search_dir.empty()) statements.push_back("SET file_search_path = " + sql_quoted(file_search_dir, '\''));
+    if (!file_search_dir.empty())
+        statements.push_back("SET file_search_path = " +
+                             sql_quoted(platform::path_to_joinable_text(file_search_dir), '\''));
     if (track_progress) {
         statements.push_back("SET enable_progress_bar = true");
         statements.push_back("SET enable_progress_bar_print = false");

@@ -72,7 +72,7 @@ struct DuckDBReadOnly {
     // `file_search_dir` is where the engine looks for relative file names (besides the working directory).
     // With `track_progress`, duckdb_query_progress() tells how far a running query is (the engine prints
     // nothing of it itself).
-    explicit DuckDBReadOnly(const std::string& path, const std::string& file_search_dir = "",
+    explicit DuckDBReadOnly(const std::filesystem::path& path, const std::filesystem::path& file_search_dir = {},
                             bool track_progress = false);
     DuckDBReadOnly(const DuckDBReadOnly&) = delete;
     DuckDBReadOnly& operator=(const DuckDBReadOnly&) = delete;

@@ -3,13 +3,16 @@
 #include <cerrno>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
 
 namespace qev_scoreboard {
 
 using platform::FileKind;
 using platform::Follow;
 
-void make_directories(const fs::path& dir) {
+namespace {
+
+void make_with_parents(const fs::path& dir) {
     platform::FileInfo info;
     int err = platform::describe(dir, Follow::Links, info);
     if (err == 0) {
@@ -18,11 +21,19 @@ void make_directories(const fs::path& dir) {
     }
     if (err != ENOENT && err != ENOTDIR) throw_file_error("dizin oluşturulamadı", dir, err);
     const fs::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir) make_directories(parent);
+    if (!parent.empty() && parent != dir) make_with_parents(parent);
     if ((err = platform::make_directory(dir)) == 0) return;
     // Someone else may have made it meanwhile; only a directory will do.
     if (err == EEXIST && platform::describe(dir, Follow::Links, info) == 0 && info.kind == FileKind::Directory) return;
     throw_file_error("dizin oluşturulamadı", dir, err);
+}
+
+}  // namespace
+
+void make_directories(const fs::path& dir) {
+    // Refused before the first parent is made: the system would make a directory of another name.
+    platform::require_keepable_names(dir, "dizin oluşturulamadı");
+    make_with_parents(dir);
 }
 
 bool make_new_directory(const fs::path& dir) {
@@ -43,6 +54,8 @@ bool path_exists(const fs::path& path) {
 }
 
 void require_directory(const fs::path& dir, const char* action) {
+    // The directory found would be another one, of the name the system makes of it.
+    platform::require_keepable_names(dir, action);
     platform::FileInfo info;
     int err = platform::describe(dir, Follow::Links, info);
     if (err == 0 && info.kind != FileKind::Directory) err = ENOTDIR;

@@ -66,10 +66,10 @@ class TemporaryFile {
     // directory refuses new files (EACCES, EPERM).
     bool create(const Destination& at, std::uint32_t permissions, const fs::path& shown, const char* action);
     NativeHandle handle() const { return file_.get(); }
-    // Renames it over the target, then closes it. On POSIX systems it is renamed while still open and
-    // locked (closed first, it could be taken for a left-over). Windows renames only a closed file; there
-    // a target held open by another program is retried for about a second, then reported as EBUSY ("başka
-    // bir program tarafından kullanılıyor"), the target untouched.
+    // Renames it over the target while still open and locked (closed first, it could be taken for a
+    // left-over), makes the rename durable, then closes it. On Windows it is renamed through its handle; a
+    // target held open by another program, whatever that program shares, is retried for about a second,
+    // then reported as EBUSY ("başka bir program tarafından kullanılıyor"), the target untouched.
     void commit(const Destination& at, const fs::path& shown, const char* action);
 
  private:

@@ -76,12 +76,13 @@ std::string check_digest() { return check_digest_library(); }
 std::string check_engine() { return std::string("DuckDB ") + duckdb_api().duckdb_library_version(); }
 
 std::string check_database(const std::string& db) {
+    const fs::path path = platform::path_from_utf8(db);
     try {
-        DuckDBReadOnly session(db);
+        DuckDBReadOnly session(path);
     } catch (const FileError&) {
         throw;  // already "<path>: <action>: <reason>"
     } catch (const std::exception& e) {
-        throw FileError("açılamadı", db, EIO, e.what());
+        throw FileError("açılamadı", path, EIO, e.what());
     }
     return db + " salt-okunur açıldı";
 }
@@ -98,7 +99,10 @@ bool run_verify_all(const std::string& db) {
     tally.check("Veritabanı motoru", check_engine);
     bool absent = false;
     try {
-        absent = !path_exists(platform::path_from_utf8(db));
+        const fs::path path = platform::path_from_utf8(db);
+        // A name the system would trim is refused by the check, not looked up as another.
+        platform::require_keepable_names(path, "veritabanı açılamadı");
+        absent = !path_exists(path);
     } catch (const std::exception&) {
         // Not absent: opening it names the failure.
     }

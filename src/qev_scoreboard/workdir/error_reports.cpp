@@ -33,7 +33,8 @@ std::vector<fs::path> find_error_reports(const fs::path& seasons) {
             throw;
         }
         for (const DirEntry& entry : entries) {
-            if (entry.name == layout::ERROR_REPORT) found.push_back(dir / platform::path_from_utf8(entry.name));
+            if (platform::same_entry_name(entry.name, layout::ERROR_REPORT))
+                found.push_back(dir / platform::path_from_utf8(entry.name));
             if (entry.is_directory) pending.push_back(dir / platform::path_from_utf8(entry.name));
         }
     }

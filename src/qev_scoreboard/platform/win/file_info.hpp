@@ -18,6 +18,10 @@ constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // work directories work without the system's long-path setting.
 std::wstring system_path(const fs::path& path);
 
+// `path` absolute with the \\?\ prefix, whatever its length: for a rename through a handle, whose new
+// name must not depend on the current directory nor be trimmed on its way.
+std::wstring verbatim_path(const fs::path& path);
+
 // Opens `path` by CreateFileW (directories too); an invalid handle carries the error in GetLastError().
 File open_handle(const fs::path& path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 

@@ -22,14 +22,26 @@ constexpr std::int64_t EPOCH_DIFFERENCE = 116444736000000000LL;
 
 std::wstring win::system_path(const fs::path& path) {
     const std::wstring& text = path.native();
+    // "\\?\C:" and "\\.\C:" name the volume itself, which no file call of ours means: they are what is
+    // left of a device or verbatim path walked up to its drive, whose root directory is meant.
+    if (text.size() == 6 && (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\")) && text[5] == L':')
+        return text + L'\\';
     // CreateDirectoryW's limit is MAX_PATH less room for an 8.3 name.
-    if (text.size() < MAX_PATH - 12 || text.starts_with(L"\\\\?\\")) return text;
+    if (text.size() < MAX_PATH - 12) return text;
+    return verbatim_path(path);
+}
+
+std::wstring win::verbatim_path(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (text.starts_with(L"\\\\?\\")) return text;
     const DWORD n = ::GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
     if (n == 0) return text;
     std::wstring full(n, L'\0');
     const DWORD written = ::GetFullPathNameW(text.c_str(), n, full.data(), nullptr);
     if (written == 0 || written >= n) return text;
     full.resize(written);
+    // A device path ("\\.\C:\...") is in the namespace the prefix asks for already; only UNC is another.
+    if (full.starts_with(L"\\\\.\\")) return L"\\\\?\\" + full.substr(4);
     if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }
@@ -233,7 +245,7 @@ fs::path current_directory() {
 bool file_system_flush_available() { return false; }
 void flush_file_system(const fs::path&) {}
 
-// MoveFileExW writes the rename through; a directory handle cannot be flushed.
+// A replacement is flushed through its own handle once renamed; a directory handle cannot be flushed.
 void flush_directory(const fs::path&) {}
 
 }  // namespace qev_scoreboard::platform

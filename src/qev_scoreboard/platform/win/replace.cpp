@@ -47,9 +47,33 @@ bool delete_on_close(HANDLE h) {
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// delete_on_close, read-only or not: the attribute guards a user's file, not a temporary one of ours (a
+// replacement of a read-only file is made read-only before it takes the name). `h` needs
+// FILE_WRITE_ATTRIBUTES for that.
+bool delete_on_close_anyway(HANDLE h) {
+    if (delete_on_close(h)) return true;
+    return set_permissions(win::native(h), 0666) == 0 && delete_on_close(h);
+}
+
 bool lock_whole(HANDLE h, DWORD flags) {
     OVERLAPPED at{};
     return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, MAXDWORD, MAXDWORD, &at) != 0;
+}
+
+// A live run's temporary file is marked by a lock on one byte far past any end of a file: what a clean-up
+// of left-overs asks for (lock_whole covers it), while a reader of the file, once it has its final name,
+// reads its bytes unhindered.
+bool lock_mark(HANDLE h) {
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x40000000;  // 2^62
+    return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Whether another handle (another program's, another run's) has the file at `path` open for its content
+// or for deletion, whatever it shares: a handle shared with nobody cannot be had then.
+bool in_use(const fs::path& path) {
+    const File probe = win::open_handle(path, GENERIC_READ, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
@@ -148,7 +172,11 @@ InFlightTable<DirectoryInFlight, 4> g_directories_in_flight;
 
 void remove_temporaries_in_flight() noexcept {
     // Our own handle allows deletion: the file goes when the process ends, whatever it was doing.
-    g_in_flight.for_each_live([](const InFlight& where) { ::DeleteFileW(where.path); });
+    g_in_flight.for_each_live([](const InFlight& where) {
+        // Read-only already, as the replacement of a read-only file is: ours all the same.
+        if (!::DeleteFileW(where.path) && ::SetFileAttributesW(where.path, FILE_ATTRIBUTE_NORMAL))
+            ::DeleteFileW(where.path);
+    });
     // Refused for a directory that holds anything; one that is empty goes as the process ends.
     g_directories_in_flight.for_each_live([](const DirectoryInFlight& where) { delete_on_close(where.held); });
 }
@@ -170,9 +198,12 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
         const fs::path path = dir_path_ / win::widen(name_);
         const std::wstring system = win::system_path(path);
         slot_ = track(system);
-        // Shared for deletion only: an interrupt's clean-up may delete it, and it can be renamed while open.
-        file_ = File(win::native(::CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        // Shared for reading and deletion: an interrupt's clean-up may delete it, and once it has its final
+        // name other runs may read it while this one still holds it. Another run's clean-up of left-overs
+        // asks for it unshared, which this handle refuses from the start: it never takes this file.
+        file_ = File(win::native(::CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!file_) {
             const DWORD err = ::GetLastError();
             untrack(slot_);
@@ -181,7 +212,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
             if (err == ERROR_ACCESS_DENIED) return false;
             fail(action, shown, err);
         }
-        if (lock_whole(handle_of(file_.get()), 0)) {
+        if (lock_mark(handle_of(file_.get()))) {
             mark_live(slot_);
             ours_ = true;
             return true;
@@ -195,16 +226,24 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
 }
 
 void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
-    const std::wstring from = win::system_path(dir_path_ / win::widen(name_));
-    const std::wstring to = win::system_path(existing_path(at));
-    // Closed (so unlocked) first: the system renames only a file no handle of ours keeps busy. Another
-    // run may take it for a left-over meanwhile; the rename then fails and the target stays as it was.
-    if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
+    const fs::path target = existing_path(at);
+    // Renamed through our own handle, still open and locked: no other run can take it for a left-over
+    // before it has its final name.
+    const std::wstring to = win::verbatim_path(target);
+    const std::size_t name_bytes = to.size() * sizeof(wchar_t);
+    // The name is also ended by a zero, which some systems' conversion of it relies on.
+    std::vector<std::uint64_t> buffer((sizeof(FILE_RENAME_INFO) + name_bytes + 7) / 8);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::wmemcpy(rename->FileName, to.c_str(), to.size() + 1);
+    const HANDLE h = handle_of(file_.get());
     // Another program reading the target (an editor, a virus scanner) holds it for a moment: wait a
     // little, then name it.
     DWORD err = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (::SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size() * 8))) {
             err = ERROR_SUCCESS;
             break;
         }
@@ -212,25 +251,22 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
         if (err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION && err != ERROR_ACCESS_DENIED) break;
         ::Sleep(50);
     }
-    if (err == ERROR_ACCESS_DENIED) {
-        // Refused, or held open without sharing deletion: only the latter is another program's doing.
-        const File probe =
-            win::open_handle(existing_path(at), DELETE, win::SHARE_ALL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
-        if (!probe && ::GetLastError() == ERROR_SHARING_VIOLATION) err = ERROR_SHARING_VIOLATION;
-    }
+    // A target open anywhere is refused as access denied, whatever its holder shares: in use, unless
+    // nobody holds it (then the refusal is the file's own: read-only, or its access list).
+    if (err == ERROR_ACCESS_DENIED && in_use(target)) err = ERROR_SHARING_VIOLATION;
     if (err != ERROR_SUCCESS) fail(action, shown, err);
     ours_ = false;
     untrack(slot_);
     slot_ = -1;
+    // What the rename changed reaches the disk before the replacement counts as done, as a rename that
+    // writes through would have it; the content was flushed before it took the name.
+    if (!::FlushFileBuffers(h)) fail("diske yazılamadı", shown, ::GetLastError());
+    if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
 }
 
 TemporaryFile::~TemporaryFile() {
-    if (ours_) {
-        if (file_)
-            delete_on_close(handle_of(file_.get()));
-        else
-            ::DeleteFileW(win::system_path(dir_path_ / win::widen(name_)).c_str());
-    }
+    // Ours until renamed, and open until then.
+    if (ours_ && file_) delete_on_close_anyway(handle_of(file_.get()));
     file_.reset();
     untrack(slot_);
 }
@@ -249,11 +285,12 @@ void remove_left_over_temporaries(const Destination& at) noexcept {
         } while (::FindNextFileW(h, &found));
         ::FindClose(h);
         for (const std::wstring& name : names) {
-            // A run still writing it holds it unshared and locked: only a file nobody holds goes.
-            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | DELETE, win::SHARE_ALL, OPEN_EXISTING,
-                                            FILE_FLAG_OPEN_REPARSE_POINT);
+            // Asked for unshared, which a run still writing it refuses, and locked, which its mark refuses:
+            // only a file nobody holds goes.
+            const File f = win::open_handle(at.dir_path / name, GENERIC_READ | FILE_WRITE_ATTRIBUTES | DELETE, 0,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
             if (!f || !lock_whole(handle_of(f.get()), LOCKFILE_FAIL_IMMEDIATELY)) continue;
-            delete_on_close(handle_of(f.get()));
+            delete_on_close_anyway(handle_of(f.get()));
         }
     } catch (...) {
         // Out of memory: the left-overs wait for another run.
@@ -314,97 +351,6 @@ void remove_left_over_temporaries_in(const fs::path& dir) noexcept {
     } catch (...) {
         // Out of memory: the left-overs wait for another run.
     }
-}
-
-void copy_content(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst) {
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-        const std::size_t n = read_some(in, buf.data(), buf.size(), src);
-        if (n == 0) return;
-        write_all(out, std::string_view(buf.data(), n), dst);
-    }
-}
-
-void keep_owner(NativeHandle, const FileInfo&) {}
-
-void copy_extended_attributes(NativeHandle, NativeHandle, const fs::path&, const char*) {}
-
-int set_permissions(NativeHandle file, std::uint32_t permissions) noexcept {
-    FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(handle_of(file), FileBasicInfo, &basic, sizeof basic))
-        return win::errno_from_win32(::GetLastError());
-    if (permissions & 0222)
-        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    else
-        basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    // Zero times mean "leave as they are".
-    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart =
-        basic.ChangeTime.QuadPart = 0;
-    if (!::SetFileInformationByHandle(handle_of(file), FileBasicInfo, &basic, sizeof basic))
-        return win::errno_from_win32(::GetLastError());
-    return 0;
-}
-
-int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept {
-    const FILETIME a = win::to_filetime(accessed);
-    const FILETIME m = win::to_filetime(modified);
-    return ::SetFileTime(handle_of(file), nullptr, &a, &m) ? 0 : win::errno_from_win32(::GetLastError());
-}
-
-void flush_data(NativeHandle file, const fs::path& shown) {
-    if (!::FlushFileBuffers(handle_of(file))) fail("diske yazılamadı", shown, ::GetLastError());
-}
-
-int reserve(NativeHandle file, std::uint64_t size) noexcept {
-    FILE_ALLOCATION_INFO allocation{};
-    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
-    FILE_STANDARD_INFO standard{};
-    // Never shrink: a smaller allocation would cut the file.
-    if (::GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &standard, sizeof standard) &&
-        standard.AllocationSize.QuadPart >= allocation.AllocationSize.QuadPart)
-        return 0;
-    if (::SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return 0;
-    const DWORD err = ::GetLastError();
-    // Systems without the call (wine) say so in these words.
-    const bool unsupported = err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_PARAMETER ||
-                             err == ERROR_INVALID_FUNCTION || err == ERROR_CALL_NOT_IMPLEMENTED;
-    return unsupported ? EOPNOTSUPP : win::errno_from_win32(err);
-}
-
-void rewind(NativeHandle file, const fs::path& shown, const char* action) {
-    LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(handle_of(file), zero, nullptr, FILE_BEGIN)) fail(action, shown, ::GetLastError());
-}
-
-namespace {
-
-bool set_size(HANDLE h, std::uint64_t size) {
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    return ::SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end) != 0;
-}
-
-}  // namespace
-
-void truncate(NativeHandle file, std::uint64_t size, const fs::path& shown, const char* action) {
-    if (!set_size(handle_of(file), size)) fail(action, shown, ::GetLastError());
-}
-
-void put_back(NativeHandle file, std::string_view old, std::uint64_t) noexcept {
-    for (std::size_t done = 0; done < old.size();) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(done & 0xffffffffu);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
-        const std::size_t left = old.size() - done;
-        DWORD n = 0;
-        if (!::WriteFile(handle_of(file), old.data() + done, left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left),
-                         &n, &at) ||
-            n == 0)
-            break;
-        done += n;
-    }
-    set_size(handle_of(file), old.size());
 }
 
 }  // namespace qev_scoreboard::platform
