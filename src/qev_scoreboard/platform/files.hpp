@@ -24,6 +24,7 @@ enum class FileKind { Regular, Directory, Link, Fifo, Device, Other };  // Other
 struct FileTime {
     std::int64_t seconds = 0;  // since 1970-01-01 UTC
     std::int32_t nanoseconds = 0;
+    friend bool operator==(FileTime, FileTime) = default;
 };
 
 // What a file is, in the terms callers decide on. Owner and group are numeric ids where the system
@@ -37,8 +38,12 @@ struct FileInfo {
     std::uint32_t group = 0;
     std::uint64_t device = 0;  // device and file id together name the file on this machine
     std::uint64_t file_id = 0;
+    std::uint64_t links = 1;  // names the file has
     FileTime accessed;
     FileTime modified;
+    // When the file's content or description last changed, set by the system alone (POSIX ctime; on
+    // Windows the change time of its basic information); zero where the file system keeps none (FAT).
+    FileTime changed;
 };
 
 inline bool same_file(const FileInfo& a, const FileInfo& b) { return a.device == b.device && a.file_id == b.file_id; }

@@ -14,6 +14,7 @@
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/workdir/facts.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 
 namespace qev_scoreboard {
@@ -145,24 +146,31 @@ std::optional<std::string> KeptCopies::kept_before(const fs::path& name, std::ui
     return std::nullopt;
 }
 
-InstalledFile KeptCopies::keep_if_changed(const std::string& rel, const std::string& incoming) {
+FoundFile KeptCopies::keep_if_changed(const std::string& rel, const std::string& incoming, const FoundFile* seen) {
     const fs::path rel_path = platform::path_from_utf8(rel);
     const fs::path installed = base_ / rel_path;
+    FoundFile found;
+    found.looked_at = std::chrono::system_clock::now();
     Fd file;
     try {
         file = open_regular_for_reading(installed);
     } catch (const FileError& e) {
-        if (means_absent(e.code().value())) return {};
-        if (not_a_file(e)) return {true, ""};
+        if (means_absent(e.code().value())) return found;
+        if (not_a_file(e)) {
+            found.exists = true;
+            return found;
+        }
         throw;
     }
-    const platform::FileInfo as_found = platform::info(file.get(), installed);
-    InstalledFile found{true, fingerprint_of_open_file(file.get(), installed)};
-    if (found.fingerprint == incoming) return found;  // replacing it loses nothing
-    if (record_.found) {
-        const auto recorded = record_.files.find(rel);
-        if (recorded != record_.files.end() && recorded->second == found.fingerprint) return found;
-    }
+    found.exists = found.readable = true;
+    found.facts = platform::info(file.get(), installed);
+    const platform::FileInfo& as_found = found.facts;
+    // The fingerprint already taken of it holds while nothing about the file has changed since.
+    if (seen != nullptr && seen->readable && unchanged_since(seen->facts, seen->looked_at, found.facts))
+        found.fingerprint = seen->fingerprint;
+    else
+        found.fingerprint = fingerprint_of_open_file(file.get(), installed);
+    if (!is_users_own(found, rel, incoming, record_)) return found;
     // Kept under its own name: the data readme beside the notebooks, which never share its name.
     const fs::path name = rel_path.filename();
     const fs::path yedek = layout::kept_copies_dir(base_);

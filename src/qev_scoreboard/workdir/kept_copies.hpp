@@ -15,16 +15,11 @@
 
 #include "qev_scoreboard/platform/native_handle.hpp"
 #include "qev_scoreboard/workdir/install_record.hpp"
+#include "qev_scoreboard/workdir/plan.hpp"
 
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
-
-// What stood at an installed file's place when it was looked at, before being replaced.
-struct InstalledFile {
-    bool exists = false;
-    std::string fingerprint;  // when it exists
-};
 
 // Removes what runs killed while they kept copies left under base/yedek/: their empty folders and their
 // temporary files; never what a live run holds, nor a folder the user named. Best effort.
@@ -41,12 +36,14 @@ class KeptCopies {
     KeptCopies& operator=(const KeptCopies&) = delete;
 
     // Looks at the installed file `rel` (relative to the work directory, "/" between names), about to be
-    // replaced by content whose fingerprint is `incoming` unless it holds that already. When it differs
-    // from both `incoming` and the recorded fingerprint, its bytes, exactly those fingerprinted, are
-    // kept before this returns: named again where a run's folder under yedek/ holds them already under
-    // that name, else copied to this run's folder under the file's own name and flushed to disk. A copy
-    // that cannot be made throws FileError naming it ("yedeklenemedi"), and the caller replaces nothing.
-    InstalledFile keep_if_changed(const std::string& rel, const std::string& incoming);
+    // replaced by content whose fingerprint is `incoming` unless it holds that already, and returns what
+    // it found; `seen`, when given, is what a look before found, whose fingerprint holds while the file's
+    // facts are unchanged. When the file is the user's own (is_users_own), its bytes, exactly those
+    // fingerprinted, are kept before this returns: named again where a run's folder under yedek/ holds
+    // them already under that name, else copied to this run's folder under the file's own name and
+    // flushed to disk. A copy that cannot be made throws FileError naming it ("yedeklenemedi"), and the
+    // caller replaces nothing.
+    FoundFile keep_if_changed(const std::string& rel, const std::string& incoming, const FoundFile* seen = nullptr);
 
     // The copies kept, relative to the work directory, as printed (the system's separator).
     const std::vector<std::string>& kept() const { return kept_; }

@@ -4,14 +4,22 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/services/paths.hpp"
+#include "qev_scoreboard/workdir/facts.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 
 namespace qev_scoreboard {
 
-PackageFile open_package_file(const fs::path& path) {
+PackageFile open_package_file(const fs::path& path, const platform::FileInfo* seen, const std::string* fingerprint,
+                              std::chrono::system_clock::time_point looked_at) {
     PackageFile f{path, open_regular_for_reading(path), {}, {}};
     f.info = platform::info(f.file.get(), path);
-    f.fingerprint = fingerprint_of_open_file(f.file.get(), path);
+    // The access time as it was before that look read the file: a copy carries the package's own.
+    if (seen != nullptr && platform::same_file(*seen, f.info) && seen->modified == f.info.modified)
+        f.info.accessed = seen->accessed;
+    if (seen != nullptr && fingerprint != nullptr && unchanged_since(*seen, looked_at, f.info))
+        f.fingerprint = *fingerprint;
+    else
+        f.fingerprint = fingerprint_of_open_file(f.file.get(), path);
     return f;
 }
 

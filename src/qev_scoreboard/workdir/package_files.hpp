@@ -2,6 +2,7 @@
 // The package's notebooks as a run installs them: which, and each opened once, so that its fingerprint
 // and its copy are of the same bytes.
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +26,11 @@ struct PackageFile {
     platform::FileInfo info;  // as opened, before anything read it
     std::string fingerprint;
 };
-PackageFile open_package_file(const fs::path& path);
+// Opens the package file at `path` and fingerprints it; when `seen` and `fingerprint` are given (what a
+// look at `looked_at` found), the fingerprint holds without a read while the file's facts are unchanged.
+PackageFile open_package_file(const fs::path& path, const platform::FileInfo* seen = nullptr,
+                              const std::string* fingerprint = nullptr,
+                              std::chrono::system_clock::time_point looked_at = {});
 // Copies it to `dst` as copy_file_atomic does.
 void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush);
 

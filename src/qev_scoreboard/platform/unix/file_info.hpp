@@ -25,12 +25,15 @@ inline FileInfo to_info(const struct stat& st) {
     info.group = static_cast<std::uint32_t>(st.st_gid);
     info.device = static_cast<std::uint64_t>(st.st_dev);
     info.file_id = static_cast<std::uint64_t>(st.st_ino);
+    info.links = static_cast<std::uint64_t>(st.st_nlink);
 #if defined(__APPLE__)
     info.accessed = {st.st_atimespec.tv_sec, static_cast<std::int32_t>(st.st_atimespec.tv_nsec)};
     info.modified = {st.st_mtimespec.tv_sec, static_cast<std::int32_t>(st.st_mtimespec.tv_nsec)};
+    info.changed = {st.st_ctimespec.tv_sec, static_cast<std::int32_t>(st.st_ctimespec.tv_nsec)};
 #else
     info.accessed = {st.st_atim.tv_sec, static_cast<std::int32_t>(st.st_atim.tv_nsec)};
     info.modified = {st.st_mtim.tv_sec, static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+    info.changed = {st.st_ctim.tv_sec, static_cast<std::int32_t>(st.st_ctim.tv_nsec)};
 #endif
     return info;
 }

@@ -92,8 +92,18 @@ bool win::describe_handle(HANDLE h, FileInfo& out) {
     info.permissions = (bh.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     info.device = bh.dwVolumeSerialNumber;
     info.file_id = (static_cast<std::uint64_t>(bh.nFileIndexHigh) << 32) | bh.nFileIndexLow;
+    info.links = bh.nNumberOfLinks;
     info.accessed = from_filetime(bh.ftLastAccessTime);
     info.modified = from_filetime(bh.ftLastWriteTime);
+    // The C runtime's "change time" is the creation time; the system keeps the real one here (zero on
+    // file systems that keep none, such as FAT).
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) && basic.ChangeTime.QuadPart != 0) {
+        FILETIME changed{};
+        changed.dwLowDateTime = static_cast<DWORD>(basic.ChangeTime.QuadPart & 0xffffffffu);
+        changed.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) >> 32);
+        info.changed = from_filetime(changed);
+    }
     out = info;
     return true;
 }

@@ -1,0 +1,167 @@
+#include "qev_scoreboard/workdir/plan.hpp"
+
+#include <cerrno>
+#include <utility>
+
+#include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/core/fs.hpp"
+#include "qev_scoreboard/core/layout.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/services/paths.hpp"
+#include "qev_scoreboard/workdir/destinations.hpp"
+#include "qev_scoreboard/workdir/fingerprint.hpp"
+#include "qev_scoreboard/workdir/meta_refresh.hpp"
+#include "qev_scoreboard/workdir/package_files.hpp"
+#include "qev_scoreboard/workdir/stamp.hpp"
+
+namespace qev_scoreboard {
+
+namespace {
+
+// Text-mode line endings: CR LF and lone CR become LF.
+std::string to_lf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out.push_back(text[i]);
+            continue;
+        }
+        out.push_back('\n');
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return out;
+}
+
+// A directory, FIFO or device in a file's place holds no work of the user's to keep; replacing it fails
+// on its own terms.
+bool not_a_file(const FileError& e) {
+    const int err = e.code().value();
+    return err == EISDIR || err == EINVAL;
+}
+
+std::vector<fs::path> destinations_of(const InstallPlan& plan, const std::vector<std::string>& names) {
+    std::vector<fs::path> out;
+    if (plan.policy != InstallPolicy::Sync)
+        out.push_back(plan.base / platform::path_from_utf8(layout::data_readme_rel()));
+    for (const std::string& name : names) out.push_back(plan.base / platform::path_from_utf8(name));
+    out.push_back(layout::install_record_path(plan.base));
+    out.push_back(layout::version_stamp_path(plan.base));
+    return out;
+}
+
+PlannedFile plan_readme(const InstallPlan& plan) {
+    PlannedFile f;
+    f.rel = layout::data_readme_rel();
+    const fs::path src = get_data_readme();
+    f.text = to_lf(read_utf8_file(src));
+    f.incoming = fingerprint_of_bytes(f.text, src);
+    f.found = look_at(plan.base / platform::path_from_utf8(f.rel));
+    f.change = f.found.exists ? Change::Replace : Change::Create;
+    f.keep = is_users_own(f.found, f.rel, f.incoming, plan.record);
+    return f;
+}
+
+PlannedFile plan_notebook(const InstallPlan& plan, const std::string& name) {
+    PlannedFile f;
+    f.rel = name;
+    f.source = plan.nb_dir / platform::path_from_utf8(name);
+    f.package_looked_at = std::chrono::system_clock::now();
+    const PackageFile package = open_package_file(f.source);
+    f.incoming = package.fingerprint;
+    f.package = package.info;
+    f.found = look_at(plan.base / platform::path_from_utf8(name));
+    f.change = change_for(plan.policy, f.found.exists, f.found.fingerprint, f.incoming);
+    f.keep = is_users_own(f.found, f.rel, f.incoming, plan.record);
+    return f;
+}
+
+}  // namespace
+
+Change change_for(InstallPolicy policy, bool exists, const std::string& fingerprint, const std::string& incoming) {
+    if (!exists) return Change::Create;
+    if (policy != InstallPolicy::Init || fingerprint != incoming) return Change::Replace;
+    return Change::Same;
+}
+
+bool is_users_own(const FoundFile& found, const std::string& rel, const std::string& incoming,
+                  const InstallRecord& record) {
+    if (!found.readable || found.fingerprint == incoming) return false;  // replacing it loses nothing
+    if (!record.found) return true;
+    const auto recorded = record.files.find(rel);
+    return recorded == record.files.end() || recorded->second != found.fingerprint;
+}
+
+FoundFile look_at(const fs::path& path) {
+    FoundFile found;
+    found.looked_at = std::chrono::system_clock::now();
+    Fd file;
+    try {
+        file = open_regular_for_reading(path);
+    } catch (const FileError& e) {
+        if (means_absent(e.code().value())) return found;
+        if (not_a_file(e)) {
+            found.exists = true;
+            return found;
+        }
+        throw;
+    }
+    found.exists = found.readable = true;
+    found.facts = platform::info(file.get(), path);
+    found.fingerprint = fingerprint_of_open_file(file.get(), path);
+    return found;
+}
+
+InstallPlan plan_install(const fs::path& base, const fs::path& nb_dir, InstallPolicy policy,
+                         const std::string& version) {
+    InstallPlan plan;
+    plan.policy = policy;
+    plan.base = base;
+    plan.nb_dir = nb_dir;
+    plan.version = version;
+
+    std::vector<std::string> names;
+    try {
+        names = installable_notebooks(nb_dir);
+    } catch (const FileError&) {
+        plan.notebooks_error = std::current_exception();
+    }
+    if (policy != InstallPolicy::Sync) {
+        try {
+            plan.old_version = read_version_stamp(base);
+        } catch (const FileError&) {
+            plan.stamp_error = std::current_exception();
+        }
+    }
+    plan.refresh = policy == InstallPolicy::Sync || (!plan.old_version.empty() && plan.old_version != version);
+
+    // Everything the run will write through, judged before any of it is written.
+    std::vector<fs::path> destinations = destinations_of(plan, names);
+    if (plan.refresh)
+        for (fs::path& meta : meta_files_of(base, names, plan.seasons)) destinations.push_back(std::move(meta));
+    check_destinations(destinations);
+
+    plan.record = read_install_record(base);
+    if (policy != InstallPolicy::Sync) plan.files.push_back(plan_readme(plan));
+    for (const std::string& name : names) {
+        try {
+            plan.files.push_back(plan_notebook(plan, name));
+        } catch (const FileError&) {
+            // Told when the run reaches this notebook, after those before it.
+            plan.notebooks_error = std::current_exception();
+            break;
+        }
+    }
+    return plan;
+}
+
+std::vector<std::string> planned_notebooks(const InstallPlan& plan) {
+    std::vector<std::string> names;
+    for (const PlannedFile& f : plan.files)
+        if (!f.source.empty()) names.push_back(f.rel);
+    return names;
+}
+
+}  // namespace qev_scoreboard

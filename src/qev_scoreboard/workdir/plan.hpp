@@ -1,0 +1,89 @@
+#pragma once
+// What a run that installs the package's files into a work directory will do, decided before it does
+// any of it: from the package, the directory and its record of installed files, with nothing written.
+// init, init --force and the auto-sync differ in their policy, not in their plan or their apply.
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/workdir/install_record.hpp"
+#include "qev_scoreboard/workdir/seasons.hpp"
+
+namespace qev_scoreboard {
+
+namespace fs = std::filesystem;
+
+enum class InstallPolicy {
+    Init,   // the data readme always; a notebook that is missing or differs from the package's
+    Force,  // the data readme and every notebook
+    Sync,   // every notebook; the data readme is init's alone
+};
+
+// What will stand at a file's place, and how the summary lists it.
+enum class Change { Create, Replace, Same };
+
+// What a run found at a file's place when it looked.
+struct FoundFile {
+    bool exists = false;       // something stands there
+    bool readable = false;     // a regular file that could be fingerprinted
+    std::string fingerprint;   // then: its fingerprint
+    platform::FileInfo facts;  // then: what it was when fingerprinted
+    std::chrono::system_clock::time_point looked_at;
+};
+
+struct PlannedFile {
+    std::string rel;             // relative to the work directory, "/" between names
+    fs::path source;             // the package file; empty for the data readme, whose new text is `text`
+    std::string text;            // the data readme's new text
+    std::string incoming;        // the fingerprint of what will be installed
+    platform::FileInfo package;  // the package file's facts when it was fingerprinted, at:
+    std::chrono::system_clock::time_point package_looked_at;
+    FoundFile found;
+    Change change = Change::Create;
+    bool keep = false;  // what stands there is the user's own: kept under yedek/ before it is replaced
+};
+
+struct InstallPlan {
+    InstallPolicy policy = InstallPolicy::Init;
+    fs::path base;
+    fs::path nb_dir;
+    std::string version;
+    std::vector<PlannedFile> files;      // the data readme first (not for Sync), then the notebooks in order
+    std::exception_ptr notebooks_error;  // the package's notebooks could not be listed or read: told in turn
+    InstallRecord record;                // as the directory holds it
+    std::string old_version;             // the version the stamp names
+    std::exception_ptr stamp_error;      // the stamp could not be read: told in turn
+    bool refresh = false;                // the step meta files are refreshed after the notebooks
+    std::optional<Seasons> seasons;      // listed once for the whole run
+};
+
+// Whether a file found so (`exists`, with `fingerprint` when it is a regular file) changes under `policy`
+// when `incoming` is installed in its place.
+Change change_for(InstallPolicy policy, bool exists, const std::string& fingerprint, const std::string& incoming);
+
+// Whether what was found is the user's own work: a regular file whose fingerprint differs from what
+// replaces it and from what the record says was installed there (anything, without a record).
+bool is_users_own(const FoundFile& found, const std::string& rel, const std::string& incoming,
+                  const InstallRecord& record);
+
+// Looks at a file's place: nothing, something that is not a regular file, or a regular file with its
+// fingerprint. Throws FileError when it cannot be looked at or read for another reason.
+FoundFile look_at(const fs::path& path);
+
+// Reads the package's files (the notebooks in `nb_dir` and the data readme), what stands at their places
+// in `base`, the record and the stamp, and says what a run by `policy` for `version` will do. Refuses, as
+// check_destinations does, a place that must not be written through. A failure to read the record or
+// the package's data readme is thrown; the package's notebooks and the stamp are kept as errors for the
+// run to meet where it reaches them. Writes nothing.
+InstallPlan plan_install(const fs::path& base, const fs::path& nb_dir, InstallPolicy policy,
+                         const std::string& version);
+
+// The names of the notebooks the plan installs, in order.
+std::vector<std::string> planned_notebooks(const InstallPlan& plan);
+
+}  // namespace qev_scoreboard
