@@ -11,10 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "qev_scoreboard/platform/destination.hpp"
+#include "qev_scoreboard/platform/file_content.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/held_directory.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "support.hpp"
 #ifdef _WIN32
 #include "qev_scoreboard/platform/win/windows.hpp"

@@ -15,12 +15,15 @@
 #include <string>
 #include <thread>
 
+#include "qev_scoreboard/platform/destination.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/file_content.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/held_directory.hpp"
 #include "qev_scoreboard/platform/random.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
 #include "support.hpp"
 #ifdef _WIN32

@@ -7,15 +7,18 @@
 #include <string>
 
 #include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/platform/destination.hpp"
 #include "qev_scoreboard/platform/digest.hpp"
 #include "qev_scoreboard/platform/dynamic_library.hpp"
+#include "qev_scoreboard/platform/file_content.hpp"
 #include "qev_scoreboard/platform/files.hpp"
+#include "qev_scoreboard/platform/held_directory.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
 #include "qev_scoreboard/platform/option_parser.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/random.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/platform/self_location.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/platform/working_directory.hpp"
 
 namespace platform = qev_scoreboard::platform;

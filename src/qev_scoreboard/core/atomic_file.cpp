@@ -5,10 +5,12 @@
 #include <string>
 
 #include "qev_scoreboard/core/fd.hpp"
+#include "qev_scoreboard/platform/destination.hpp"
+#include "qev_scoreboard/platform/file_content.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/process.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 
 namespace qev_scoreboard {
 

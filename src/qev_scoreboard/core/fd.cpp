@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/platform/file_content.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
 
 namespace qev_scoreboard {
 

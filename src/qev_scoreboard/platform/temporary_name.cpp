@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 
 namespace qev_scoreboard::platform {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <utility>
 
+#include "qev_scoreboard/platform/destination.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
 
 namespace qev_scoreboard {
 

@@ -11,9 +11,10 @@
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/held_directory.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/process.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/workdir/facts.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 

@@ -1,7 +1,7 @@
 #include "qev_scoreboard/workdir/left_overs.hpp"
 
 #include "qev_scoreboard/core/layout.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/workdir/kept_copies.hpp"
 
 namespace qev_scoreboard {

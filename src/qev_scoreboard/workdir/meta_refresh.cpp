@@ -23,7 +23,7 @@
 #include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
-#include "qev_scoreboard/platform/replace.hpp"
+#include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 #include "qev_scoreboard/workdir/stop.hpp"

@@ -108,7 +108,7 @@ int remove_empty_directory(const fs::path& dir) noexcept { return sys::rmdir(dir
 
 fs::path current_directory() {
     char buf[PATH_MAX];
-    if (::getcwd(buf, sizeof buf) == nullptr) throw_file_error("çalışma dizini okunamadı", ".", errno);
+    if (sys::getcwd(buf, sizeof buf) == nullptr) throw_file_error("çalışma dizini okunamadı", ".", errno);
     return buf;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "qev_scoreboard/platform/unix/system_calls.hpp"
 #include "qev_scoreboard/platform/unix/variants.hpp"
 
 #if QEV_HAVE_LINUX_CALLS
@@ -22,7 +23,7 @@ namespace unix_variants {
 bool random_bytes_linux(unsigned char* buf, std::size_t size) {
     while (size > 0) {
         // Non-blocking: early in boot the pool may not be ready, and a name must not wait for it.
-        const ssize_t n = ::getrandom(buf, size, GRND_NONBLOCK);
+        const ssize_t n = sys::getrandom(buf, size, GRND_NONBLOCK);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -35,19 +36,19 @@ bool random_bytes_linux(unsigned char* buf, std::size_t size) {
 #endif
 
 bool random_bytes_posix(unsigned char* buf, std::size_t size) {
-    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = sys::open("/dev/urandom", O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     while (size > 0) {
-        const ssize_t n = ::read(fd, buf, size);
+        const ssize_t n = sys::read(fd, buf, size);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) continue;
-            ::close(fd);
+            sys::close(fd);
             return false;
         }
         buf += n;
         size -= static_cast<std::size_t>(n);
     }
-    ::close(fd);
+    sys::close(fd);
     return true;
 }
 
@@ -59,7 +60,7 @@ namespace {
 void mix_clock(unsigned char* buf, std::size_t size) {
     static std::atomic<std::uint64_t> counter{0};
     struct timespec ts {};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
+    sys::clock_gettime(CLOCK_REALTIME, &ts);
     std::uint64_t x = static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
     x ^= static_cast<std::uint64_t>(::getpid()) << 40;
     x += counter.fetch_add(1) * 0x9E3779B97F4A7C15u;

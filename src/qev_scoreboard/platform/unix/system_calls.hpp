@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +19,9 @@
 
 #if QEV_HAVE_LINUX_CALLS
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/xattr.h>
 #endif
 
@@ -156,6 +159,18 @@ inline dirent* readdir(DIR* dir) {
 inline char* realpath(const char* path, char* resolved) {
     return attempt_pointer("realpath", [&] { return ::realpath(path, resolved); });
 }
+inline char* getcwd(char* buf, size_t size) {
+    return attempt_pointer("getcwd", [&] { return ::getcwd(buf, size); });
+}
+inline int chdir(const char* path) {
+    return attempt("chdir", false, [&] { return ::chdir(path); });
+}
+inline int fchdir(int fd) {
+    return attempt("fchdir", false, [&] { return ::fchdir(fd); });
+}
+inline int clock_gettime(clockid_t clock, struct timespec* ts) {
+    return attempt("clock_gettime", false, [&] { return ::clock_gettime(clock, ts); });
+}
 // Flushes every file system; cannot fail.
 inline void sync() {
     [[maybe_unused]] const int ignored = QEV_FAULT("sync", false);  // a point to end at: sync cannot fail
@@ -173,6 +188,12 @@ inline int posix_fallocate(int fd, off_t at, off_t size) {
 #if QEV_HAVE_LINUX_CALLS
 inline int syncfs(int fd) {
     return retried("syncfs", [&] { return ::syncfs(fd); });
+}
+inline int unshare(int flags) {
+    return attempt("unshare", false, [&] { return ::unshare(flags); });
+}
+inline ssize_t getrandom(void* buf, size_t size, unsigned int flags) {
+    return retried("getrandom", [&] { return ::getrandom(buf, size, flags); });
 }
 inline ssize_t copy_file_range(int in, int out, size_t size) {
     return retried("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); });

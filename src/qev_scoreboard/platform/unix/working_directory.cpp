@@ -22,7 +22,7 @@ bool enter_thread_working_directory_linux(const std::filesystem::path& dir) {
     const File d(NativeHandle{sys::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
     if (!d) throw_file_error("açılamadı", dir, errno);
     // Threads share the working directory unless one asks for its own.
-    return ::unshare(CLONE_FS) == 0 && ::fchdir(static_cast<int>(d.get().value)) == 0;
+    return sys::unshare(CLONE_FS) == 0 && sys::fchdir(static_cast<int>(d.get().value)) == 0;
 }
 #endif
 
@@ -40,11 +40,11 @@ bool enter_thread_working_directory_posix(const std::filesystem::path& dir) {
 // Process-wide: reached only from the program, which alone allows it (allow_process_directory_change,
 // called by main); a library caller's other threads never see their directory move.
 int change_process_directory(const std::filesystem::path& dir) noexcept {
-    return ::chdir(dir.c_str()) == 0 ? 0 : errno;
+    return sys::chdir(dir.c_str()) == 0 ? 0 : errno;
 }
 
 int change_process_directory(NativeHandle dir) noexcept {
-    return ::fchdir(static_cast<int>(dir.value)) == 0 ? 0 : errno;
+    return sys::fchdir(static_cast<int>(dir.value)) == 0 ? 0 : errno;
 }
 
 bool enter_thread_working_directory(const std::filesystem::path& dir) {

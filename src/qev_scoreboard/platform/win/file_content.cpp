@@ -1,10 +1,11 @@
 // What a replacement does to the content and attributes of its file, and the last resort of a rewrite in
 // place: Windows keeps no owner or extended attributes of ours to copy, only the read-only attribute.
+#include "qev_scoreboard/platform/file_content.hpp"
+
 #include <cerrno>
 #include <string_view>
 #include <vector>
 
-#include "qev_scoreboard/platform/replace.hpp"
 #include "qev_scoreboard/platform/win/file_info.hpp"
 #include "qev_scoreboard/platform/win/system_error.hpp"
 #include "qev_scoreboard/platform/win/windows.hpp"
