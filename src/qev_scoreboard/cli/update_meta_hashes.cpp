@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -18,8 +19,9 @@
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/meta_rewriter.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/registry.hpp"
 
@@ -35,26 +37,33 @@ bool passed_over(const FileError& e) {
     return err == EACCES || err == EPERM || err == ENOENT || refused_as_text(e);
 }
 
+// The largest meta file refreshed, as the engine's files are read elsewhere: one above it is passed over.
+constexpr std::uint64_t MAX_META_SIZE = std::uint64_t{1} << 30;
+
 // Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it
 // is not a UTF-8 JSON object or one this user may not read: the engine's file is then left exactly as it
 // was. A file that exists but cannot be read for another reason (an I/O error), or cannot be written, is
-// an error: its step would otherwise be re-run with nothing said.
+// an error: its step would otherwise be re-run with nothing said. The file is read and written in pieces,
+// so a large one takes no more memory than a small one.
 bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
-    std::string content;
+    std::optional<Fd> file;
+    std::optional<MetaMemberRewrite> rewrite;
     try {
-        content = read_utf8_file(meta_path);
+        file.emplace(open_regular_for_reading(meta_path));
+        if (platform::info(file->get(), meta_path).size > MAX_META_SIZE) return false;
+        rewrite.emplace(file->get(), meta_path, "nb_hash", hash);
     } catch (const FileError& e) {
         if (passed_over(e)) return false;
         throw;
+    } catch (const JsonError&) {
+        return false;  // not UTF-8, not JSON, or not an object
     }
-    std::optional<std::string> text;
+    if (!rewrite->needed()) return false;
     try {
-        text = set_string_member(content, "nb_hash", hash);
-    } catch (const std::runtime_error&) {
-        return false;  // not JSON, or not an object
+        write_file_atomic(meta_path, [&](const ContentWriter& write) { rewrite->write(write); });
+    } catch (const JsonError&) {
+        return false;  // changed while it was rewritten: the engine's own content stays
     }
-    if (!text) return false;
-    write_file_atomic(meta_path, *text);
     return true;
 }
 
