@@ -81,10 +81,10 @@ struct TreeReader : json_scan::Scanner {
             if (c == '[') return array(depth);
             return json_string(text());
         }
-        if (src.take("true")) return {JsonValue::Kind::True, {}, {}, {}};
-        if (src.take("false")) return {JsonValue::Kind::False, {}, {}, {}};
-        if (src.take("null")) return {JsonValue::Kind::Null, {}, {}, {}};
-        if (src.take("NaN")) return {JsonValue::Kind::Number, "NaN", {}, {}};
+        if (c == 't' && src.take("true")) return {JsonValue::Kind::True, {}, {}, {}};
+        if (c == 'f' && src.take("false")) return {JsonValue::Kind::False, {}, {}, {}};
+        if (c == 'n' && src.take("null")) return {JsonValue::Kind::Null, {}, {}, {}};
+        if (c == 'N' && src.take("NaN")) return {JsonValue::Kind::Number, "NaN", {}, {}};
         if (c == '-' || c == 'I' || (c >= '0' && c <= '9')) {
             const size_t start = src.pos();
             scan_number();

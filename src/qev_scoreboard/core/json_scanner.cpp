@@ -56,11 +56,7 @@ bool Source::take(std::string_view word) {
     return true;
 }
 
-void Source::since(std::size_t from, const std::function<void(std::string_view)>& piece) {
-    if (from >= start_ && pos_ <= end_) {
-        if (pos_ > from) piece(std::string_view(data_ + (from - start_), pos_ - from));
-        return;
-    }
+void Source::since_outside_window(std::size_t from, const std::function<void(std::string_view)>& piece) {
     // Read apart from the window, which stays where the scan needs it.
     char buf[4096];
     for (std::size_t at = from; at < pos_;) {
@@ -109,7 +105,7 @@ std::size_t Scanner::digits() {
 
 void Scanner::scan_number() {
     if (src.peek() == '-') src.advance();
-    if (src.take("Infinity")) return;
+    if (src.peek() == 'I' && src.take("Infinity")) return;
     if (src.peek() == '0') {
         src.advance();
     } else if (digits() == 0) {
@@ -128,8 +124,11 @@ void Scanner::scan_number() {
 
 void Scanner::scalar() {
     const char c = src.peek();
-    if (src.take("true") || src.take("false") || src.take("null") || src.take("NaN")) return;
     if (c == '-' || c == 'I' || (c >= '0' && c <= '9')) return scan_number();
+    // A number is what a meta file holds most: the words are only tried where one may stand.
+    if ((c == 't' && src.take("true")) || (c == 'f' && src.take("false")) || (c == 'n' && src.take("null")) ||
+        (c == 'N' && src.take("NaN")))
+        return;
     fail("beklenmeyen karakter");
 }
 

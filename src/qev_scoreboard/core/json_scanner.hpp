@@ -44,13 +44,18 @@ class Source {
     // Steps past `word` (at most 16 bytes) when it stands at the position.
     bool take(std::string_view word);
     // Hands `piece` the bytes from `from` up to the position, in order.
-    void since(std::size_t from, const std::function<void(std::string_view)>& piece);
+    template <typename Piece>
+    void since(std::size_t from, Piece&& piece) {
+        if (from < start_ || pos_ > end_) return since_outside_window(from, piece);
+        if (pos_ > from) piece(std::string_view(data_ + (from - start_), pos_ - from));
+    }
 
     // Given every byte of the file once, in order from the start, as the window first takes it in.
     std::function<void(std::string_view)> first_read;
 
  private:
     char refill_and_peek();
+    void since_outside_window(std::size_t from, const std::function<void(std::string_view)>& piece);
     void fill(std::size_t at);
     void load(std::size_t at);
 
