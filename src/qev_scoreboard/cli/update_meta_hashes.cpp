@@ -37,7 +37,7 @@ bool passed_over(const FileError& e) {
     return err == EACCES || err == EPERM || err == ENOENT || refused_as_text(e);
 }
 
-// The largest meta file refreshed, as the engine's files are read elsewhere: one above it is passed over.
+// A meta file above this is passed over, as it always was: no file the engine writes comes near it.
 constexpr std::uint64_t MAX_META_SIZE = std::uint64_t{1} << 30;
 
 // Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it
