@@ -60,7 +60,14 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
     }
     if (!rewrite->needed()) return false;
     try {
-        write_file_atomic(meta_path, [&](const ContentWriter& write) { rewrite->write(write); });
+        write_file_atomic(meta_path, [&](const ContentWriter& write) {
+            // Asked again, the name having been replaced meanwhile by another run's refresh: that file stays.
+            if (!rewrite) throw JsonError("geçersiz JSON: dosya okunurken değişti");
+            rewrite->write(write);
+            // Closed before the replacement: Windows replaces no file that a handle of ours holds open.
+            rewrite.reset();
+            file.reset();
+        });
     } catch (const JsonError&) {
         return false;  // changed while it was rewritten: the engine's own content stays
     }
