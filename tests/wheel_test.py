@@ -47,8 +47,8 @@ EXE = ".exe" if WINDOWS else ""
 PROGRAM = f"{PKG}/bin/qev-scoreboard{EXE}"
 SCRIPTS = f"{PKG}-{VERSION}.data/scripts"
 COMMAND = f"{SCRIPTS}/qev-scoreboard{EXE}"
-BINARIES = ([PROGRAM, COMMAND, f"{PKG}/bin/qev_scoreboard.dll", f"{PKG}/bin/duckdb.dll"] if WINDOWS else
-            [PROGRAM, COMMAND, f"{PKG}/lib/libqev_scoreboard.so.1", f"{PKG}/lib/qev-scoreboard/libduckdb.so"])
+LIBRARY = f"{PKG}/bin/qev_scoreboard.dll" if WINDOWS else f"{PKG}/lib/libqev_scoreboard.so.1"
+BINARIES = [PROGRAM, COMMAND, LIBRARY, f"{PKG}/bin/duckdb.dll" if WINDOWS else f"{PKG}/lib/qev-scoreboard/libduckdb.so"]
 # What a program file starts with on each system, where a script would start with "#!".
 MAGIC = b"MZ" if WINDOWS else b"\x7fELF"
 
@@ -271,7 +271,7 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
                 "ctypes.CDLL = load\n"
                 "qev_scoreboard_cli._library()\n")
         out, err = self.python(code).communicate(timeout=60)
-        self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / BINARIES[1])],
+        self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / LIBRARY)],
                          err.decode())
 
     def test_module_hands_the_dll_the_work_directory_as_utf8(self):
