@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The meta-hash refresh after a version change (run by `init`), in two settings:
-#   1. 100,000 season directories, every step's meta file in the oldest one, so the search looks into each
-#      season: timed in one hyperfine run beside `find` over the same seasons tree (target: <= 3x);
-#   2. a 50 MB meta file of zeros, `[0,0,...]` alone and inside a step's meta object: peak memory by
-#      /usr/bin/time -v (target: <= 10x the file plus a few MB; 16 MiB allowed for the program itself).
+# The meta-hash refresh after a version change (run by `init`) over 100,000 season directories, every
+# step's meta file in the oldest one, so the search looks into each season: timed in one hyperfine run
+# beside `find` over the same seasons tree (target: <= 3x). Its memory on a large meta file:
+# bench/meta_refresh_memory.sh.
 # The program finds its package data relative to its own file, so it runs from a throw-away prefix.
 # Usage: bench/meta_refresh.sh [BUILD_DIR]   (default: build/release)
 set -euo pipefail
@@ -51,22 +50,3 @@ print(f"{ours} {r[ours]['median']*1e3:.0f} ms vs {ref} {r[ref]['median']*1e3:.0f
       f"median {ratio:.2f}x (target <= {target}x): {'yes' if ratio <= target else 'NO'}")
 PY
 
-rm -rf "$ws/seasons"
-meta=$ws/seasons/2024_01/meta/adim_01a.json
-mkdir -p "$(dirname "$meta")"
-for shape in array object; do
-  python3 - "$meta" "$shape" <<'PY'
-import sys
-zeros = ",".join(["0"] * 25_000_000)
-with open(sys.argv[1], "w") as f:
-    f.write(f"[{zeros}]" if sys.argv[2] == "array" else f'{{"kod": "01a", "x": [{zeros}], "nb_hash": "0"}}')
-PY
-  size=$(stat -c %s "$meta")
-  echo -n 0.0.1 >"$ws/db/.nb_version"
-  /usr/bin/time -v "$exe" --dir "$ws" init >"$scratch/out.txt" 2>"$scratch/time.txt"
-  peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$scratch/time.txt")
-  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$scratch/time.txt")
-  limit=$(( (10 * size + (16 << 20)) / 1024 ))
-  printf '%s meta file of %d bytes: peak %d KiB, %s wall (target <= %d KiB): %s\n' "$shape" "$size" "$peak" "$wall" \
-    "$limit" "$([ "$peak" -le "$limit" ] && echo yes || echo NO)"
-done

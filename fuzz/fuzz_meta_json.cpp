@@ -1,15 +1,20 @@
 // The meta file reader and writer on arbitrary bytes: what parses must survive a write and a second
 // read unchanged, the writer must be a pure function of the tree, and the meta reader must agree with
 // the general one, and setting a member straight on the text must give what setting it on the tree gives.
-// Input that does not parse only has to be refused with the reader's own error.
+// Input that does not parse only has to be refused with the reader's own error. The rewrite of a file,
+// through the smallest window, must refuse what the rewrite of the text refuses and write the same bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/json.hpp"
 
 using qev_scoreboard::dump_json;
@@ -25,6 +30,34 @@ namespace {
 [[noreturn]] void finding(const char* what, std::string_view detail = {}) {
     std::fprintf(stderr, "meta_json: %s\n%.*s\n", what, static_cast<int>(detail.size()), detail.data());
     std::abort();
+}
+
+// The rewrite of `text` as a file read through a window of 16 bytes, so that its edges fall everywhere.
+std::optional<std::string> streamed(std::string_view text, const char* hash) {
+    static const std::filesystem::path path = [] {
+        auto p = std::filesystem::temp_directory_path() /
+                 ("qev-fuzz-meta-" + std::to_string(std::random_device{}()) + ".json");
+        static const std::filesystem::path removed_at_exit = p;
+        std::atexit([] { std::filesystem::remove(removed_at_exit); });
+        return p;
+    }();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(text.data(), static_cast<std::streamsize>(text.size()));
+    const qev_scoreboard::Fd file = qev_scoreboard::open_regular_for_reading(path);
+    qev_scoreboard::MetaMemberRewrite rewrite(file.get(), path, "nb_hash", hash, 16);
+    if (!rewrite.needed()) return std::nullopt;
+    std::string out;
+    rewrite.write([&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+void check_streamed_refusal(std::string_view text) {
+    try {
+        streamed(text, "0123456789abcdef");
+    } catch (const qev_scoreboard::JsonError&) {
+        return;
+    }
+    finding("the streamed rewrite accepted what the rewrite of the text refused", text);
 }
 
 bool same_tree(const JsonValue& a, const JsonValue& b) {
@@ -56,8 +89,9 @@ void check_set_member(const JsonValue& value, std::string_view text) {
             rewritten = set_string_member(text, "nb_hash", hash);
         } catch (const std::runtime_error& e) {
             if (is_object) finding("set_string_member refused an object", e.what());
-            return;
+            return check_streamed_refusal(text);
         }
+        if (streamed(text, hash) != rewritten) finding("the streamed rewrite wrote other bytes than the text's", text);
         if (!is_object) finding("set_string_member accepted a top level that is not an object");
         const JsonValue* current = find_member(value, "nb_hash");
         const bool already = current && current->kind == JsonValue::Kind::String && current->text == hash;
@@ -84,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             try {
                 set_string_member(text, "nb_hash", "0123456789abcdef");
             } catch (const std::runtime_error&) {
+                check_streamed_refusal(text);
                 return 0;
             }
             finding("set_string_member accepted what parse_json refused");

@@ -14,6 +14,11 @@ program, the libraries and the package data keep their places relative to one an
 lib/, lib/qev-scoreboard/, share/qev-scoreboard/; on Windows both DLLs lie beside the program in bin/),
 which is how they find each other. Headers, import libraries, CMake and pkg-config files, the manual page
 and the shell completion are for the system packages and the zip only.
+
+The command is no Python script: the tree's wheel-command/ (CMake's install component `wheel`) holds the
+program built to lie in an environment's scripts directory, which finds its files in the package
+directory of that environment; it goes to the wheel's scripts (<name>.data/scripts/), which installers
+copy into bin/ (Scripts\ on Windows) as they are and record, so that uninstalling removes it.
 """
 import base64
 import csv
@@ -30,6 +35,7 @@ from pathlib import Path
 PACKAGE = "qev_scoreboard_cli"
 DISTRIBUTION = "qev-scoreboard-cli"
 COMMAND = "qev-scoreboard"
+COMMAND_DIR = "wheel-command"
 PRIVATE_LIBDIR = "lib/qev-scoreboard"
 DATADIR = "share/qev-scoreboard"
 SOURCE = Path(__file__).resolve().parent.parent
@@ -83,7 +89,12 @@ def is_windows(tag):
     return tag.startswith("win")
 
 
-def wheel_files(tree, tag):
+def scripts_dir(version):
+    """Where in the wheel the files for the environment's scripts directory go."""
+    return f"{PACKAGE}-{version}.data/scripts"
+
+
+def wheel_files(tree, tag, version):
     """(name in the wheel, file to read) for everything the wheel installs, in a stable order."""
     files = []
     package = python_package(tree)
@@ -93,10 +104,16 @@ def wheel_files(tree, tag):
             files += [(f"{PACKAGE}/{top}/{p.relative_to(tree / top).as_posix()}", p)
                       for p in regular_files(tree / top)]
     files += [(f"{PACKAGE}/lib/{name}", p) for name, p in shared_libraries(tree / "lib")]
-    # A tree of the other system's build would give a wheel that installs but cannot run.
-    program = f"{PACKAGE}/bin/{COMMAND}{'.exe' if is_windows(tag) else ''}"
-    if program not in (name for name, _ in files):
-        fail(f"{tree}: no bin/{program.rsplit('/', 1)[1]}, the program of a {tag} wheel")
+    if (tree / COMMAND_DIR).is_dir():
+        files += [(f"{scripts_dir(version)}/{p.name}", p) for p in regular_files(tree / COMMAND_DIR)]
+    # A tree of the other system's build would give a wheel that installs but cannot run; one without the
+    # command, a wheel without a command.
+    program = f"{COMMAND}{'.exe' if is_windows(tag) else ''}"
+    names = {name for name, _ in files}
+    if f"{PACKAGE}/bin/{program}" not in names:
+        fail(f"{tree}: no bin/{program}, the program of a {tag} wheel")
+    if f"{scripts_dir(version)}/{program}" not in names:
+        fail(f"{tree}: no {COMMAND_DIR}/{program}, the command of a {tag} wheel (cmake --install --component wheel)")
     return sorted(files)
 
 
@@ -151,14 +168,14 @@ def build(tree, tag, outdir):
     epoch = max(int(os.environ.get("SOURCE_DATE_EPOCH", "315532800")), 315532800)
     date_time = time.gmtime(epoch)[:6]
 
-    # The program and the libraries run, whatever mode the install gave them (DuckDB's comes as data).
-    binaries = (f"{PACKAGE}/bin/", f"{PACKAGE}/lib/")
+    # The programs and the libraries run, whatever mode the install gave them (DuckDB's comes as data).
+    binaries = (f"{PACKAGE}/bin/", f"{PACKAGE}/lib/", f"{scripts_dir(version)}/")
     entries = [(name, path.read_bytes(), 0o755 if name.startswith(binaries) else path.stat().st_mode)
-               for name, path in wheel_files(tree, tag)]
+               for name, path in wheel_files(tree, tag, version)]
+    # No console_scripts entry point: an installer would put a Python script in the command's place.
     generated = {
         "METADATA": metadata(version, tag),
         "WHEEL": f"Wheel-Version: 1.0\nGenerator: qev-scoreboard build_wheel.py\nRoot-Is-Purelib: false\nTag: py3-none-{tag}\n",
-        "entry_points.txt": f"[console_scripts]\n{COMMAND} = {PACKAGE}.__main__:main\n",
         "top_level.txt": f"{PACKAGE}\n",
         "copyright": COPYRIGHT.read_text(encoding="utf-8"),
     }

@@ -91,8 +91,9 @@ linux_target() {
   rm -rf "$work"
   mkdir -p "$work/stage" "$work/src/debian" "$work/out"
   DESTDIR="$work/stage" cmake --install "$build" >/dev/null
-  # The wheel is made of the same install, before the packages take their parts of it.
+  # The wheel is made of the same install, before the packages take their parts of it, and of its command.
   cp -a "$work/stage/usr" "$work/wheel"
+  cmake --install "$build" --component wheel --prefix "$work/wheel" >/dev/null
 
   # dpkg's tools package for the target's architecture, with the target's binutils.
   eval "$(CC="$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_TYPE 2>/dev/null)-gcc" dpkg-architecture -a"$arch" -s)"
@@ -219,8 +220,10 @@ windows_target() {
   find "$work" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   (cd "$work" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X -9 -@ "$name.zip")
   echo "$work/$name.zip" >&3
-  # Linked stripped: the tree is the wheel's as it is.
-  make_wheel "$root" win_amd64 "$work"
+  # Linked stripped: the tree is the wheel's as it is, with the wheel's command.
+  cp -a "$root" "$work/wheel"
+  cmake --install "$build" --component wheel --prefix "$work/wheel" >/dev/null
+  make_wheel "$work/wheel" win_amd64 "$work"
 }
 
 # The targets asked for, each once, in the order given.

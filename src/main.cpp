@@ -4,10 +4,16 @@
 #include "qev_scoreboard/cli/dispatcher.hpp"
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/duckdb_loader.hpp"
+#include "qev_scoreboard/core/self_location.hpp"
 #include "qev_scoreboard/platform/arguments.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 
 int main(int argc, char** argv) {
+#if QEV_WHEEL_COMMAND
+    // This copy lies in the scripts directory of the environment the wheel went into, away from the
+    // wheel's package directory, where its data and DuckDB are.
+    qev_scoreboard::locate_as_wheel_command();
+#endif
     // The program, unlike the library, owns its signal dispositions: an interrupted copy leaves nothing.
     qev_scoreboard::remove_temporary_files_on_signals();
     // A file-size limit makes a write fail with EFBIG, reported like any failed write, instead of ending us.

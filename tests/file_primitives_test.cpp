@@ -72,6 +72,34 @@ TEST(FilePrimitives, FailedWriteLeavesOriginalAndNoTemp) {
     EXPECT_THROW(write_file_atomic(d / "nope" / "f", "x"), fs::filesystem_error);
 }
 
+TEST(FilePrimitives, AStreamedWriteLandsWholeOrNotAtAll) {
+    TempDir d;
+    const fs::path f = d / "meta.json";
+    spit(f, "old");
+    fs::permissions(f, fs::perms(0640));
+    std::string big;
+    write_file_atomic(f, [&](const qev_scoreboard::ContentWriter& write) {
+        for (int i = 0; i < 3000; ++i) {
+            const std::string piece = std::to_string(i) + std::string(100, 'x') + "\n";
+            write(piece);
+            big += piece;
+        }
+    });
+    EXPECT_EQ(slurp(f), big);
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(f).permissions(), fs::perms(0640));
+#endif
+    // A producer that fails part-way leaves the old content and no temporary file.
+    EXPECT_THROW(write_file_atomic(f,
+                                   [](const qev_scoreboard::ContentWriter& write) {
+                                       write(std::string(70000, 'y'));
+                                       throw std::runtime_error("kesildi");
+                                   }),
+                 std::runtime_error);
+    EXPECT_EQ(slurp(f), big);
+    EXPECT_EQ(entries(d.path), std::vector<fs::path>{"meta.json"});
+}
+
 TEST(FilePrimitives, CopyCarriesContentModeAndTimes) {
 #ifdef _WIN32
     GTEST_SKIP() << "POSIX only: mode bits and access times; CopyCarriesContentAndModificationTime covers Windows";
@@ -273,6 +301,11 @@ TEST(FilePrimitives, ADirectoryRefusingNewFilesGetsItsFilesWrittenInPlace) {
     EXPECT_EQ(slurp(d / "shared" / "nb"), "new");
     write_file_atomic(d / "shared" / "nb", "written");
     EXPECT_EQ(slurp(d / "shared" / "nb"), "written");
+    write_file_atomic(d / "shared" / "nb", [](const qev_scoreboard::ContentWriter& write) {
+        write("in ");
+        write("pieces");
+    });
+    EXPECT_EQ(slurp(d / "shared" / "nb"), "in pieces");
     EXPECT_EQ(entries(d / "shared"), std::vector<fs::path>{"nb"});
     // A new file there is refused, as a plain write would be.
     EXPECT_THROW(write_file_atomic(d / "shared" / "other", "x"), FileError);

@@ -1,7 +1,14 @@
 // The meta file reader and writer: exact layout, numbers and order kept, malformed files refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <optional>
+
+#include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/utf8.hpp"
+#include "support.hpp"
 
 using qev_scoreboard::dump_json;
 using qev_scoreboard::json_string;
@@ -9,6 +16,9 @@ using qev_scoreboard::JsonValue;
 using qev_scoreboard::parse_json;
 using qev_scoreboard::parse_meta_json;
 using qev_scoreboard::set_member;
+using qev_test::spit;
+using qev_test::TempDir;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -144,19 +154,27 @@ std::string via_tree(const std::string& text, const std::string& hash) {
     return dump_json(doc);
 }
 
+// Documents whose rewrite must match the tree byte for byte, read whole or through any window.
+const std::vector<std::string>& lossless_cases() {
+    static const std::vector<std::string> cases = {
+        R"({})",
+        R"({"nb_hash": "0000000000000000", "x": [1, 2.50, -0, 1e400, NaN, -Infinity]})",
+        R"( {"a": {"b": [], "c": {}}, "s": "\u00e7\n\/\"", "t": true, "n": null} )",
+        // Repeated names at every level: first place, last value, later places dropped.
+        R"({"a": 1, "nb_hash": "x", "a": {"b": 1, "b": [2, {"c": 3, "c": 4}]}, "nb_hash": 7})",
+        R"({"\u0061": 1, "a": 2, "z": [{"q": 1}, {"q": 2, "q": 3}]})",
+        // Raw UTF-8 of every length, and escapes, where a window may cut them.
+        "{\"ad\u0131\": \"çğü€😀\", \"😀😀\": [\"\\ud83d\\ude00\", \"\\t\\u001f\"], \"nb_hash\": null}",
+    };
+    return cases;
+}
+
 }  // namespace
 
 TEST(MetaJson, SettingAMemberOnTheTextMatchesTheTree) {
     using qev_scoreboard::set_string_member;
     const std::string h = "0123456789abcdef";
-    for (const std::string& text : {
-             std::string(R"({})"),
-             std::string(R"({"nb_hash": "0000000000000000", "x": [1, 2.50, -0, 1e400, NaN, -Infinity]})"),
-             std::string(R"( {"a": {"b": [], "c": {}}, "s": "\u00e7\n\/\"", "t": true, "n": null} )"),
-             // Repeated names at every level: first place, last value, later places dropped.
-             std::string(R"({"a": 1, "nb_hash": "x", "a": {"b": 1, "b": [2, {"c": 3, "c": 4}]}, "nb_hash": 7})"),
-             std::string(R"({"\u0061": 1, "a": 2, "z": [{"q": 1}, {"q": 2, "q": 3}]})"),
-         }) {
+    for (const std::string& text : lossless_cases()) {
         const auto rewritten = set_string_member(text, "nb_hash", h);
         ASSERT_TRUE(rewritten.has_value()) << text;
         EXPECT_EQ(*rewritten, via_tree(text, h)) << text;
@@ -167,4 +185,195 @@ TEST(MetaJson, SettingAMemberOnTheTextMatchesTheTree) {
     EXPECT_TRUE(set_string_member(R"({"nb_hash": "0123456789abcdef", "nb_hash": 1})", "nb_hash", h).has_value());
     for (const char* bad : {"[]", "\"s\"", "{\"a\": 1,}", "{\"a\" 1}", "\xEF\xBB\xBF{}", "{} x", "{\"a\": [1 2]}"})
         EXPECT_THROW(set_string_member(bad, "nb_hash", h), std::runtime_error) << bad;
+}
+
+namespace {
+
+namespace qs = qev_scoreboard;
+
+struct Rewritten {
+    std::optional<std::string> text;  // nullopt: nothing to write
+    size_t largest_piece = 0;
+};
+
+// The rewrite of the file at `path` through a window of `window` bytes, written twice over to show that it
+// can start over.
+Rewritten rewrite_file(const fs::path& path, const std::string& hash, size_t window) {
+    const qs::Fd file = qs::open_regular_for_reading(path);
+    qs::MetaMemberRewrite rewrite(file.get(), path, "nb_hash", hash, window);
+    Rewritten r;
+    if (!rewrite.needed()) return r;
+    for (int pass = 0; pass < 2; ++pass) {
+        std::string out;
+        rewrite.write([&](std::string_view piece) {
+            out += piece;
+            r.largest_piece = std::max(r.largest_piece, piece.size());
+        });
+        if (r.text && *r.text != out) ADD_FAILURE() << "a second write differs:\n" << *r.text << "\n" << out;
+        r.text = out;
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(MetaJson, TheStreamedRewriteOfAFileMatchesTheTreeThroughAnyWindow) {
+    TempDir d;
+    const std::string h = "0123456789abcdef";
+    for (const std::string& text : lossless_cases()) {
+        spit(d / "adim.json", text);
+        const std::string expected = via_tree(text, h);
+        // Every small window puts its edges at other places of the document; the usual one holds it whole.
+        for (size_t window : {16, 17, 18, 19, 20, 21, 22, 23, 29, 64, 1 << 16}) {
+            const Rewritten r = rewrite_file(d / "adim.json", h, window);
+            ASSERT_TRUE(r.text) << text;
+            EXPECT_EQ(*r.text, expected) << text << " through " << window;
+        }
+        spit(d / "adim.json", expected);
+        for (size_t window : {16, 19, 1 << 16}) EXPECT_FALSE(rewrite_file(d / "adim.json", h, window).text) << text;
+    }
+    spit(d / "adim.json", R"({"nb_hash": 1, "nb_hash": "0123456789abcdef"})");
+    EXPECT_FALSE(rewrite_file(d / "adim.json", h, 16).text);
+}
+
+TEST(MetaJson, AFileLargerThanTheWindowIsRewrittenInBoundedPieces) {
+    // Far apart, beyond any window: the places of repeated names (one of them nb_hash, one nested in the
+    // value that replaces another), a string and a number each longer than the window, escapes and
+    // non-ASCII text throughout.
+    std::string filler = "[";
+    for (int i = 0; i < 20000; ++i) {
+        if (i != 0) filler += ',';
+        filler += std::to_string(i);
+        filler += ".5e-3";
+    }
+    filler += "]";
+    std::string long_text;
+    for (int i = 0; i < 3000; ++i) long_text += "satır \\\"ç\\\" \\u0131\\n\\t😀 ";
+    const std::string text = "{\"nb_hash\": \"eski\", \"a\": 1, \"liste\": " + filler + ", \"uzun\": \"" + long_text +
+                             "\", \"sayi\": " + std::string(30000, '7') + ", \"a\": {\"b\": 1, \"x\": " + filler +
+                             ", \"b\": [2, {\"c\": 3, \"c\": \"" + long_text +
+                             "\"}]}, \"nb_hash\": 7, \"son\": " + filler + "}";
+    ASSERT_GT(text.size(), 500000u);
+    TempDir d;
+    spit(d / "adim.json", text);
+    const Rewritten r = rewrite_file(d / "adim.json", "0123456789abcdef", 8192);
+    ASSERT_TRUE(r.text);
+    EXPECT_EQ(*r.text, via_tree(text, "0123456789abcdef"));
+    EXPECT_LE(r.largest_piece, 2 * 8192u);
+}
+
+TEST(MetaJson, TheStreamedRewriteRefusesWhatTheReaderRefusesAndAFileThatChanged) {
+    TempDir d;
+    const std::string padding(100, ' ');
+    auto refused = [&](const std::string& text) {
+        spit(d / "adim.json", text);
+        const qs::Fd file = qs::open_regular_for_reading(d / "adim.json");
+        EXPECT_THROW(qs::MetaMemberRewrite(file.get(), d / "adim.json", "nb_hash", "h", 16), qs::JsonError) << text;
+    };
+    for (const char* bad : {"[]", "\"s\"", "{\"a\": 1,}", "{\"a\" 1}", "{} x", "{\"a\": [1 2]}", "", "   "})
+        refused(bad + padding);
+    refused("\xEF\xBB\xBF{}" + padding);
+    // Bytes that are not UTF-8 far beyond the first window, inside a string and at the very end.
+    refused("{\"a\": \"" + padding + "\xC3\x28\"}");
+    refused("{\"a\": \"" + padding + "\xED\xA0\x80\"}");
+    refused("{}" + padding + "\xE2\x82");
+
+    // Changed between the check and the write: the write refuses rather than mix two files.
+    const std::string text = "{\"a\": \"" + std::string(200, 'x') + "\"}";
+    spit(d / "adim.json", text);
+    const qs::Fd file = qs::open_regular_for_reading(d / "adim.json");
+    qs::MetaMemberRewrite rewrite(file.get(), d / "adim.json", "nb_hash", "h", 16);
+    ASSERT_TRUE(rewrite.needed());
+    {
+        std::ofstream grown(d / "adim.json", std::ios::app);
+        grown << " ";
+    }
+    EXPECT_THROW(rewrite.write([](std::string_view) {}), qs::JsonError);
+    fs::resize_file(d / "adim.json", 50);
+    EXPECT_THROW(rewrite.write([](std::string_view) {}), qs::JsonError);
+}
+
+TEST(MetaJson, TextCheckedInPiecesAsItIsCheckedWhole) {
+    for (const std::string& text :
+         {std::string("çğü€😀 plain"), std::string("a\xC3"), std::string("\xC3\x28"), std::string("\xE2\x82\xAC\xF0"),
+          std::string("\xF0\x9F\x98\x80\xF0\x9F\x98"), std::string("\xED\xA0\x80"), std::string("\xC0\x80"),
+          std::string("\xF4\x90\x80\x80"), std::string("\x80"), std::string("\xF8\x88\x80\x80\x80"), std::string()}) {
+        const bool whole = qs::is_valid_utf8(text);
+        for (size_t a = 0; a <= text.size(); ++a) {
+            for (size_t b = a; b <= text.size(); ++b) {
+                qs::Utf8Stream stream;
+                const bool fed = stream.feed(std::string_view(text).substr(0, a)) &&
+                                 stream.feed(std::string_view(text).substr(a, b - a)) &&
+                                 stream.feed(std::string_view(text).substr(b));
+                EXPECT_EQ(fed && stream.complete(), whole) << text << " cut at " << a << " and " << b;
+            }
+        }
+    }
+}
+
+TEST(JsonWriter, LayoutsMixAndAPieceByPieceDocumentIsTheSame) {
+    using Layout = qs::JsonWriter::Layout;
+    auto write = [](qs::JsonWriter& w) {
+        w.begin_object();
+        w.key("a");
+        w.begin_array(Layout::Inline);
+        w.number(std::int64_t{-1});
+        w.number(std::uint64_t{18446744073709551615u});
+        w.begin_object(Layout::Inline);
+        w.end_object();
+        w.end_array();
+        w.key("b");
+        w.begin_object(Layout::Inline);
+        w.key("c");
+        w.begin_array();
+        w.null();
+        w.boolean(false);
+        w.end_array();
+        w.key("d");
+        w.begin_array();
+        w.end_array();
+        w.end_object();
+        w.begin_key();
+        w.text("uzun ");
+        w.text("ad\n\xC3");  // the piece ends inside a character
+        w.text("\xA7");
+        w.end_text();
+        w.begin_string();
+        w.text("x\"y");
+        w.end_text();
+        w.key("e");
+        w.raw("1.");
+        w.more_raw("50");
+        w.key("f\xff");
+        w.string("g\xff\x01");
+        w.end_object();
+    };
+    std::string whole;
+    qs::JsonWriter to_string(whole);
+    write(to_string);
+    EXPECT_EQ(whole,
+              "{\n"
+              "  \"a\": [-1, 18446744073709551615, {}],\n"
+              "  \"b\": {\"c\": [\n"
+              "    null,\n"
+              "    false\n"
+              "  ], \"d\": []},\n"
+              "  \"uzun ad\\nç\": \"x\\\"y\",\n"
+              "  \"e\": 1.50,\n"
+              "  \"f\\udcff\": \"g\\udcff\\u0001\"\n"
+              "}");
+
+    std::vector<std::string> pieces;
+    qs::JsonWriter to_sink([&](std::string_view piece) { pieces.emplace_back(piece); }, 8);
+    write(to_sink);
+    to_sink.finish();
+    std::string joined;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i + 1 < pieces.size()) {
+            EXPECT_GE(pieces[i].size(), 8u) << i;
+        }
+        joined += pieces[i];
+    }
+    EXPECT_GT(pieces.size(), 5u);
+    EXPECT_EQ(joined, whole);
 }

@@ -9,6 +9,7 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
+#include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
 #include "qev_scoreboard/workdir/auto_sync.hpp"
@@ -250,3 +251,153 @@ TEST(StatusData, ANameHoldingADotOrAQuoteIsQuotedAsSqlWritesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A report with every branch of the data's layout: a directory that could not be counted, a table that
+// could not be, a database error, a missing output, a step without fingerprints and one with an error.
+// Each part is filled by name, so that a part gaining a field needs no edit here.
+qs::StatusRawDir raw_dir(const std::string& name, bool exists, std::optional<std::uint64_t> entries,
+                         const std::string& error = "") {
+    qs::StatusRawDir d;
+    d.name = name;
+    d.exists = exists;
+    d.entries = entries;
+    d.error = error;
+    return d;
+}
+
+qs::StatusTable table(const std::string& schema, const std::string& name, bool view, std::optional<std::int64_t> rows,
+                      const std::string& error = "") {
+    qs::StatusTable t;
+    t.schema = schema;
+    t.name = name;
+    t.view = view;
+    t.rows = rows;
+    t.error = error;
+    return t;
+}
+
+qs::StatusOutput output(const std::string& name, std::optional<std::uint64_t> size) {
+    qs::StatusOutput o;
+    o.name = name;
+    o.exists = size.has_value();
+    o.size_bytes = size;
+    return o;
+}
+
+qs::StatusStep step(const std::string& season, const std::string& code, std::optional<std::string> recorded,
+                    std::optional<std::string> current, const std::string& error = "") {
+    qs::StatusStep s;
+    s.season = season;
+    s.code = code;
+    s.notebook = "nb_" + code + ".ipynb";
+    s.recorded = std::move(recorded);
+    s.current = std::move(current);
+    s.error = error;
+    return s;
+}
+
+qs::StatusReport every_branch() {
+    qs::StatusReport r;
+    r.version = "2.0.0";
+    r.work_dir = "/w/\"ç\"\\\n";
+    r.external_data = {raw_dir("kik", true, 3), raw_dir("kredi", true, std::nullopt, "erişim izni yok"),
+                       raw_dir("yok", false, std::nullopt)};
+    qs::StatusDatabase db;
+    db.path = "/w/db/qev.duckdb";
+    db.looked_up = true;
+    db.exists = true;
+    db.size_bytes = 12288;
+    db.tables = {table("main", "a", false, 3), table("s", "v\x01", true, std::nullopt, "Okuma hatası"),
+                 table("main", "b", false, -1)};
+    db.error = "tablolar listelenemedi";
+    r.database = db;
+    r.outputs = std::vector<qs::StatusOutput>{output("json/a.json", 1536), output("json/b.json", std::nullopt)};
+    r.steps = std::vector<qs::StatusStep>{step("2025", "01", "00ff", "00ff"),
+                                          step("2024", "02", std::nullopt, std::nullopt, "bozuk \xff")};
+    r.steps_error = "seasons: okunamadı";
+    return r;
+}
+
+}  // namespace
+
+// The data's bytes as callers have always had them: any layout change shows here, not only a change of
+// meaning.
+TEST(StatusData, TheDataKeepsItsExactLayout) {
+    qs::StatusReport r = every_branch();
+    EXPECT_EQ(
+        qs::status_json(r),
+        "{\n"
+        "  \"version\": \"2.0.0\",\n"
+        "  \"work_dir\": \"/w/\\\"ç\\\"\\\\\\n\",\n"
+        "  \"external_data\": [\n"
+        "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3},\n"
+        "    {\"name\": \"kredi\", \"exists\": true, \"entries\": null, \"error\": \"erişim izni yok\"},\n"
+        "    {\"name\": \"yok\", \"exists\": false, \"entries\": null}\n"
+        "  ],\n"
+        "  \"database\": {\"path\": \"/w/db/qev.duckdb\", \"exists\": true, \"size_bytes\": 12288, \"tables\": [\n"
+        "    {\"schema\": \"main\", \"name\": \"a\", \"kind\": \"table\", \"rows\": 3},\n"
+        "    {\"schema\": \"s\", \"name\": \"v\\u0001\", \"kind\": \"view\", \"rows\": null, \"error\": "
+        "\"Okuma hatası\"},\n"
+        "    {\"schema\": \"main\", \"name\": \"b\", \"kind\": \"table\", \"rows\": -1}\n"
+        "  ], \"error\": \"tablolar listelenemedi\"},\n"
+        "  \"outputs\": [\n"
+        "    {\"name\": \"json/a.json\", \"exists\": true, \"size_bytes\": 1536},\n"
+        "    {\"name\": \"json/b.json\", \"exists\": false, \"size_bytes\": null}\n"
+        "  ],\n"
+        "  \"steps\": [\n"
+        "    {\"season\": \"2025\", \"code\": \"01\", \"notebook\": \"nb_01.ipynb\", \"recorded\": \"00ff\", "
+        "\"current\": \"00ff\", \"stale\": false},\n"
+        "    {\"season\": \"2024\", \"code\": \"02\", \"notebook\": \"nb_02.ipynb\", \"recorded\": null, "
+        "\"current\": null, \"stale\": true, \"error\": \"bozuk \\udcff\"}\n"
+        "  ],\n"
+        "  \"steps_error\": \"seasons: okunamadı\"\n"
+        "}\n");
+
+    // What is not there yet, or was not asked for: no database block, no outputs, no steps.
+    r.database.reset();
+    r.outputs.reset();
+    r.steps.reset();
+    r.steps_error.clear();
+    r.external_data.resize(1);
+    EXPECT_EQ(qs::status_json(r),
+              "{\n"
+              "  \"version\": \"2.0.0\",\n"
+              "  \"work_dir\": \"/w/\\\"ç\\\"\\\\\\n\",\n"
+              "  \"external_data\": [\n"
+              "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3}\n"
+              "  ],\n"
+              "  \"database\": null,\n"
+              "  \"outputs\": [],\n"
+              "  \"steps\": []\n"
+              "}\n");
+    r.database.emplace();
+    r.database->path = "/w/db/qev.duckdb";
+    r.database->looked_up = true;
+    r.steps = std::vector<qs::StatusStep>{};
+    EXPECT_NE(qs::status_json(r).find(
+                  "  \"database\": {\"path\": \"/w/db/qev.duckdb\", \"exists\": false, \"size_bytes\": null, "
+                  "\"tables\": [], \"error\": null},\n"
+                  "  \"outputs\": [],\n"
+                  "  \"steps\": []\n}\n"),
+              std::string::npos)
+        << qs::status_json(r);
+}
+
+// The C interface's three forms in one document: the data's own bytes, then the text and the HTML as
+// strings, on one line after the data.
+TEST(StatusData, TheFormsEnvelopeHoldsTheDataAsItsOwnBytes) {
+    EveryFinding f;
+    const auto both = take(qev_scoreboard_status_report(f.dir().c_str()));
+    const auto data = take(qev_scoreboard_status_json(f.dir().c_str()));
+    ASSERT_TRUE(both && data) << qev_scoreboard_last_error();
+    ASSERT_EQ(both->rfind("{\"data\": " + *data + ", \"text\": \"QEV Scoreboard v2.0.0 — status\\n", 0), 0u) << *both;
+    const size_t html = both->find("\\n\", \"html\": \"<div class=\\\"qev-status\\\">\\n<style>\\n");
+    ASSERT_NE(html, std::string::npos) << *both;
+    const std::string end = "</div>\\n\"}\n";
+    EXPECT_EQ(both->substr(both->size() - end.size()), end);
+    const auto after_data =
+        both->begin() + static_cast<std::ptrdiff_t>(std::string("{\"data\": ").size() + data->size());
+    EXPECT_EQ(std::count(after_data, both->end(), '\n'), 1);
+}

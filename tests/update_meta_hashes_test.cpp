@@ -9,6 +9,7 @@
 #include "qev_scoreboard/workdir/meta_refresh.hpp"
 #include "qev_scoreboard/workdir/package_files.hpp"
 #include "qev_scoreboard/workdir/stamp.hpp"
+#include "qev_scoreboard/core/json.hpp"
 #include "support.hpp"
 
 using namespace qev_test;
@@ -127,6 +128,25 @@ TEST_F(MetaHashes, UnusableMetaFileIsLeftAloneAndEndsTheSearchForItsStep) {
         EXPECT_EQ(slurp(meta("2023_01", "02")), STALE);
         spit(meta("2024_01", "01a"), STALE);
     }
+}
+
+TEST_F(MetaHashes, AMetaFileOfManyPiecesIsRefreshedWhole) {
+    // Far larger than the pieces it is read and written in, with a repeated name at either end.
+    std::string rows;
+    for (int i = 0; i < 40000; ++i) {
+        if (i != 0) rows += ", ";
+        rows += "{\"satır\": ";
+        rows += std::to_string(i);
+        rows += "}";
+    }
+    const std::string engine = "{\"kod\": \"02\", \"x\": 1, \"satirlar\": [" + rows + "], \"x\": \"son\"}";
+    ASSERT_GT(engine.size(), 500000u);
+    spit(meta("2024_01", "02"), engine);
+    EXPECT_EQ(run({"nb_02_transform.ipynb"}), "  [SYNC] 1" + SYNC_TAIL);
+    qev_scoreboard::JsonValue tree = qev_scoreboard::parse_meta_json(engine);
+    qev_scoreboard::set_member(tree, "nb_hash", qev_scoreboard::json_string(hash("nb_02_transform.ipynb")));
+    EXPECT_EQ(slurp(meta("2024_01", "02")), qev_scoreboard::dump_json(tree));
+    EXPECT_EQ(std::distance(fs::directory_iterator(meta("2024_01", "02").parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(MetaHashes, LongestNamesAreRewrittenToo) {

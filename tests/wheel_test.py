@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """A wheel: its contents, then, for this machine's architecture, installed with pip into a fresh virtual
-environment, used from elsewhere as a notebook user would, and uninstalled without a trace; for another
-architecture or Windows, unpacked as pip would and its program run through an emulator (qemu-user, wine).
+environment (and into a --target and a --prefix directory and a user's base), used from elsewhere as a
+notebook user would, and uninstalled without a trace; for another architecture or Windows, unpacked as
+pip would and its program run through an emulator (qemu-user, wine), its command too, from the layouts an
+installer gives it. The command is the program itself, never a Python script.
 
 Usage: wheel_test.py WHEEL VERSION PACKAGE_NOTEBOOK_DIR [--dll-caller EXE] [EMULATOR...]
 
 The Windows wheel's module cannot run here (no Windows Python): what is checked of it is which files it
-picks in the wheel's layout, and its console command's child process as POSIX can run it. --dll-caller
+picks in the wheel's layout, and the child process of `python -m` as POSIX can run it. --dll-caller
 names a Windows program linked to qev_scoreboard.dll that takes a work directory and syncs it; placed
 beside the wheel's DLL and run under the emulator, it shows that DLL finding the wheel's notebooks.
 """
@@ -39,10 +41,16 @@ NAME = re.compile(rf"{PKG}-{re.escape(VERSION)}-py3-none-(?:manylinux_(\d+)_(\d+
 MACHINES = {"x86_64": (62, "objdump"), "aarch64": (183, "aarch64-linux-gnu-objdump")}
 MACHINE = next(g for g in NAME.fullmatch(WHEEL.name).groups()[2:] if g) if NAME.fullmatch(WHEEL.name) else None
 WINDOWS = MACHINE == "win_amd64"
-# The program and the libraries, where each system's loader finds them.
-PROGRAM = f"{PKG}/bin/qev-scoreboard" + (".exe" if WINDOWS else "")
-BINARIES = ([PROGRAM, f"{PKG}/bin/qev_scoreboard.dll", f"{PKG}/bin/duckdb.dll"] if WINDOWS else
-            [PROGRAM, f"{PKG}/lib/libqev_scoreboard.so.1", f"{PKG}/lib/qev-scoreboard/libduckdb.so"])
+# The program and the libraries, where each system's loader finds them; the command, for the scripts
+# directory of the environment the wheel goes into.
+EXE = ".exe" if WINDOWS else ""
+PROGRAM = f"{PKG}/bin/qev-scoreboard{EXE}"
+SCRIPTS = f"{PKG}-{VERSION}.data/scripts"
+COMMAND = f"{SCRIPTS}/qev-scoreboard{EXE}"
+LIBRARY = f"{PKG}/bin/qev_scoreboard.dll" if WINDOWS else f"{PKG}/lib/libqev_scoreboard.so.1"
+BINARIES = [PROGRAM, COMMAND, LIBRARY, f"{PKG}/bin/duckdb.dll" if WINDOWS else f"{PKG}/lib/qev-scoreboard/libduckdb.so"]
+# What a program file starts with on each system, where a script would start with "#!".
+MAGIC = b"MZ" if WINDOWS else b"\x7fELF"
 
 
 def run(cmd, **kw):
@@ -54,11 +62,15 @@ def native(path):
     return "Z:" + str(path).replace("/", "\\") if WINDOWS else str(path)
 
 
-def unpack(site):
-    """The wheel unpacked into `site` with the modes pip gives its files."""
+def unpack(site, scripts=None):
+    """The wheel unpacked into `site` with the modes pip gives its files; its scripts into `scripts`, as
+    an installer moves them, when given."""
     with zipfile.ZipFile(WHEEL) as wheel:
         for info in wheel.infolist():
             path = Path(wheel.extract(info, site))
+            if scripts is not None and info.filename.startswith(SCRIPTS + "/"):
+                scripts.mkdir(parents=True, exist_ok=True)
+                path = path.rename(scripts / path.name)
             path.chmod(stat.S_IMODE(info.external_attr >> 16))
 
 
@@ -83,21 +95,20 @@ class Contents(unittest.TestCase):
             expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
             self.assertEqual([digest, size], [f"sha256={expected}", str(len(data))], name)
 
-    def test_layout_modes_and_entry_point(self):
+    def test_layout_modes_and_command(self):
         data = f"{PKG}/share/qev-scoreboard"
         expected = {f"{PKG}/__init__.py", f"{PKG}/__main__.py", *BINARIES}
         expected |= {f"{data}/VERI_KOPYALA.txt", f"{data}/adim_registry.json"}
         expected |= {f"{data}/notebooks/{p.name}" for p in NOTEBOOKS.glob("*.ipynb")}
-        expected |= {f"{DIST_INFO}/{n}" for n in
-                     ("METADATA", "WHEEL", "entry_points.txt", "top_level.txt", "copyright", "RECORD")}
+        # No entry point: an installer would make a Python script of it, in the command's place.
+        expected |= {f"{DIST_INFO}/{n}" for n in ("METADATA", "WHEEL", "top_level.txt", "copyright", "RECORD")}
         self.assertEqual(sorted(self.names), sorted(expected))
         for info in self.zip.infolist():
             mode = info.external_attr >> 16
-            runs = info.filename.startswith((f"{PKG}/bin/", f"{PKG}/lib/"))
+            runs = info.filename.startswith((f"{PKG}/bin/", f"{PKG}/lib/", f"{SCRIPTS}/"))
             self.assertEqual(mode, stat.S_IFREG | (0o755 if runs else 0o644), info.filename)
         self.assertIn(f"\nTag: {WHEEL.name[len(PKG) + len(VERSION) + 2:-4]}\n", self.zip.read(f"{DIST_INFO}/WHEEL").decode())
-        self.assertIn("qev-scoreboard = qev_scoreboard_cli.__main__:main\n",
-                      self.zip.read(f"{DIST_INFO}/entry_points.txt").decode())
+        self.assertEqual(self.zip.read(COMMAND)[:len(MAGIC)], MAGIC)
 
     def test_no_path_of_the_build_machine(self):
         local = [str(SOURCE), str(WHEEL.parent.resolve()), str(Path.home())]
@@ -192,6 +203,41 @@ class UnpackedUnderEmulator(UnpackedCase):
         proc = self.command("--dir", native(ws), "bogus")
         self.assertEqual(proc.returncode, 2, text(proc))
 
+    def test_the_command_from_the_layouts_installers_give_it(self):
+        # The scripts directory and the site directory of each: a virtual or conda environment (the
+        # system's Python and a prefix alike), the user's base; on Windows with its own names.
+        layouts = ([("Scripts", "Lib/site-packages"), ("Python311/Scripts", "Python311/site-packages")] if WINDOWS else
+                   [("bin", "lib/python3.11/site-packages"), ("bin", "lib/python3.12/dist-packages")])
+        for scripts, site in layouts:
+            with self.subTest(scripts=scripts, site=site), tempfile.TemporaryDirectory() as tmp:
+                env = Path(tmp) / "env dir"
+                unpack(env / site, env / scripts)
+                self.check_command(env / scripts / f"qev-scoreboard{EXE}", env / site, Path(tmp))
+
+    def check_command(self, command, site, tmp):
+        """The command, run from elsewhere, uses the wheel's files in `site`, DuckDB included."""
+        proc = run([*EMULATOR, command, "version"], cwd="/")
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
+        ws = tmp / "ws"
+        proc = run([*EMULATOR, command, "--dir", native(ws), "init"], cwd="/")
+        self.assertEqual(proc.returncode, 0, text(proc))
+        for nb in (site / PKG / "share" / "qev-scoreboard" / "notebooks").glob("*.ipynb"):
+            self.assertEqual((ws / nb.name).exists(), nb.name != INGEST, nb.name)
+        proc = run([*EMULATOR, command, "verify", "--db", native(ws / "db" / "qev.duckdb")], cwd="/")
+        self.assertRegex(proc.stdout.decode(), r"\[OK\] *Veritabanı motoru: DuckDB", text(proc))
+        proc = run([*EMULATOR, command, "--dir", native(ws), "bogus"], cwd="/")
+        self.assertEqual(proc.returncode, 2, text(proc))
+
+    def test_the_command_as_pip_installs_it_for_that_machine(self):
+        tag = WHEEL.name[len(PKG) + len(VERSION) + 2:-4].split("-")[-1]
+        venv, target = Path(self.tmp.name) / "pip venv", Path(self.tmp.name) / "target dir"
+        self.assertEqual(run([sys.executable, "-m", "venv", venv]).returncode, 0)
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_"))}
+        proc = run([venv / "bin" / "python", "-m", "pip", "install", "--no-index", "--no-deps", "--only-binary=:all:",
+                    "--platform", tag, "--python-version", "3.8", "--target", target, WHEEL], env=env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        self.check_command(target / "bin" / f"qev-scoreboard{EXE}", target, Path(self.tmp.name))
+
     @unittest.skipUnless(WINDOWS and DLL_CALLER, "a Windows wheel and a caller of its DLL")
     def test_the_dll_syncs_from_the_wheels_notebooks(self):
         caller = self.site / PKG / "bin" / DLL_CALLER.name
@@ -225,7 +271,7 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
                 "ctypes.CDLL = load\n"
                 "qev_scoreboard_cli._library()\n")
         out, err = self.python(code).communicate(timeout=60)
-        self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / BINARIES[1])],
+        self.assertEqual(out.decode().splitlines(), [str(self.site / PROGRAM), str(self.site / LIBRARY)],
                          err.decode())
 
     def test_module_hands_the_dll_the_work_directory_as_utf8(self):
@@ -253,6 +299,7 @@ class WindowsModuleInTheWheelsLayout(UnpackedCase):
         self.assertEqual(proc.returncode, 0, text(proc))
         self.assertNotRegex(text(proc), r"(?i)warning|deprecat|error")
         self.assertEqual((target / PROGRAM).read_bytes(), (self.site / PROGRAM).read_bytes())
+        self.assertEqual((target / "bin" / "qev-scoreboard.exe").read_bytes(), (self.site / COMMAND).read_bytes())
 
     def test_console_command_waits_for_the_program_through_an_interrupt(self):
         # The command's child process as Windows runs it: arguments as given, the program's status, and a
@@ -345,8 +392,7 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
         proc = self.command("--dir", self.elsewhere, "bogus")
         self.assertEqual(proc.returncode, 2, text(proc))
         self.assertIn("geçersiz alt komut: 'bogus'", proc.stderr.decode())
-        # A reader that went away: the program dies of SIGPIPE, as it does when started from a shell,
-        # although the Python in front of it ignores that signal.
+        # A reader that went away: the program dies of SIGPIPE, as it does when started from a shell.
         r, w = os.pipe()
         os.close(r)
         try:
@@ -371,6 +417,18 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
         self.assertEqual(captured, repr(f"  [SYNC] Notebook'lar kopyalandı: v{VERSION} ({count} dosya)\n"))
         self.assertTrue(Path(library).is_relative_to(self.venv), library)  # the wheel's library, not the system's
 
+    def test_3_the_command_is_the_program_and_the_module_runs_it_too(self):
+        command = self.venv / "bin" / "qev-scoreboard"
+        self.assertEqual(command.read_bytes()[:4], MAGIC)  # no "#!": no interpreter starts in front of it
+        self.assertTrue(os.access(command, os.X_OK))
+        site = next(self.venv.glob(f"lib/python*/site-packages"))
+        record = (site / DIST_INFO / "RECORD").read_text()
+        self.assertIn(f"\n{os.path.relpath(command, site)},sha256=", "\n" + record)  # so uninstalling removes it
+        proc = run([self.python, "-m", PKG, "version"], cwd=self.elsewhere, env=self.env)
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
+        proc = run([self.python, "-m", PKG, "--dir", self.elsewhere, "bogus"], cwd=self.elsewhere, env=self.env)
+        self.assertEqual(proc.returncode, 2, text(proc))
+
     def test_5_uninstall_leaves_nothing_of_ours(self):
         proc = run([self.python, "-m", "pip", "uninstall", "-y", "qev-scoreboard-cli"], cwd=self.elsewhere, env=self.env)
         self.assertEqual(proc.returncode, 0, text(proc))
@@ -378,6 +436,63 @@ class InstalledInAVirtualEnvironment(unittest.TestCase):
         left = sorted(str(p) for p in self.listing() - self.before if re.search(r"(?i)qev", str(p)))
         self.assertEqual(left, [])
         self.assertFalse((self.venv / "bin" / "qev-scoreboard").exists())
+
+
+class InstalledElsewhere(unittest.TestCase):
+    """The layouts pip gives besides a virtual environment: a --target and a --prefix directory, and a
+    user's base, each used through its own scripts directory."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.root = Path(self.tmp.name)
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(("PYTHON", "PIP_", "LD_"))}
+
+    def pip(self, python, *args, **env):
+        proc = run([python, "-m", "pip", *args], cwd=self.root, env={**self.env, **env})
+        self.assertEqual(proc.returncode, 0, text(proc))
+
+    def venv_python(self):
+        venv = self.root / "venv"
+        self.assertEqual(run([sys.executable, "-m", "venv", venv]).returncode, 0)
+        return venv / "bin" / "python"
+
+    def check_command(self, command):
+        self.assertEqual(command.read_bytes()[:4], MAGIC)
+        proc = run([command, "version"], cwd="/", env=self.env)
+        self.assertEqual((proc.returncode, proc.stdout.decode()), (0, f"qev_scoreboard {VERSION}\n"), text(proc))
+        ws = self.root / "ws"
+        proc = run([command, "--dir", ws, "init"], cwd="/", env=self.env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        for nb in NOTEBOOKS.glob("*.ipynb"):
+            self.assertEqual((ws / nb.name).exists(), nb.name != INGEST, nb.name)
+        proc = run([command, "status"], cwd=ws, env=self.env)
+        self.assertEqual(proc.returncode, 0, text(proc))
+        proc = run([command, "verify", "--db", ws / "db" / "qev.duckdb"], cwd="/", env=self.env)
+        self.assertIn("Kurulum doğrulandı.", proc.stdout.decode(), text(proc))
+
+    def test_a_target_directory(self):
+        target = self.root / "target dir"
+        self.pip(self.venv_python(), "install", "--no-index", "--target", target, WHEEL)
+        self.check_command(target / "bin" / "qev-scoreboard")
+
+    def test_a_prefix(self):
+        prefix = self.root / "prefix"
+        self.pip(self.venv_python(), "install", "--no-index", "--prefix", prefix, WHEEL)
+        self.check_command(prefix / "bin" / "qev-scoreboard")
+
+    @unittest.skipUnless(run(["/usr/bin/python3", "-m", "pip", "--version"]).returncode == 0, "no pip for the system's Python")
+    def test_a_users_base_and_its_uninstall(self):
+        base = self.root / "user base"
+        # The system's Python, for a user's base is no place of a virtual environment; its packages are
+        # left alone (PEP 668 asks for the flag even for a user's install).
+        self.pip("/usr/bin/python3", "install", "--no-index", "--user", "--break-system-packages", WHEEL,
+                 PYTHONUSERBASE=str(base))
+        self.check_command(base / "bin" / "qev-scoreboard")
+        self.pip("/usr/bin/python3", "uninstall", "-y", "--break-system-packages", "qev-scoreboard-cli",
+                 PYTHONUSERBASE=str(base))
+        left = sorted(str(p.relative_to(base)) for p in base.rglob("*") if re.search(r"(?i)qev", p.name))
+        self.assertEqual(left, [])
 
 
 def load_tests(loader, tests, pattern):
@@ -388,7 +503,7 @@ def load_tests(loader, tests, pattern):
     if not EMULATOR and MACHINE != here:
         sys.exit(f"{WHEEL.name} does not run on this {platform.machine()} machine: name an emulator")
     suite = unittest.TestSuite()
-    cases = [Contents, UnpackedUnderEmulator if EMULATOR else InstalledInAVirtualEnvironment]
+    cases = [Contents] + ([UnpackedUnderEmulator] if EMULATOR else [InstalledInAVirtualEnvironment, InstalledElsewhere])
     for case in cases + ([WindowsModuleInTheWheelsLayout] if WINDOWS else []):
         suite.addTests(loader.loadTestsFromTestCase(case))
     return suite

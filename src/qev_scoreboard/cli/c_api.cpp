@@ -14,7 +14,7 @@
 
 #include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/json_writer.hpp"
 #include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
@@ -145,10 +145,17 @@ extern "C" char* qev_scoreboard_status_json(const char* work_dir) {
 extern "C" char* qev_scoreboard_status_report(const char* work_dir) {
     return status(work_dir, "qev_scoreboard_status_report: çalışma dizini verilmedi",
                   [](const qev_scoreboard::StatusReport& r) {
-                      std::string out = "{\"data\": " + qev_scoreboard::status_json(r) + ", \"text\": ";
-                      out += qev_scoreboard::json_quoted(qev_scoreboard::status_text(r));
-                      out += ", \"html\": " + qev_scoreboard::json_quoted(qev_scoreboard::status_html(r)) + "}\n";
-                      return out;
+                      std::string out;
+                      qev_scoreboard::JsonWriter w(out);
+                      w.begin_object(qev_scoreboard::JsonWriter::Layout::Inline);
+                      w.key("data");
+                      w.raw(qev_scoreboard::status_json(r));
+                      w.key("text");
+                      w.string(qev_scoreboard::status_text(r));
+                      w.key("html");
+                      w.string(qev_scoreboard::status_html(r));
+                      w.end_object();
+                      return out + "\n";
                   });
 }
 

@@ -14,7 +14,7 @@
 #include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/core/json.hpp"
+#include "qev_scoreboard/core/json_reader.hpp"
 #include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
@@ -332,17 +332,6 @@ std::string raw_status(const StatusReport::RawDir& dir) {
     return *dir.entries > 0 ? std::to_string(*dir.entries) + " dosya" : std::string("BOŞ");
 }
 
-// ---- JSON ---------------------------------------------------------------------------------------
-
-template <typename T>
-std::string json_number(const std::optional<T>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-
-std::string json_optional_text(const std::optional<std::string>& value) { return value ? json_quoted(*value) : "null"; }
-
-std::string json_bool(bool value) { return value ? "true" : "false"; }
-
 // ---- HTML ---------------------------------------------------------------------------------------
 
 std::string html(std::string_view text) {
@@ -508,61 +497,6 @@ std::string status_text(const StatusReport& report) {
     std::string out;
     for (const std::string& line : status_text_lines(report)) out += line + "\n";
     return out;
-}
-
-std::string status_json(const StatusReport& report) {
-    std::string out = "{\n  \"version\": " + json_quoted(report.version) +
-                      ",\n  \"work_dir\": " + json_quoted(report.work_dir) + ",\n  \"external_data\": [";
-    for (size_t i = 0; i < report.external_data.size(); ++i) {
-        const auto& dir = report.external_data[i];
-        out += std::string(i ? "," : "") + "\n    {\"name\": " + json_quoted(dir.name) +
-               ", \"exists\": " + json_bool(dir.exists) + ", \"entries\": " + json_number(dir.entries);
-        if (dir.exists && !dir.entries) out += ", \"error\": " + json_quoted(dir.error);
-        out += "}";
-    }
-    out += "\n  ],\n  \"database\": ";
-    if (report.database) {
-        const StatusReport::Database& db = *report.database;
-        out += "{\"path\": " + json_quoted(db.path) + ", \"exists\": " + json_bool(db.exists) +
-               ", \"size_bytes\": " + json_number(db.size_bytes) + ", \"tables\": [";
-        for (size_t i = 0; i < db.tables.size(); ++i) {
-            const auto& t = db.tables[i];
-            out += std::string(i ? "," : "") + "\n    {\"schema\": " + json_quoted(t.schema) +
-                   ", \"name\": " + json_quoted(t.name) + ", \"kind\": " + (t.view ? "\"view\"" : "\"table\"") +
-                   ", \"rows\": " + json_number(t.rows);
-            if (!t.rows) out += ", \"error\": " + json_quoted(t.error);
-            out += "}";
-        }
-        out += std::string(db.tables.empty() ? "" : "\n  ") +
-               "], \"error\": " + (db.error.empty() ? "null" : json_quoted(db.error)) + "}";
-    } else {
-        out += "null";
-    }
-    out += ",\n  \"outputs\": [";
-    if (report.outputs) {
-        for (size_t i = 0; i < report.outputs->size(); ++i) {
-            const auto& o = (*report.outputs)[i];
-            out += std::string(i ? "," : "") + "\n    {\"name\": " + json_quoted(o.name) +
-                   ", \"exists\": " + json_bool(o.exists) + ", \"size_bytes\": " + json_number(o.size_bytes) + "}";
-        }
-        out += "\n  ";
-    }
-    out += "],\n  \"steps\": [";
-    if (report.steps && !report.steps->empty()) {
-        for (size_t i = 0; i < report.steps->size(); ++i) {
-            const auto& s = (*report.steps)[i];
-            out += std::string(i ? "," : "") + "\n    {\"season\": " + json_quoted(s.season) +
-                   ", \"code\": " + json_quoted(s.code) + ", \"notebook\": " + json_quoted(s.notebook) +
-                   ", \"recorded\": " + json_optional_text(s.recorded) +
-                   ", \"current\": " + json_optional_text(s.current) + ", \"stale\": " + json_bool(s.stale());
-            if (!s.error.empty()) out += ", \"error\": " + json_quoted(s.error);
-            out += "}";
-        }
-        out += "\n  ";
-    }
-    out += "]";
-    if (!report.steps_error.empty()) out += ",\n  \"steps_error\": " + json_quoted(report.steps_error);
-    return out + "\n}\n";
 }
 
 std::string status_html(const StatusReport& report) {

@@ -93,20 +93,29 @@ void rewrite_in_place(const Target& t, const fs::path& shown, const char* action
     if (when == Flush::BeforeRename) platform::flush_data(file.get(), shown);
 }
 
-}  // namespace
-
-void write_file_atomic(const fs::path& path, std::string_view content) {
+// The replacement of `path` by what `produce` writes; `whole` is that content when the caller holds it
+// already, so the in-place fallback need not gather it again.
+void replace_content(const fs::path& path, const ContentProducer& produce, const std::string_view* whole) {
     constexpr const char* action = "yazılamadı";
     InterruptsDeferred deferred(Defer::FileSizeSignal);
     with_target(path, action, [&](const Target& t) {
         platform::TemporaryFile tmp;
         if (t.in_place || !tmp.create(t.at, t.at.exists ? 0600 : 0666, path, action)) {
             if (!t.at.exists) throw_file_error(action, path, t.in_place ? EPERM : EACCES);
+            std::string gathered;
+            if (whole == nullptr) {
+                try {
+                    produce([&](std::string_view piece) { gathered += piece; });
+                } catch (const std::bad_alloc&) {
+                    throw_file_error(action, path, ENOMEM);
+                }
+            }
+            const std::string_view content = whole != nullptr ? *whole : gathered;
             rewrite_in_place(t, path, action, Flush::BeforeRename, content.size(),
                              [&](NativeHandle file) { platform::write_all(file, content, path); });
             return;
         }
-        platform::write_all(tmp.handle(), content, path);
+        produce([&](std::string_view piece) { platform::write_all(tmp.handle(), piece, path); });
         if (t.at.exists) {
             platform::keep_owner(tmp.handle(), t.at.info);
             platform::copy_extended_attributes(t.file.get(), tmp.handle(), path, action);
@@ -116,6 +125,17 @@ void write_file_atomic(const fs::path& path, std::string_view content) {
         platform::flush_data(tmp.handle(), path);
         tmp.commit(t.at, path, action);
     });
+}
+
+}  // namespace
+
+void write_file_atomic(const fs::path& path, std::string_view content) {
+    replace_content(
+        path, [&](const ContentWriter& write) { write(content); }, &content);
+}
+
+void write_file_atomic(const fs::path& path, const ContentProducer& produce) {
+    replace_content(path, produce, nullptr);
 }
 
 void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush) {

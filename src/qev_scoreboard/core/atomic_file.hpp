@@ -12,6 +12,7 @@
 // write with EFBIG: the signal it raises is held in the calling thread and consumed.
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "qev_scoreboard/platform/files.hpp"
@@ -29,6 +30,16 @@ enum class Flush {
 // Replaces `path` with `content`, flushed before the rename. A new file gets mode 0666 less the umask;
 // an existing one keeps its mode, owner and group.
 void write_file_atomic(const fs::path& path, std::string_view content);
+
+// What a streamed replacement is written with: `produce` hands each piece of the new content, in order,
+// to the writer it is given. It may be called again, to start over, when another run replaced the
+// target meanwhile.
+using ContentWriter = std::function<void(std::string_view)>;
+using ContentProducer = std::function<void(const ContentWriter&)>;
+
+// write_file_atomic with the content made piece by piece, never held whole. Where the target must be
+// rewritten in place, the pieces are gathered first: that fallback holds the old and the new content.
+void write_file_atomic(const fs::path& path, const ContentProducer& produce);
 
 // Copies the regular file `src` to `dst`: content and permission bits; an existing `dst` keeps its owner
 // and group and takes the time of its replacement, a new one takes the access and modification times of

@@ -1,5 +1,6 @@
 #include "qev_scoreboard/core/utf8.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qev_scoreboard {
@@ -45,6 +46,40 @@ bool is_valid_utf8(std::string_view s) {
         if (cp >= 0xD800 && cp <= 0xDFFF) return false;
         p += len;
     }
+    return true;
+}
+
+namespace {
+
+// How many bytes the sequence led by `lead` takes, a stray or invalid byte counted as one or as its
+// pattern says: is_valid_utf8 then refuses it whole.
+size_t sequence_length(unsigned char lead) { return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
+
+}  // namespace
+
+bool Utf8Stream::feed(std::string_view piece) {
+    if (pending_size_ != 0) {
+        const size_t need = sequence_length(static_cast<unsigned char>(pending_[0]));
+        const size_t take = std::min(need - pending_size_, piece.size());
+        piece.copy(pending_ + pending_size_, take);
+        pending_size_ += take;
+        piece.remove_prefix(take);
+        if (pending_size_ < need) return true;
+        if (!is_valid_utf8(std::string_view(pending_, need))) return false;
+        pending_size_ = 0;
+    }
+    // A sequence the piece ends inside waits for the rest.
+    size_t cut = piece.size();
+    for (size_t k = 1; k <= 3 && k <= piece.size(); ++k) {
+        const auto byte = static_cast<unsigned char>(piece[piece.size() - k]);
+        if (byte < 0x80) break;
+        if (byte >= 0xC0) {
+            if (sequence_length(byte) > k) cut = piece.size() - k;
+            break;
+        }
+    }
+    if (!is_valid_utf8(piece.substr(0, cut))) return false;
+    pending_size_ = piece.copy(pending_, piece.size() - cut, cut);
     return true;
 }
 

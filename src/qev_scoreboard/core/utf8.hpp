@@ -9,6 +9,20 @@ namespace qev_scoreboard {
 // True when `text` is well-formed UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
+// Checks text that comes in pieces, a sequence possibly split between two, as is_valid_utf8 checks the
+// whole.
+class Utf8Stream {
+ public:
+    // False once the text so far cannot be the start of valid UTF-8.
+    bool feed(std::string_view piece);
+    // Whether the text fed so far ends where a sequence does.
+    bool complete() const { return pending_size_ == 0; }
+
+ private:
+    char pending_[4] = {};
+    size_t pending_size_ = 0;
+};
+
 // Decodes the code point at s[i] of valid UTF-8 into `cp`; returns its length in bytes.
 size_t decode_utf8_at(std::string_view s, size_t i, char32_t& cp);
 

@@ -68,6 +68,11 @@ int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept;
 // Reads at most `size` bytes, retrying on interruption; 0 means end of file. Action: "okunamadı".
 std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown);
 
+// Reads at most `size` bytes starting `offset` bytes into the file, leaving where plain reads stand
+// alone on POSIX (on Windows the handle's own position moves); 0 means the offset is at or past the end.
+// Action: "okunamadı".
+std::size_t read_at(NativeHandle file, std::uint64_t offset, char* buf, std::size_t size, const fs::path& shown);
+
 // Writes all of `data`, retrying on interruption and short writes. Action: "yazılamadı".
 void write_all(NativeHandle file, std::string_view data, const fs::path& shown);
 

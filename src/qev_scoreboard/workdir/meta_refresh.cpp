@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -18,10 +19,11 @@
 #include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
-#include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/core/lines.hpp"
+#include "qev_scoreboard/core/meta_rewriter.hpp"
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/platform/temporary_file.hpp"
 #include "qev_scoreboard/services/registry.hpp"
@@ -40,26 +42,40 @@ bool passed_over(const FileError& e) {
     return err == EACCES || err == EPERM || err == ENOENT || refused_as_text(e);
 }
 
+// A meta file above this is passed over, as it always was: no file the engine writes comes near it.
+constexpr std::uint64_t MAX_META_SIZE = std::uint64_t{1} << 30;
+
 // Sets nb_hash in one meta file. True when the file was rewritten; false when it already matched, or it
 // is not a UTF-8 JSON object or one this user may not read: the engine's file is then left exactly as it
 // was. A file that exists but cannot be read for another reason (an I/O error), or cannot be written, is
-// an error: its step would otherwise be re-run with nothing said.
+// an error: its step would otherwise be re-run with nothing said. The file is read and written in pieces,
+// so a large one takes no more memory than a small one.
 bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
-    std::string content;
+    std::optional<Fd> file;
+    std::optional<MetaMemberRewrite> rewrite;
     try {
-        content = read_utf8_file(meta_path);
+        file.emplace(open_regular_for_reading(meta_path));
+        if (platform::info(file->get(), meta_path).size > MAX_META_SIZE) return false;
+        rewrite.emplace(file->get(), meta_path, "nb_hash", hash);
     } catch (const FileError& e) {
         if (passed_over(e)) return false;
         throw;
+    } catch (const JsonError&) {
+        return false;  // not UTF-8, not JSON, or not an object
     }
-    std::optional<std::string> text;
+    if (!rewrite->needed()) return false;
     try {
-        text = set_string_member(content, "nb_hash", hash);
-    } catch (const std::runtime_error&) {
-        return false;  // not JSON, or not an object
+        write_file_atomic(meta_path, [&](const ContentWriter& write) {
+            // Asked again, the name having been replaced meanwhile by another run's refresh: that file stays.
+            if (!rewrite) throw JsonError("geçersiz JSON: dosya okunurken değişti");
+            rewrite->write(write);
+            // Closed before the replacement: Windows replaces no file that a handle of ours holds open.
+            rewrite.reset();
+            file.reset();
+        });
+    } catch (const JsonError&) {
+        return false;  // changed while it was rewritten: the engine's own content stays
     }
-    if (!text) return false;
-    write_file_atomic(meta_path, *text);
     return true;
 }
 

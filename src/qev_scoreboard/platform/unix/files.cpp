@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "qev_scoreboard/platform/file_error.hpp"
@@ -63,6 +64,15 @@ int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
 std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown) {
     for (;;) {
         const ssize_t n = sys::read(fd_of(file), buf, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) throw_file_error("okunamadı", shown, errno);
+    }
+}
+
+std::size_t read_at(NativeHandle file, std::uint64_t offset, char* buf, std::size_t size, const fs::path& shown) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+    for (;;) {
+        const ssize_t n = sys::pread(fd_of(file), buf, size, static_cast<off_t>(offset));
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) throw_file_error("okunamadı", shown, errno);
     }

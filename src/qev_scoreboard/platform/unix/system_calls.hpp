@@ -76,6 +76,9 @@ inline int close(int fd) {
 inline ssize_t read(int fd, void* buf, size_t size) {
     return retried("read", [&] { return ::read(fd, buf, size); });
 }
+inline ssize_t pread(int fd, void* buf, size_t size, off_t at) {
+    return retried("pread", [&] { return ::pread(fd, buf, size, at); });
+}
 inline ssize_t write(int fd, const void* buf, size_t size) {
     return retried("write", [&] { return ::write(fd, buf, size); });
 }

@@ -157,6 +157,20 @@ std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::
     return n;
 }
 
+std::size_t read_at(NativeHandle file, std::uint64_t offset, char* buf, std::size_t size, const fs::path& shown) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD n = 0;
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!::ReadFile(handle_of(file), buf, want, &n, &at)) {
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_HANDLE_EOF) return 0;
+        win::throw_win32_error("okunamadı", shown, err);
+    }
+    return n;
+}
+
 void write_all(NativeHandle file, std::string_view data, const fs::path& shown) {
     while (!data.empty()) {
         DWORD n = 0;
