@@ -14,7 +14,7 @@ using namespace qev_test;
 
 namespace {
 
-const std::string VERSION_LINE = "qev_scoreboard 1.0.0\n";
+const std::string VERSION_LINE = "qev_scoreboard " + PROJECT_VERSION + "\n";
 
 TEST(Dispatcher, NoSubCommandPrintsMainHelp) {
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"--dir", "/nonexistent/x"}}) {
@@ -192,8 +192,9 @@ TEST(Dispatcher, EmptyDirMeansTheCurrentDirectory) {
                                                                   : std::vector<std::string>{form, "status"};
         RunResult r = run_cli(args, ws.path);
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out.rfind("QEV Scoreboard v1.0.0 — status\nÇalışma dizini: .\n\n  [external_data]\n"
-                              "    kik_data_ham_csv: BOŞ\n",
+        EXPECT_EQ(r.out.rfind("QEV Scoreboard v" + PROJECT_VERSION +
+                                  " — status\nÇalışma dizini: .\n\n  [external_data]\n"
+                                  "    kik_data_ham_csv: BOŞ\n",
                               0),
                   0u)
             << r.out;

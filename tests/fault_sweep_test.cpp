@@ -27,6 +27,7 @@
 #include "qev_scoreboard/cli/handlers.hpp"
 #include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/platform/fault_injection.hpp"
+#include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/workdir/auto_sync.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 #include "qev_scoreboard/workdir/meta_refresh.hpp"
@@ -90,14 +91,15 @@ struct Outcome {
 };
 
 // The run in a child process, the fault armed at call `at`.
-Outcome run_faulted(const std::function<void()>& run, std::uint64_t at, int error) {
+Outcome run_faulted(const std::function<void()>& run, std::uint64_t at, int error,
+                    faults::Persist persist = faults::Persist::Once) {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
     std::fflush(nullptr);
     if (::fork() == 0) {
         std::string message;
         int status = 0;
-        faults::arm(at, error);
+        faults::arm(at, error, persist);
         try {
             quietly(run);
         } catch (const std::exception& e) {
@@ -163,7 +165,7 @@ struct Packages {
                 hash.empty() ? "{ bozuk" : "{\"kod\": \"" + kod + "\", \"nb_hash\": \"" + hash + "\", \"ek\": [1.50]}");
         };
         meta("2025", "02", "0123456789abcdef");
-        meta("2025", "06", qev_scoreboard::_file_hash(ws / "qev_pipeline.ipynb"));
+        meta("2025", "06", fingerprint_of(ws / "qev_pipeline.ipynb"));
         meta("2024", "02", "0123456789abcdef");
         meta("2024", "03a", "0123456789abcdef");
         meta("2024", "03b", "");
@@ -177,6 +179,7 @@ struct Sweep {
     std::function<void(const fs::path&)> run;
     State before, after;  // the work directory's, and the clean run's
     std::vector<std::string> edited;
+    faults::Persist persist = faults::Persist::Once;
 
     bool old_or_new(const std::string& p, const std::map<std::string, std::string>& now) const {
         const auto b = before.files.find(p), a = after.files.find(p), n = now.find(p);
@@ -188,7 +191,7 @@ struct Sweep {
     // One point: the run faulted at call `at`, what it left checked, then a run without faults.
     std::vector<std::string> point(const fs::path& tpl, const fs::path& ws, std::uint64_t at, int error) const {
         copy_tree(tpl, ws);
-        const Outcome out = run_faulted([&] { run(ws); }, at, error);
+        const Outcome out = run_faulted([&] { run(ws); }, at, error, persist);
         const State got = snapshot(ws);
         std::vector<std::string> wrong;
         static const std::regex one_message(R"(^/[^\n]*: [^:\n]+: [^\n]+$)");
@@ -355,6 +358,41 @@ TEST_F(FaultSweep, MetaRefreshOverSeveralSeasons) {
             qev_scoreboard::_update_meta_hashes(ws, {"nb_02_transform.ipynb", EDITED, "qev_pipeline.ipynb"});
         },
         {EDITED});
+}
+
+// A disk that fills up and stays full, from each call that takes space on: the run stops at the first
+// refusal with one message, leaves every file old or new and the analyst's edits in place or kept, and
+// once there is room again the next run completes.
+TEST_F(FaultSweep, AFullDiskThatStaysFullIsReportedOnce) {
+    const fs::path tpl = scratch / "t";
+    packages.prepare_upgrade(tpl);
+    ScopedServices scope(packages.new_package);
+    const auto run = [](const fs::path& ws) { run_init(ws, true); };
+    Sweep sweep{run, snapshot(tpl), {}, {EDITED, README}, faults::Persist::SameKind};
+    copy_tree(tpl, scratch / "w");
+    std::vector<const char*> calls;
+    faults::trace(&calls);
+    faults::arm(0, 0);
+    quietly([&] { run(scratch / "w"); });
+    faults::disarm();
+    faults::trace(nullptr);
+    sweep.after = snapshot(scratch / "w");
+    int points = 0;
+    for (std::uint64_t at = 1; at <= calls.size(); ++at) {
+        if (!faults::takes_space(calls[at - 1])) continue;
+        ++points;
+        const fs::path ws = scratch / "w";
+        copy_tree(tpl, ws);
+        const Outcome out = run_faulted([&] { run(ws); }, at, ENOSPC, faults::Persist::SameKind);
+        SCOPED_TRACE("full from call " + std::to_string(at) + " (" + calls[at - 1] + ")");
+        EXPECT_EQ(out.status, 1);
+        EXPECT_EQ(std::count(out.message.begin(), out.message.end(), '\n'), 0) << out.message;
+        EXPECT_NE(out.message.find(": " + qev_scoreboard::errno_reason(ENOSPC)), std::string::npos) << out.message;
+        // The usual checks of a point, then a run with room, which must reach the clean state.
+        for (const auto& wrong : sweep.point(tpl, ws, at, ENOSPC)) ADD_FAILURE() << wrong;
+    }
+    std::cout << "[ full     ] init --force: full from each of " << points << " calls that take space\n";
+    EXPECT_GT(points, 5);
 }
 
 }  // namespace

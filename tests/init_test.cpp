@@ -24,11 +24,10 @@
 #include "support.hpp"
 
 using namespace qev_test;
-using qev_scoreboard::_file_hash;
 
 namespace {
 
-const std::string VERSION = "1.0.0";
+const std::string VERSION = PROJECT_VERSION;
 
 const char* const DIR_LINES[] = {
     "  [OK] db/",
@@ -133,7 +132,7 @@ std::string installed_record(const fs::path& nb_dir, const std::vector<std::stri
                              const std::string& readme) {
     nlohmann::json record = nlohmann::json::object();
     record["external_data/VERI_KOPYALA.txt"] = fingerprint(readme);
-    for (const auto& n : notebooks) record[n] = _file_hash(nb_dir / utf8_path(n));
+    for (const auto& n : notebooks) record[n] = fingerprint_of(nb_dir / utf8_path(n));
     return record.dump(2) + "\n";
 }
 
@@ -300,8 +299,8 @@ struct UpgradeFixture {
         EXPECT_EQ(init(ws.path).status, 0);
         meta("2024_06", "01a", STALE);
         meta("2024_06", "02_bronze", STALE);
-        meta("2024_06", "02_silver", _file_hash(ws / "nb_02_transform.ipynb"));  // already current
-        meta("2024_05", "01a", STALE);                                           // shadowed by 2024_06
+        meta("2024_06", "02_silver", fingerprint_of(ws / "nb_02_transform.ipynb"));  // already current
+        meta("2024_05", "01a", STALE);                                               // shadowed by 2024_06
         meta("2024_05", "03_html", STALE);
         meta("2023_12", "04_predict", STALE);
     }
@@ -317,10 +316,10 @@ TEST(InitRun, VersionChangeRefreshesMetaHashesOfUnchangedNotebooks) {
     EXPECT_EQ(r.out, report(f.ws.path.string(), long(package_notebooks().size()), {}, {},
                             "  [SYNC] 4 meta hash güncellendi (gereksiz re-run önlendi)\n"));
     EXPECT_EQ(slurp(f.ws / "db/.nb_version"), VERSION);
-    EXPECT_EQ(f.nb_hash("2024_06", "01a"), _file_hash(f.ws / "nb_01a_ingest_ddl.ipynb"));
-    EXPECT_EQ(f.nb_hash("2024_06", "02_bronze"), _file_hash(f.ws / "nb_02_transform.ipynb"));
-    EXPECT_EQ(f.nb_hash("2024_05", "03_html"), _file_hash(f.ws / "nb_03_marts.ipynb"));
-    EXPECT_EQ(f.nb_hash("2023_12", "04_predict"), _file_hash(f.ws / "nb_04_ml.ipynb"));
+    EXPECT_EQ(f.nb_hash("2024_06", "01a"), fingerprint_of(f.ws / "nb_01a_ingest_ddl.ipynb"));
+    EXPECT_EQ(f.nb_hash("2024_06", "02_bronze"), fingerprint_of(f.ws / "nb_02_transform.ipynb"));
+    EXPECT_EQ(f.nb_hash("2024_05", "03_html"), fingerprint_of(f.ws / "nb_03_marts.ipynb"));
+    EXPECT_EQ(f.nb_hash("2023_12", "04_predict"), fingerprint_of(f.ws / "nb_04_ml.ipynb"));
     EXPECT_EQ(slurp(f.ws / "seasons/2024_05/meta/adim_01a.json"), shadowed);
     const auto doc = nlohmann::json::parse(slurp(f.ws / "seasons/2024_06/meta/adim_01a.json"));
     EXPECT_EQ(doc.at("durum"), "tamam");

@@ -84,9 +84,9 @@ struct EveryFinding {
         fs::remove(ws / "kopya.csv");
         for (const char* nb : {"nb_01.ipynb", "nb_02.ipynb", "nb_03.ipynb", "nb_05.ipynb"})
             spit(ws / nb, std::string("{\"ad\": \"") + nb + "\"}");
-        meta("2025", "01", qs::_file_hash(ws / "nb_01.ipynb"));
+        meta("2025", "01", fingerprint_of(ws / "nb_01.ipynb"));
         meta("2025", "02", "0123456789abcdef");
-        meta("2024", "02", qs::_file_hash(ws / "nb_02.ipynb"));  // older: not the one that counts
+        meta("2024", "02", fingerprint_of(ws / "nb_02.ipynb"));  // older: not the one that counts
         spit(ws / "seasons/2024/meta/adim_03.json", "{ bozuk");
         meta("2024", "04", "0123456789abcdef");
         spit(ws / "seasons/2026/meta/adim_05.json", "{\"kod\": \"05\"}");
@@ -141,7 +141,7 @@ TEST(StatusData, TheDictHoldsEveryKindOfFinding) {
     // Registry order; the newest season holding each step's meta file.
     const json& steps = d["steps"];
     ASSERT_EQ(steps.size(), 6u) << steps.dump(2);
-    const std::string nb01 = qs::_file_hash(f.ws / "nb_01.ipynb"), nb02 = qs::_file_hash(f.ws / "nb_02.ipynb");
+    const std::string nb01 = fingerprint_of(f.ws / "nb_01.ipynb"), nb02 = fingerprint_of(f.ws / "nb_02.ipynb");
     EXPECT_EQ(steps[0], json({{"season", "2025"},
                               {"code", "01"},
                               {"notebook", "nb_01.ipynb"},

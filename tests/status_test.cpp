@@ -26,7 +26,7 @@ namespace qs = qev_scoreboard;
 
 namespace {
 
-std::string heading(const std::string& dir, const std::string& version = "1.0.0") {
+std::string heading(const std::string& dir, const std::string& version = PROJECT_VERSION) {
     return "QEV Scoreboard v" + version + " — status\nÇalışma dizini: " + dir + "\n\n";
 }
 

@@ -106,12 +106,6 @@ TempDir::~TempDir() {
     fs::remove_all(path, ec);
 }
 
-std::string fingerprint(const std::string& bytes) {
-    TempDir d;
-    spit(d / "f", bytes);
-    return qev_scoreboard::_file_hash(d / "f");
-}
-
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + p.string());

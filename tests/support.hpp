@@ -41,8 +41,13 @@ struct TempDir {
 std::string slurp(const fs::path& p);
 // The names directly in `dir`, sorted.
 std::vector<std::string> entries(const fs::path& dir);
-// The fingerprint of `bytes`, as the engine and the record of installed files keep it.
+// The fingerprint of `bytes`, and of the file at `p`, as the engine and the record of installed files keep
+// them: computed apart from the code under test (reference_sha256.cpp).
 std::string fingerprint(const std::string& bytes);
+std::string fingerprint_of(const fs::path& p);
+
+// The project's version, as the build defines it: what the built program and library print.
+inline const std::string PROJECT_VERSION = QEV_PROJECT_VERSION;
 // Writes `content` to `p`, creating parent directories.
 void spit(const fs::path& p, const std::string& content);
 

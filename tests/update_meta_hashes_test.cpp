@@ -4,12 +4,12 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "qev_scoreboard/core/json.hpp"
 #include "qev_scoreboard/workdir/auto_sync.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 #include "qev_scoreboard/workdir/meta_refresh.hpp"
 #include "qev_scoreboard/workdir/package_files.hpp"
 #include "qev_scoreboard/workdir/stamp.hpp"
-#include "qev_scoreboard/core/json.hpp"
 #include "support.hpp"
 
 using namespace qev_test;

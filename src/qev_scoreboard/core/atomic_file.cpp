@@ -181,8 +181,6 @@ void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& 
     });
 }
 
-void remove_temporary_files_in_flight() noexcept { platform::remove_temporaries_in_flight(); }
-
 void remove_temporary_files_on_signals() { platform::on_interrupt(platform::remove_temporaries_in_flight); }
 
 }  // namespace qev_scoreboard

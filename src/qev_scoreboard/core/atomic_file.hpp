@@ -51,9 +51,6 @@ void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush = Fl
 void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
                            const fs::path& dst, Flush flush = Flush::BeforeRename);
 
-// Unlinks every temporary file in flight. Async-signal-safe.
-void remove_temporary_files_in_flight() noexcept;
-
 // For programs, not libraries: on SIGINT, SIGTERM or SIGHUP, remove the temporary files in flight and
 // end by that same signal. A signal the process ignores stays ignored.
 void remove_temporary_files_on_signals();

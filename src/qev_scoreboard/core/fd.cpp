@@ -43,8 +43,6 @@ bool refused_as_text(const FileError& e) {
     return err == EILSEQ || err == EFBIG || err == EISDIR || err == EINVAL;
 }
 
-std::string read_file(const fs::path& path) { return read_all(path, std::string().max_size()); }
-
 std::string read_utf8_file(const fs::path& path, size_t max_size) {
     std::string text = read_all(path, max_size);
     if (!is_valid_utf8(text)) throw FileError("okunamadı", path, EILSEQ, "geçerli UTF-8 değil");

@@ -34,9 +34,6 @@ void rewind_for_reading(platform::NativeHandle file, const fs::path& path);
 // UTF-8, larger than allowed, a directory, or no regular file (a FIFO, a device).
 bool refused_as_text(const FileError& e);
 
-// The whole regular file as bytes.
-std::string read_file(const fs::path& path);
-
 // The whole regular file, which must be valid UTF-8 ("<path>: okunamadı: geçerli UTF-8 değil").
 // Files above `max_size` bytes are refused before any allocation.
 std::string read_utf8_file(const fs::path& path, size_t max_size = static_cast<size_t>(1) << 30);

@@ -16,15 +16,21 @@ namespace qev_scoreboard::platform::faults {
 // armed with EINTR at another call, the call is made as usual. At a kill point the process ends here.
 int before(const char* name, bool interruptible) noexcept;
 
+// Whether a fault, once it fired, stays: every later call of the same kind fails with it too, as a disk
+// that is full stays full. The calls that take space (writes, copies, reservations) are of one kind; any
+// other call is a kind of its own.
+enum class Persist { Once, SameKind };
+
+// Whether the call `name` takes space on the disk.
+bool takes_space(const char* name) noexcept;
+
 // From now on counts the calls; the `at`th (1 is the next one) fails with `error`, or ends the process
 // when `error` is 0. arm(0, 0) only counts.
-void arm(std::uint64_t at, int error) noexcept;
+void arm(std::uint64_t at, int error, Persist persist = Persist::Once) noexcept;
 // Stops counting and injecting.
 void disarm() noexcept;
 // The calls counted since arm().
 std::uint64_t calls() noexcept;
-// The name of the call the fault was put in place of, or nullptr when none was (yet).
-const char* fired() noexcept;
 // While armed, appends the name of every call counted to `names` (nullptr: none), so that a point of a
 // sweep can be named by its call.
 void trace(std::vector<const char*>* names) noexcept;
