@@ -273,10 +273,14 @@ TEST_F(SyncNotebooks, AFailedOrStoppedSyncNamesWhatItKept) {
     EXPECT_EQ(slurp(ws / utf8_path(second)), "ikinci düzenleme");
     EXPECT_EQ(qev_scoreboard_last_kept(1), nullptr);
     EXPECT_EQ(stamp(), "1.0.0");
-    // Not stopped, it completes, and the copies it names are of this call alone.
+    // Not stopped, it completes: the edit, still in place, is named again and not copied again.
     EXPECT_EQ(qev_scoreboard_sync_notebooks_ex(dir.c_str(), nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(qev_scoreboard_last_kept_count(), 0u);
+    ASSERT_EQ(qev_scoreboard_last_kept_count(), 1u);
+    EXPECT_EQ(std::string(qev_scoreboard_last_kept(0)), second);
     EXPECT_EQ(stamp(), "1.1.0");
+    size_t copies = 0;
+    for (const auto& folder : entries(ws / "yedek")) copies += fs::exists(ws / "yedek" / folder / "nb_03_marts.ipynb");
+    EXPECT_EQ(copies, 1u);
 }
 
 TEST_F(SyncNotebooks, FailedRefreshStampsNothingSoTheNextCallCompletesTheRun) {

@@ -332,23 +332,19 @@ class KeptOnce(support.PackageCase):
 
 class KernelInterrupt(support.PackageCase):
     """A notebook kernel's interrupt (SIGINT, raised as KeyboardInterrupt) during sync_notebooks stops the
-    sync at its next safe point and is raised again from it, with the copies kept so far."""
+    sync at its next safe point and is raised again from it, with the copies kept so far. Sent once the
+    analyst's edit is kept, while the package's large notebooks are still to be written."""
 
     CHILD = r"""
-import os, signal, sys, threading, time
+import glob, os, signal, sys, threading, time
 sys.path.insert(0, sys.argv[1])
 import qev_scoreboard_cli
-ws, watched, size = sys.argv[2], sys.argv[3], int(sys.argv[4])
-def interrupt_once_a_notebook_is_replaced():
-    while True:
-        try:
-            if os.path.getsize(os.path.join(ws, watched)) == size:
-                break
-        except OSError:
-            pass
+ws, watched = sys.argv[2], sys.argv[3]
+def interrupt_once_the_edit_is_kept():
+    while not glob.glob(os.path.join(ws, "yedek", "*", watched)):
         time.sleep(0.0005)
     os.kill(os.getpid(), signal.SIGINT)
-threading.Thread(target=interrupt_once_a_notebook_is_replaced, daemon=True).start()
+threading.Thread(target=interrupt_once_the_edit_is_kept, daemon=True).start()
 try:
     qev_scoreboard_cli.sync_notebooks(ws)
     print("@@no interrupt")
@@ -370,8 +366,7 @@ print("@@went on")
                     (ws / name).unlink()  # new in this version: the sync writes them
                 (ws / EDITED).write_text("analistin düzenlemesi")
                 before = {n: (ws / n).read_bytes() for n in os.listdir(ws) if n.endswith(".ipynb")}
-                proc = support.run([sys.executable, "-c", self.CHILD, module, ws, names[0],
-                                    (notebooks / names[0]).stat().st_size], program=False)
+                proc = support.run([sys.executable, "-c", self.CHILD, module, ws, EDITED], program=False)
                 out = proc.stdout.decode()
                 self.assertEqual(proc.returncode, 0, support.stderr_text(proc))
                 self.assertNotIn("Exception ignored", support.stderr_text(proc))

@@ -78,7 +78,6 @@ std::string replace_twice(const platform::fs::path& dir) {
         ::CloseHandle(held);
     }
     platform::flush_directory(dir);
-    if (platform::file_system_flush_available()) platform::flush_file_system(dir);
     std::string listing;
     for (const platform::DirEntry& e : platform::list_directory(dir)) listing += e.name + " ";
     platform::FileInfo described;

@@ -60,8 +60,7 @@ void with_target(const fs::path& path, const char* action, Write write) {
 // the first byte changes (or the file is left alone), catchable signals wait until the rewrite is whole,
 // and a failed write puts the old bytes back. `fill` writes `new_size` bytes from the start.
 template <typename Fill>
-void rewrite_in_place(const Target& t, const fs::path& shown, const char* action, Flush when, std::uint64_t new_size,
-                      Fill fill) {
+void rewrite_in_place(const Target& t, const fs::path& shown, const char* action, std::uint64_t new_size, Fill fill) {
     const platform::File file = platform::open_for_rewrite(t.at, shown, action);
     const std::uint64_t old_size = platform::info(file.get(), shown).size;
 
@@ -90,7 +89,7 @@ void rewrite_in_place(const Target& t, const fs::path& shown, const char* action
         platform::put_back(file.get(), old, new_size);
         throw;
     }
-    if (when == Flush::BeforeRename) platform::flush_data(file.get(), shown);
+    platform::flush_data(file.get(), shown);
 }
 
 // The replacement of `path` by what `produce` writes; `whole` is that content when the caller holds it
@@ -111,7 +110,7 @@ void replace_content(const fs::path& path, const ContentProducer& produce, const
                 }
             }
             const std::string_view content = whole != nullptr ? *whole : gathered;
-            rewrite_in_place(t, path, action, Flush::BeforeRename, content.size(),
+            rewrite_in_place(t, path, action, content.size(),
                              [&](NativeHandle file) { platform::write_all(file, content, path); });
             return;
         }
@@ -138,48 +137,101 @@ void write_file_atomic(const fs::path& path, const ContentProducer& produce) {
     replace_content(path, produce, nullptr);
 }
 
-void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush) {
+void copy_file_atomic(const fs::path& src, const fs::path& dst) {
     const Fd in = open_regular_for_reading(src);
-    copy_open_file_atomic(in.get(), platform::info(in.get(), src), src, dst, flush);
+    copy_open_file_atomic(in.get(), platform::info(in.get(), src), src, dst);
 }
 
 void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
-                           const fs::path& dst, Flush flush) {
-    constexpr const char* action = "kopyalanamadı";
-    InterruptsDeferred deferred(Defer::FileSizeSignal);
-    with_target(dst, action, [&](const Target& t) {
-        // A file reached through a link may lie on another file system, which the caller's flush misses.
-        // Nor is there a file-system flush everywhere.
-        const Flush when = t.at.via_link || !platform::file_system_flush_available() ? Flush::BeforeRename : flush;
-        // A new file takes the source's times; a replaced one keeps the time of its replacement, so that an
-        // editor holding the old content sees that the file changed under it rather than saving over it.
-        const bool keep_times = !t.at.exists;
-        platform::TemporaryFile tmp;
-        if (t.in_place || !tmp.create(t.at, 0600, dst, action)) {
-            if (!t.at.exists) throw_file_error(action, dst, t.in_place ? EPERM : EACCES);
-            rewrite_in_place(t, dst, action, when, src_info.size, [&](NativeHandle file) {
-                platform::copy_content(in, file, src, dst);
-                // Mode is the owner's to set; a plain copy by someone else leaves it.
-                if (const int err = platform::set_permissions(file, src_info.permissions); err != 0 && err != EPERM)
-                    throw_file_error(action, dst, err);
-            });
+                           const fs::path& dst) {
+    PreparedCopy copy(in, src_info, src, dst);
+    copy.flush();
+    copy.commit();
+}
+
+namespace {
+
+constexpr const char* COPY_ACTION = "kopyalanamadı";
+
+// Where a copy was written, to be flushed and put in place later.
+struct CopyTarget {
+    Target t;
+    platform::TemporaryFile tmp;
+    bool written = false;  // a temporary file holds the content; else the target is rewritten in place
+};
+
+}  // namespace
+
+struct PreparedCopy::State {
+    NativeHandle in;
+    platform::FileInfo src_info;
+    fs::path src, dst, directory;
+    std::unique_ptr<CopyTarget> target;
+    InterruptsDeferred deferred{Defer::FileSizeSignal};
+};
+
+PreparedCopy::PreparedCopy(NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
+                           const fs::path& dst)
+    : s_(std::make_unique<State>()) {
+    s_->in = in;
+    s_->src_info = src_info;
+    s_->src = src;
+    s_->dst = dst;
+    with_target(dst, COPY_ACTION, [&](Target&& t) {
+        auto target = std::make_unique<CopyTarget>();
+        target->t = std::move(t);
+        const Target& at = target->t;
+        s_->directory = at.at.dir_path;
+        if (at.in_place || !target->tmp.create(at.at, 0600, dst, COPY_ACTION)) {
+            if (!at.at.exists) throw_file_error(COPY_ACTION, dst, at.in_place ? EPERM : EACCES);
+            s_->target = std::move(target);
             return;
         }
-        platform::copy_content(in, tmp.handle(), src, dst);
-        if (t.at.exists) {
-            platform::keep_owner(tmp.handle(), t.at.info);
-            platform::copy_extended_attributes(t.file.get(), tmp.handle(), dst, action);
+        NativeHandle tmp = target->tmp.handle();
+        platform::copy_content(in, tmp, src, dst);
+        if (at.at.exists) {
+            platform::keep_owner(tmp, at.at.info);
+            platform::copy_extended_attributes(at.file.get(), tmp, dst, COPY_ACTION);
         }
-        if (const int err = platform::set_permissions(tmp.handle(), src_info.permissions); err != 0)
-            throw_file_error(action, dst, err);
-        if (keep_times) {
-            if (const int err = platform::set_times(tmp.handle(), src_info.accessed, src_info.modified); err != 0)
-                throw_file_error(action, dst, err);
+        if (const int err = platform::set_permissions(tmp, src_info.permissions); err != 0)
+            throw_file_error(COPY_ACTION, dst, err);
+        // A new file takes the source's times; a replaced one keeps the time of its replacement, so that an
+        // editor holding the old content sees that the file changed under it rather than saving over it.
+        if (!at.at.exists) {
+            if (const int err = platform::set_times(tmp, src_info.accessed, src_info.modified); err != 0)
+                throw_file_error(COPY_ACTION, dst, err);
         }
-        if (when == Flush::BeforeRename) platform::flush_data(tmp.handle(), dst);
-        tmp.commit(t.at, dst, action);
+        target->written = true;
+        s_->target = std::move(target);
     });
 }
+
+PreparedCopy::~PreparedCopy() = default;
+
+void PreparedCopy::start_flush() noexcept {
+    if (s_->target->written) platform::start_flush(s_->target->tmp.handle());
+}
+
+void PreparedCopy::flush() {
+    if (s_->target->written) platform::flush_data(s_->target->tmp.handle(), s_->dst);
+}
+
+void PreparedCopy::commit() {
+    CopyTarget& target = *s_->target;
+    if (target.written) {
+        target.tmp.commit(target.t.at, s_->dst, COPY_ACTION);
+        return;
+    }
+    rewind_for_reading(s_->in, s_->src);
+    rewrite_in_place(target.t, s_->dst, COPY_ACTION, s_->src_info.size, [&](NativeHandle file) {
+        platform::copy_content(s_->in, file, s_->src, s_->dst);
+        // Mode is the owner's to set; a plain copy by someone else leaves it.
+        if (const int err = platform::set_permissions(file, s_->src_info.permissions); err != 0 && err != EPERM)
+            throw_file_error(COPY_ACTION, s_->dst, err);
+    });
+}
+
+const fs::path& PreparedCopy::directory() const { return s_->directory; }
 
 void remove_temporary_files_on_signals() { platform::on_interrupt(platform::remove_temporaries_in_flight); }
 

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "qev_scoreboard/platform/files.hpp"
@@ -21,11 +22,6 @@
 namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
-
-enum class Flush {
-    BeforeRename,  // the new content reaches the disk before it replaces the old
-    ByCaller,      // the caller flushes the file system before anything names the file
-};
 
 // Replaces `path` with `content`, flushed before the rename. A new file gets mode 0666 less the umask;
 // an existing one keeps its mode, owner and group.
@@ -44,12 +40,38 @@ void write_file_atomic(const fs::path& path, const ContentProducer& produce);
 // Copies the regular file `src` to `dst`: content and permission bits; an existing `dst` keeps its owner
 // and group and takes the time of its replacement, a new one takes the access and modification times of
 // `src` (so an editor holding the old file sees that it changed, rather than saving over the new one).
-void copy_file_atomic(const fs::path& src, const fs::path& dst, Flush flush = Flush::BeforeRename);
+void copy_file_atomic(const fs::path& src, const fs::path& dst);
 
 // copy_file_atomic from the regular file already open as `in`, read from where it stands to its end, with
-// the mode and times of `src_info` (what `in` was before anything read it); `src` names it in errors.
+// the mode and times of `src_info` (what `in` was before anything read it); `src` names it in errors. The
+// copy's content reaches the disk before it takes the name.
 void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
-                           const fs::path& dst, Flush flush = Flush::BeforeRename);
+                           const fs::path& dst);
+
+// A copy made in three steps, so that many are flushed together and only then put in place, each name
+// holding its old or its new bytes at every instant: the content written beside the target (when made),
+// flushed (flush(), after start_flush() of all of them), then renamed over it (commit()). Where no
+// temporary file can take the target's place, commit() rewrites the target in place instead, flushed,
+// from `in`, which must stay open until then. A copy never committed leaves the target as it was and
+// removes its temporary file.
+class PreparedCopy {
+ public:
+    PreparedCopy(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
+                 const fs::path& dst);
+    ~PreparedCopy();
+    PreparedCopy(const PreparedCopy&) = delete;
+    PreparedCopy& operator=(const PreparedCopy&) = delete;
+
+    void start_flush() noexcept;
+    void flush();
+    void commit();
+    // The directory that holds the name once committed: flushed after, so that the new entry stays.
+    const fs::path& directory() const;
+
+ private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
 
 // For programs, not libraries: on SIGINT, SIGTERM or SIGHUP, remove the temporary files in flight and
 // end by that same signal. A signal the process ignores stays ignored.

@@ -22,7 +22,11 @@ void make_with_parents(const fs::path& dir) {
     if (err != ENOENT && err != ENOTDIR) throw_file_error("dizin oluşturulamadı", dir, err);
     const fs::path parent = dir.parent_path();
     if (!parent.empty() && parent != dir) make_with_parents(parent);
-    if ((err = platform::make_directory(dir)) == 0) return;
+    if ((err = platform::make_directory(dir)) == 0) {
+        // Its entry is on the disk before anything in it is.
+        platform::flush_directory(parent.empty() ? fs::path(".") : parent);
+        return;
+    }
     // Someone else may have made it meanwhile; only a directory will do.
     if (err == EEXIST && platform::describe(dir, Follow::Links, info) == 0 && info.kind == FileKind::Directory) return;
     throw_file_error("dizin oluşturulamadı", dir, err);
@@ -105,8 +109,8 @@ bool remove_file(const fs::path& path) {
 
 fs::path current_directory() { return platform::current_directory(); }
 
-void sync_filesystem(const fs::path& path) { platform::flush_file_system(path); }
-
 void sync_directory(const fs::path& dir) { platform::flush_directory(dir); }
+
+void flush_file(const fs::path& path) { platform::flush_existing_file(path); }
 
 }  // namespace qev_scoreboard

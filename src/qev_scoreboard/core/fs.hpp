@@ -15,8 +15,9 @@ namespace qev_scoreboard {
 
 namespace fs = std::filesystem;
 
-// Creates `dir` with its missing parents (mode 0777 less the umask); an existing directory is no error.
-// A non-directory in the way is reported on that very component ("bir dizin değil").
+// Creates `dir` with its missing parents (mode 0777 less the umask), each flushed into its parent; an
+// existing directory is no error. A non-directory in the way is reported on that very component ("bir
+// dizin değil").
 void make_directories(const fs::path& dir);
 
 // Creates the one directory `dir`, whose parent exists. False, creating nothing, when something of that
@@ -58,10 +59,10 @@ bool remove_file(const fs::path& path);
 // The process's current directory.
 fs::path current_directory();
 
-// Flushes the whole file system holding `path` to disk, as `sync -f` does.
-void sync_filesystem(const fs::path& path);
-
 // Flushes the directory `dir` itself, so a rename inside it reaches the disk.
 void sync_directory(const fs::path& dir);
+
+// Flushes the content of the existing regular file `path`.
+void flush_file(const fs::path& path);
 
 }  // namespace qev_scoreboard

@@ -35,6 +35,10 @@ int set_times(NativeHandle file, FileTime accessed, FileTime modified) noexcept;
 // Flushes the file's content and size to the disk. Action: "diske yazılamadı".
 void flush_data(NativeHandle file, const fs::path& shown);
 
+// Starts writing the file's content back to the disk without waiting for it, so that the flushes of many
+// files, made after, overlap. Nothing where the system cannot; never an error (flush_data tells).
+void start_flush(NativeHandle file) noexcept;
+
 // Reserves the first `size` bytes of `file`, so a full disk shows before anything is overwritten: without
 // changing its size where the system can (Linux, macOS), else lengthened with zeros to `size`, which the
 // rewrite then fills. 0, or the errno value: EOPNOTSUPP where the system or file system cannot.

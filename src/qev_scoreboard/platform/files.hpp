@@ -98,16 +98,14 @@ int remove_empty_directory(const fs::path& dir) noexcept;
 // The process's current directory. Action: "çalışma dizini okunamadı".
 fs::path current_directory();
 
-// Flushes the whole file system holding the directory `path`, as `sync -f` does (where the system
-// offers only a flush of every file system, that; on Windows, which needs an administrator for it,
-// nothing, and file_system_flush_available() is false: each file must then be flushed before it
-// replaces another). Action: "diske yazılamadı".
-bool file_system_flush_available();
-void flush_file_system(const fs::path& path);
-
 // Flushes the directory `dir` itself, so a rename inside it reaches the disk. A directory this process
 // may not open, or a file system that cannot flush one, is left as durable as the system makes it.
 // Nothing on Windows, whose replacement writes through. Action: "diske yazılamadı".
 void flush_directory(const fs::path& dir);
+
+// Flushes the content of the existing regular file `path`, as a run that wrote it and was cut short
+// before flushing would have. Nothing on Windows, whose replacements are flushed through their own
+// handles before they are named. Action: "diske yazılamadı".
+void flush_existing_file(const fs::path& path);
 
 }  // namespace qev_scoreboard::platform

@@ -1,6 +1,11 @@
 #include "qev_scoreboard/workdir/apply.hpp"
 
+#include <memory>
+#include <set>
+#include <vector>
+
 #include "qev_scoreboard/core/atomic_file.hpp"
+#include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/core/layout.hpp"
 #include "qev_scoreboard/core/lines.hpp"
@@ -24,36 +29,64 @@ void list(InstallResult& result, InstallPolicy policy, Change change, const std:
         ++result.skipped;
 }
 
-void install_readme(const InstallPlan& plan, const PlannedFile& f, KeptCopies& kept) {
-    kept.keep_if_changed(f.rel, f.incoming, &f.found);
-    write_file_atomic(plan.base / platform::path_from_utf8(f.rel), f.text);
-    print_line("  [OK] external_data/VERI_KOPYALA.txt");
-}
+// The notebooks at once, as many as may be open together: their kept copies first, then their new
+// content written beside them, flushed together, and only then renamed over them.
+constexpr std::size_t BATCH = 128;
 
-// The notebook as the plan saw it, or as it is now if it changed meanwhile. Returns what was installed.
-std::string install_notebook(const InstallPlan& plan, const PlannedFile& f, KeptCopies& kept, InstallResult& result) {
-    const PackageFile src = open_package_file(f.source, &f.package, &f.incoming, f.package_looked_at);
-    // A notebook the user changed is kept before anything can replace it.
-    const FoundFile found = kept.keep_if_changed(f.rel, src.fingerprint, &f.found);
+struct Pending {
+    const PlannedFile* planned;
+    PackageFile src;
+    Change change = Change::Same;
+    std::unique_ptr<PreparedCopy> copy;
+};
+
+void install_batch(const InstallPlan& plan, std::vector<Pending>& batch, KeptCopies& kept, InstallResult& result,
+                   Fingerprints& installed, std::set<fs::path>& dirs) {
+    for (Pending& p : batch) {
+        stop_point(plan.base);
+        const PlannedFile& f = *p.planned;
+        p.src = open_package_file(f.source, &f.package, &f.incoming, f.package_looked_at);
+        // A notebook the user changed is kept, on disk, before anything can replace it.
+        const FoundFile found = kept.keep_if_changed(f.rel, p.src.fingerprint, &f.found);
+        p.change = change_for(plan.policy, found.exists, found.fingerprint, p.src.fingerprint);
+        installed[f.rel] = p.src.fingerprint;
+    }
+    for (Pending& p : batch) {
+        stop_point(plan.base);
+        if (p.change == Change::Same) {
+            // Identical, but perhaps put there by a run cut short before it made them durable: the stamp
+            // about to name a new version vouches for them too.
+            if (plan.old_version != plan.version) {
+                flush_file(plan.base / platform::path_from_utf8(p.planned->rel));
+                dirs.insert(plan.base);
+            }
+            continue;
+        }
+        rewind_for_reading(p.src.file.get(), p.src.path);
+        p.copy = std::make_unique<PreparedCopy>(p.src.file.get(), p.src.info, p.src.path,
+                                                plan.base / platform::path_from_utf8(p.planned->rel));
+    }
     stop_point(plan.base);
-    const Change change = change_for(plan.policy, found.exists, found.fingerprint, src.fingerprint);
-    // Flushed once, for all of them, before the stamp names their version.
-    if (change != Change::Same) install_package_file(src, plan.base / platform::path_from_utf8(f.rel), Flush::ByCaller);
-    list(result, plan.policy, change, f.rel);
-    return src.fingerprint;
+    for (Pending& p : batch)
+        if (p.copy) p.copy->start_flush();
+    for (Pending& p : batch)
+        if (p.copy) p.copy->flush();
+    for (Pending& p : batch) {
+        if (p.copy) {
+            p.copy->commit();
+            dirs.insert(p.copy->directory());
+        }
+        list(result, plan.policy, p.change, p.planned->rel);
+    }
+    batch.clear();
 }
 
 // After a version change the engine's meta hashes follow the notebooks now installed, so it does not
 // re-run every step only because its notebook was replaced; then the current version is recorded, last,
 // so a run that fails or is interrupted before is done again by the next one.
-void finish_init(InstallPlan& plan, const InstallResult& result) {
+void finish_init(InstallPlan& plan) {
     if (plan.stamp_error) std::rethrow_exception(plan.stamp_error);
     if (plan.refresh) update_meta_hashes(plan.base, installable_notebooks(plan.nb_dir), plan.seasons);
-    // The stamp names the notebooks' version: they, the record and the meta files' renames reach the disk
-    // first, all in one flush. Notebooks an interrupted run copied count too, though this run found them
-    // identical.
-    if (!result.created.empty() || !result.updated.empty() || plan.old_version != plan.version)
-        sync_filesystem(plan.base);
     write_version_stamp(plan.base, plan.version);
 }
 
@@ -61,9 +94,6 @@ void finish_sync(InstallPlan& plan, InstallResult& result) {
     update_meta_hashes(plan.base, result.updated, plan.seasons);
     stop_point(plan.base);
     result.silinen = remove_error_reports(plan.base);
-    // The stamp names what this run did: the notebooks, the record, the meta files' renames and the
-    // deletions reach the disk first, all in one flush.
-    sync_filesystem(plan.base);
     stop_point(plan.base);
     // Recorded last, so a run that fails or is interrupted before here is done again by the next one.
     write_version_stamp(plan.base, plan.version);
@@ -78,22 +108,32 @@ InstallResult apply_install(InstallPlan& plan, KeptCopies& kept) {
     if (plan.policy == InstallPolicy::Sync)
         if (const auto readme = plan.record.files.find(layout::data_readme_rel()); readme != plan.record.files.end())
             installed.insert(*readme);
+    // Every directory whose entries changed: flushed before the record and the stamp vouch for them.
+    std::set<fs::path> dirs;
+    std::vector<Pending> batch;
     for (const PlannedFile& f : plan.files) {
-        stop_point(plan.base);
-        if (f.source.empty()) {
-            install_readme(plan, f, kept);
-            installed[f.rel] = f.incoming;
-        } else {
-            installed[f.rel] = install_notebook(plan, f, kept, result);
+        if (!f.source.empty()) {
+            batch.push_back(Pending{&f, {}, Change::Same, nullptr});
+            if (batch.size() == BATCH) install_batch(plan, batch, kept, result, installed, dirs);
+            continue;
         }
+        stop_point(plan.base);
+        kept.keep_if_changed(f.rel, f.incoming, &f.found);
+        const fs::path readme = plan.base / platform::path_from_utf8(f.rel);
+        write_file_atomic(readme, f.text);
+        dirs.insert(readme.parent_path());
+        installed[f.rel] = f.incoming;
+        print_line("  [OK] external_data/VERI_KOPYALA.txt");
     }
+    if (!batch.empty()) install_batch(plan, batch, kept, result, installed, dirs);
+    for (const fs::path& dir : dirs) sync_directory(dir);
     if (plan.notebooks_error) std::rethrow_exception(plan.notebooks_error);
     stop_point(plan.base);
     write_install_record(plan.base, plan.record, installed);
     if (plan.policy == InstallPolicy::Sync)
         finish_sync(plan, result);
     else
-        finish_init(plan, result);
+        finish_init(plan);
     return result;
 }
 

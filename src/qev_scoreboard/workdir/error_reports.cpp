@@ -1,6 +1,7 @@
 #include "qev_scoreboard/workdir/error_reports.hpp"
 
 #include <cerrno>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,11 +45,19 @@ std::vector<fs::path> find_error_reports(const fs::path& seasons) {
 }  // namespace
 
 int remove_error_reports(const fs::path& base) {
-    int silinen = 0;
-    for (const auto& report : find_error_reports(layout::seasons_dir(base))) silinen += remove_file(report);
+    std::vector<fs::path> reports = find_error_reports(layout::seasons_dir(base));
     // The two fixed places count only when something is really there: a dangling link is no report.
     for (const fs::path& report : layout::fixed_error_reports(base))
-        if (path_exists(report)) silinen += remove_file(report);
+        if (path_exists(report)) reports.push_back(report);
+    int silinen = 0;
+    std::set<fs::path> dirs;
+    for (const fs::path& report : reports)
+        if (remove_file(report)) {
+            ++silinen;
+            dirs.insert(report.parent_path());
+        }
+    // Gone for good before any stamp says the run that removed them is done.
+    for (const fs::path& dir : dirs) sync_directory(dir);
     return silinen;
 }
 

@@ -61,6 +61,8 @@ void write_install_record(const fs::path& base, const InstallRecord& old, const 
     if (old.found && old.text == text) return;
     try {
         write_file_atomic(layout::install_record_path(base), text);
+        // Durable, its entry included, before the stamp that follows it.
+        sync_directory(layout::db_dir(base));
     } catch (const FileError& e) {
         // A db directory that refuses new files (one shared read-only, say) cannot take a first record.
         // Without one nothing is lost, only more is kept: every file that differs counts as the user's.

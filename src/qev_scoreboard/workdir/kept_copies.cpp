@@ -192,7 +192,7 @@ FoundFile KeptCopies::keep_if_changed(const std::string& rel, const std::string&
         // From the copy's arrival to its place in what is told, an interrupt would leave it unnamed.
         const platform::InterruptsDeferred deferred(platform::Defer::AllInterrupts);
         // The same bytes that were fingerprinted, whatever another run has put at the name since.
-        copy_open_file_atomic(file.get(), as_found, installed, copy, Flush::BeforeRename);
+        copy_open_file_atomic(file.get(), as_found, installed, copy);
         ++made_;
         sync_directory(folder_);
         tell_kept(platform::path_to_utf8(relative_ / name));

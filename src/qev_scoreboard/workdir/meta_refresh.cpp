@@ -76,6 +76,8 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
     } catch (const JsonError&) {
         return false;  // changed while it was rewritten: the engine's own content stays
     }
+    // The new entry reaches the disk before any stamp vouches for it.
+    sync_directory(meta_path.parent_path());
     return true;
 }
 

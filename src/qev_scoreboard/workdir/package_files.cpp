@@ -23,11 +23,6 @@ PackageFile open_package_file(const fs::path& path, const platform::FileInfo* se
     return f;
 }
 
-void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush) {
-    rewind_for_reading(package_file.file.get(), package_file.path);
-    copy_open_file_atomic(package_file.file.get(), package_file.info, package_file.path, dst, flush);
-}
-
 std::vector<std::string> installable_notebooks(const fs::path& nb_dir) {
     // A broken installation, not a package without notebooks: nothing may be recorded as installed.
     require_directory(nb_dir, "listelenemedi");

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "qev_scoreboard/core/atomic_file.hpp"
 #include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/native_handle.hpp"
 
@@ -31,7 +30,5 @@ struct PackageFile {
 PackageFile open_package_file(const fs::path& path, const platform::FileInfo* seen = nullptr,
                               const std::string* fingerprint = nullptr,
                               std::chrono::system_clock::time_point looked_at = {});
-// Copies it to `dst` as copy_file_atomic does.
-void install_package_file(const PackageFile& package_file, const fs::path& dst, Flush flush);
 
 }  // namespace qev_scoreboard

@@ -121,6 +121,14 @@ void flush_data(NativeHandle file, const fs::path& shown) {
     if (sys::fdatasync(fd_of(file)) != 0) throw_file_error("diske yazılamadı", shown, errno);
 }
 
+void start_flush(NativeHandle file) noexcept {
+#if QEV_USE_LINUX_CALLS
+    sys::sync_file_range(fd_of(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 int reserve(NativeHandle file, std::uint64_t size) noexcept {
     const int fd = fd_of(file);
 #if QEV_USE_LINUX_CALLS

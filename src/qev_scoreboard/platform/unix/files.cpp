@@ -122,19 +122,6 @@ fs::path current_directory() {
     return buf;
 }
 
-bool file_system_flush_available() { return true; }
-
-void flush_file_system(const fs::path& path) {
-    const File d(NativeHandle{sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
-    if (!d) throw_file_error("diske yazılamadı", path, errno);
-#if QEV_USE_LINUX_CALLS
-    if (sys::syncfs(fd_of(d.get())) != 0) throw_file_error("diske yazılamadı", path, errno);
-#else
-    // Other systems flush only everything at once; sync() cannot fail.
-    sys::sync();
-#endif
-}
-
 void flush_directory(const fs::path& dir) {
     const File d(NativeHandle{sys::open(dir.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY)});
     // A directory we may write but not read cannot be opened to flush: its entry is then as durable as
@@ -146,6 +133,11 @@ void flush_directory(const fs::path& dir) {
     // Some file systems cannot flush a directory; the rename is then as durable as they make it.
     if (sys::fsync(fd_of(d.get())) != 0 && errno != EINVAL && errno != EROFS)
         throw_file_error("diske yazılamadı", dir, errno);
+}
+
+void flush_existing_file(const fs::path& path) {
+    const File f = open_for_reading(path);
+    if (sys::fdatasync(fd_of(f.get())) != 0 && errno != EINVAL) throw_file_error("diske yazılamadı", path, errno);
 }
 
 }  // namespace qev_scoreboard::platform

@@ -192,6 +192,9 @@ inline int posix_fallocate(int fd, off_t at, off_t size) {
 inline int syncfs(int fd) {
     return retried("syncfs", [&] { return ::syncfs(fd); });
 }
+inline int sync_file_range(int fd, off_t at, off_t size, unsigned int flags) {
+    return retried("sync_file_range", [&] { return ::sync_file_range(fd, at, size, flags); });
+}
 inline int unshare(int flags) {
     return attempt("unshare", false, [&] { return ::unshare(flags); });
 }

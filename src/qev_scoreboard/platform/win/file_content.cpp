@@ -54,6 +54,9 @@ void flush_data(NativeHandle file, const fs::path& shown) {
     if (!::FlushFileBuffers(handle_of(file))) win::throw_win32_error("diske yazılamadı", shown, ::GetLastError());
 }
 
+// Windows writes back on its own; FlushFileBuffers waits for it.
+void start_flush(NativeHandle) noexcept {}
+
 int reserve(NativeHandle file, std::uint64_t size) noexcept {
     FILE_ALLOCATION_INFO allocation{};
     allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);

@@ -265,11 +265,9 @@ fs::path current_directory() {
     return buf;
 }
 
-// Flushing a whole volume needs an administrator; each file is flushed before it replaces another.
-bool file_system_flush_available() { return false; }
-void flush_file_system(const fs::path&) {}
-
 // A replacement is flushed through its own handle once renamed; a directory handle cannot be flushed.
 void flush_directory(const fs::path&) {}
+
+void flush_existing_file(const fs::path&) {}
 
 }  // namespace qev_scoreboard::platform
