@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <exception>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -101,8 +102,12 @@ DuckDBResult::DuckDBResult(const DuckDBApi& api, duckdb_connection con, const st
     }
 }
 
-DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir, bool track_progress) {
-    require_database_file(path);
+namespace {
+
+// Opens `path` (nullptr: a database in memory) with the settings both kinds of connection share, then
+// locks them. On failure nothing is left open.
+void open_engine(const char* path, bool read_only, const std::string& file_search_dir, bool track_progress,
+                 duckdb_database& db, duckdb_connection& con) {
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
     if (api.duckdb_create_config(&config) != DuckDBSuccess) throw std::runtime_error("DuckDB ayarları oluşturulamadı");
@@ -119,24 +124,25 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_
         // No spill files next to the database: the report creates nothing.
         {"temp_directory", ""},
     };
-    for (const auto& [name, value] : settings) {
+    // A database in memory cannot be opened read-only; it holds nothing but what this program puts there.
+    for (const auto& [name, value] : read_only ? std::span(settings) : std::span(settings).subspan(1)) {
         if (api.duckdb_set_config(config, name, value) != DuckDBSuccess) {
             api.duckdb_destroy_config(&config);
             throw std::runtime_error(std::string("DuckDB ayarı reddedildi: ") + name);
         }
     }
     char* error = nullptr;
-    duckdb_state rc = api.duckdb_open_ext(path.c_str(), &db, config, &error);
+    duckdb_state rc = api.duckdb_open_ext(path, &db, config, &error);
     api.duckdb_destroy_config(&config);
     if (rc != DuckDBSuccess) {
-        std::string message = error ? error : "veritabanı açılamadı: " + path;
+        std::string message = error ? error : "veritabanı açılamadı: " + std::string(path ? path : ":memory:");
         if (error) api.duckdb_free(error);
         db = nullptr;
         throw std::runtime_error(message);
     }
     if (api.duckdb_connect(db, &con) != DuckDBSuccess) {
         api.duckdb_close(&db);
-        throw std::runtime_error("veritabanına bağlanılamadı: " + path);
+        throw std::runtime_error("veritabanına bağlanılamadı: " + std::string(path ? path : ":memory:"));
     }
     // The search path and the progress are per-connection settings, so they are set here; then nothing may
     // change anything.
@@ -156,11 +162,26 @@ DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_
     }
 }
 
-DuckDBReadOnly::~DuckDBReadOnly() {
+void close_engine(duckdb_database& db, duckdb_connection& con) {
     const DuckDBApi& api = duckdb_api();
     if (con) api.duckdb_disconnect(&con);
     if (db) api.duckdb_close(&db);
 }
+
+}  // namespace
+
+DuckDBReadOnly::DuckDBReadOnly(const std::string& path, const std::string& file_search_dir, bool track_progress) {
+    require_database_file(path);
+    open_engine(path.c_str(), true, file_search_dir, track_progress, db, con);
+}
+
+DuckDBReadOnly::~DuckDBReadOnly() { close_engine(db, con); }
+
+DuckDBInMemory::DuckDBInMemory(const std::string& file_search_dir, bool track_progress) {
+    open_engine(nullptr, false, file_search_dir, track_progress, db, con);
+}
+
+DuckDBInMemory::~DuckDBInMemory() { close_engine(db, con); }
 
 }  // namespace qev_scoreboard
 
