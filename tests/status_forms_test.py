@@ -9,6 +9,7 @@ import ctypes
 import errno
 import hashlib
 import io
+import json
 import os
 import pty
 import re
@@ -85,7 +86,8 @@ class ModuleStatus(unittest.TestCase):
         self.assertEqual(list(data), ["version", "work_dir", "external_data", "database", "outputs", "steps"])
         self.assertEqual(data["version"], qev_scoreboard_cli.__version__)
         self.assertEqual(data["work_dir"], str(self.ws))
-        self.assertEqual(data["external_data"][0], {"name": "kik_data_ham_csv", "exists": True, "entries": 1})
+        self.assertEqual(data["external_data"][0],
+                         {"name": "kik_data_ham_csv", "exists": True, "entries": 1, "files": 1})
         self.assertEqual([(t["schema"], t["name"], t["rows"]) for t in data["database"]["tables"]],
                          [("main", "a_dolu", 4), ("main", "bos", 0), ("silver", "k.<i>", 1)])
         steps = {s["code"]: s for s in data["steps"]}
@@ -101,6 +103,36 @@ class ModuleStatus(unittest.TestCase):
         self.assertIn("<td>k.&lt;i&gt;</td>", html)
         self.assertNotIn("k.<i>", html)
         self.assertIn('<tr class="qev-stale"><td>2025</td><td>02_bronze</td>', html)
+
+    def test_the_commands_json_is_the_data(self):
+        kopya = self.ws / "kopya.csv"
+        kopya.write_text("x\n1\n")
+        duckdb(self.ws / "db" / "qev.duckdb", f"CREATE VIEW kirik AS SELECT * FROM read_csv('{kopya}')")
+        kopya.unlink()
+        (self.ws / "external_data" / "kredi_db" / ".gitkeep").write_text("")
+        cli = run("--dir", self.ws, "status", "--json")
+        self.assertEqual((cli.returncode, cli.stderr), (0, b""))
+        data = json.loads(cli.stdout.decode("utf-8"))
+        self.assertEqual(data, qev_scoreboard_cli.status(self.ws).to_dict())
+        tables = {t["name"]: t for t in data["database"]["tables"]}
+        self.assertEqual(tables["bos"]["rows"], 0)
+        self.assertIsNone(tables["kirik"]["rows"])
+        self.assertIn("kopya.csv", tables["kirik"]["error"])
+        self.assertEqual(data["external_data"][1], {"name": "kredi_db", "exists": True, "entries": 1, "files": 0})
+        # The C call's bytes, through the library the module loads.
+        lib = qev_scoreboard_cli._library()
+        lib.qev_scoreboard_status_json.restype = ctypes.c_void_p
+        raw = lib.qev_scoreboard_status_json(os.fsencode(self.ws))
+        self.assertTrue(raw)
+        try:
+            self.assertEqual(cli.stdout, ctypes.string_at(raw))
+        finally:
+            lib.qev_scoreboard_free(ctypes.c_void_p(raw))
+
+        missing = run("--dir", self.ws / "yok", "status", "--json")
+        self.assertEqual((missing.returncode, missing.stdout), (1, b""))
+        self.assertEqual(missing.stderr.decode().count("\n"), 1)
+        self.assertIn("yok: okunamadı: ", missing.stderr.decode())
 
     def test_a_name_that_is_not_utf8_keeps_its_bytes(self):
         odd = os.fsencode(self.ws) + b"-\xff"
@@ -142,11 +174,11 @@ class Progress(unittest.TestCase):
         with open(self.raw, "w") as f:
             f.write("a\n1\n2\n3\n")
 
-    def run_on_terminal(self, when_shown):
+    def run_on_terminal(self, when_shown, *options):
         """The command with standard error on a pseudo-terminal; `when_shown(proc)` runs once the progress
         line is there. Returns (status, stdout, terminal text)."""
         master, slave = pty.openpty()
-        proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status"], stdin=subprocess.DEVNULL,
+        proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status", *options], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=slave)
         os.close(slave)
         seen = b""
@@ -187,6 +219,17 @@ class Progress(unittest.TestCase):
         # of the report; the quick count showed none.
         self.assertRegex(terminal, "^(\r" + re.escape(line) + "( %[0-9]+)? *)+\r {" + str(len(line)) + ",}\r$")
         self.assertNotIn("a_ilk", terminal)
+
+    def test_never_with_json(self):
+        os.mkfifo(self.raw)
+        # Fed well after the second at which the line would have shown.
+        writer = threading.Timer(2.5, self.feed)
+        writer.start()
+        status, out, terminal = self.run_on_terminal(None, "--json")
+        writer.join()
+        self.assertEqual((status, terminal), (0, ""))
+        rows = {t["name"]: t["rows"] for t in json.loads(out)["database"]["tables"]}
+        self.assertEqual(rows, {"a_ilk": 2, "b_bekleyen": 3})
 
     def test_never_in_a_pipe(self):
         os.mkfifo(self.raw)

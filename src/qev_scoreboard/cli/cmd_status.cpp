@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,6 +148,16 @@ class StatusConsole {
 }  // namespace
 
 void cmd_status(const Args& args) {
+    if (args.json) {
+        // What qev_scoreboard_status_json gives for the same directory ("" names "." there too), whole and
+        // alone on standard output: a program reads it, so no line of progress and nothing half-written.
+        const std::optional<std::string> dir =
+            args.dir && args.dir->empty() ? std::optional<std::string>(".") : args.dir;
+        std::string json = status_json(collect_status_data(dir));
+        if (!json.ends_with('\n')) json += '\n';
+        platform::write_stdout(json);
+        return;
+    }
     StatusConsole console;
     StatusListener listener;
     listener.updated = [&](const StatusReport& report) { console.print(report); };

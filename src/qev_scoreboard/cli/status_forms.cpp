@@ -72,8 +72,9 @@ std::string status_json(const StatusReport& report) {
     for (size_t i = 0; i < report.external_data.size(); ++i) {
         const auto& dir = report.external_data[i];
         out += std::string(i ? "," : "") + "\n    {\"name\": " + json_quoted(dir.name) +
-               ", \"exists\": " + json_bool(dir.exists) + ", \"entries\": " + json_number(dir.entries);
-        if (dir.exists && !dir.entries) out += ", \"error\": " + json_quoted(dir.error);
+               ", \"exists\": " + json_bool(dir.exists) + ", \"entries\": " + json_number(dir.entries) +
+               ", \"files\": " + json_number(dir.files);
+        if (dir.exists && (!dir.entries || !dir.files)) out += ", \"error\": " + json_quoted(dir.error);
         out += "}";
     }
     out += "\n  ],\n  \"database\": ";

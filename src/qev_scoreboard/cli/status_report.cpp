@@ -35,6 +35,25 @@ constexpr std::array<std::string_view, 2> SAMPLE_OUTPUTS = {"json/sample_scorebo
 
 // ---- collecting ---------------------------------------------------------------------------------
 
+// Of a directory's entries, those that are data a scheduler waits for: regular files (through links)
+// whose names do not begin with a dot, so that a .gitkeep or a notebook's .ipynb_checkpoints/ does not
+// pass for data that has arrived. Unknown (nullopt, and why) when one of them cannot be looked at.
+std::optional<std::uint64_t> data_files(const fs::path& dir, const std::vector<DirEntry>& entries, std::string& error) {
+    std::uint64_t files = 0;
+    for (const DirEntry& entry : entries) {
+        if (entry.name.starts_with('.') || entry.is_directory) continue;
+        platform::FileInfo info;
+        const int err = platform::describe(dir / platform::path_from_utf8(entry.name), platform::Follow::Links, info);
+        if (means_absent(err)) continue;  // a link that leads nowhere, or a name gone since it was listed
+        if (err != 0) {
+            error = errno_reason(err);
+            return std::nullopt;
+        }
+        files += info.kind == platform::FileKind::Regular;
+    }
+    return files;
+}
+
 void collect_external_data(StatusReport& report, const fs::path& source_dir, const StatusListener& listener) {
     report.external_data_begun = true;
     tell(listener, report);
@@ -49,7 +68,9 @@ void collect_external_data(StatusReport& report, const fs::path& source_dir, con
         // finding like a missing one; the others are still counted.
         if (dir.exists) {
             try {
-                dir.entries = list_directory(p).size();
+                const std::vector<DirEntry> entries = list_directory(p);
+                dir.entries = entries.size();
+                dir.files = data_files(p, entries, dir.error);
             } catch (const FileError& e) {
                 dir.error = e.reason();
             }
@@ -284,6 +305,12 @@ std::vector<std::string> status_text_lines(const StatusReport& report) {
     std::vector<std::string> lines;
     append_status_lines(report, at, lines);
     return lines;
+}
+
+StatusReport collect_status_data(const std::optional<std::string>& dir) {
+    // A report on a directory that is not there would describe nothing the caller meant.
+    require_directory(get_work_dir(dir), "okunamadı");
+    return collect_status(dir, true, false);
 }
 
 std::string status_text(const StatusReport& report) {
