@@ -7,6 +7,7 @@ HTML, and the command's progress line, shown on a terminal only.
 import contextlib
 import ctypes
 import errno
+import fcntl
 import hashlib
 import io
 import json
@@ -15,11 +16,14 @@ import pty
 import re
 import select
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
+import unicodedata
 import unittest
 from pathlib import Path
 
@@ -174,10 +178,12 @@ class Progress(unittest.TestCase):
         with open(self.raw, "w") as f:
             f.write("a\n1\n2\n3\n")
 
-    def run_on_terminal(self, when_shown, *options):
-        """The command with standard error on a pseudo-terminal; `when_shown(proc)` runs once the progress
-        line is there. Returns (status, stdout, terminal text)."""
+    def run_on_terminal(self, when_shown, *options, columns=0):
+        """The command with standard error on a pseudo-terminal (of `columns` columns, when given);
+        `when_shown(proc)` runs once the progress line is there. Returns (status, stdout, terminal text)."""
         master, slave = pty.openpty()
+        if columns:
+            fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
         proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status", *options], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=slave)
         os.close(slave)
@@ -219,6 +225,34 @@ class Progress(unittest.TestCase):
         # of the report; the quick count showed none.
         self.assertRegex(terminal, "^(\r" + re.escape(line) + "( %[0-9]+)? *)+\r {" + str(len(line)) + ",}\r$")
         self.assertNotIn("a_ilk", terminal)
+
+    def test_the_line_never_wraps_in_a_narrow_window(self):
+        # A name longer than the window (62 characters in 50 columns, as in a tmux pane), with letters of
+        # two bytes, and one whose characters take two columns each.
+        for name in ("b_çok_uzun_bir_görünüm_adı_ki_dar_bir_pencereye_hiç_sığmayacak", "b_" + "界" * 30):
+            with self.subTest(name=name):
+                self.raw.unlink(missing_ok=True)
+                self.raw.write_text("a\n1\n")
+                duckdb(self.ws / "db" / "qev.duckdb", "DROP VIEW IF EXISTS b_bekleyen",
+                       f"CREATE OR REPLACE VIEW \"{name}\" AS SELECT * FROM read_csv('{self.raw}')")
+                self.raw.unlink()
+                os.mkfifo(self.raw)
+                # Fed once the line has been shown and rewritten (its cut text may not say "sayılıyor").
+                writer = threading.Timer(2.5, self.feed)
+                writer.start()
+                status, out, terminal = self.run_on_terminal(None, columns=50)
+                writer.join()
+                self.assertEqual(status, 0, terminal)
+                self.assertIn(f"      {name}: 3 rows\n", out)
+                shown = [part for part in terminal.split("\r") if part]
+                self.assertGreater(len(shown), 2, terminal)
+                for part in shown:
+                    width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in part)
+                    self.assertLessEqual(width, 49, repr(part))
+                    if part.strip():
+                        self.assertTrue(part.startswith("      b_") and part.endswith("…"), repr(part))
+                self.assertEqual(shown[-1].strip(), "")  # erased
+                duckdb(self.ws / "db" / "qev.duckdb", f"DROP VIEW \"{name}\"")
 
     def test_never_with_json(self):
         os.mkfifo(self.raw)

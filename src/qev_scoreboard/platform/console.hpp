@@ -14,6 +14,10 @@ void write_stderr(std::string_view utf8);
 // Whether standard error is a terminal (a console on Windows), where a line may be rewritten in place.
 bool stderr_is_terminal();
 
+// The width in columns of the terminal (console window) standard error is, as it is now; 0 when it is
+// none or does not say.
+unsigned stderr_columns();
+
 // Flushes standard output. Returns 0, or an errno value when anything written to it since the process
 // started failed to reach its destination (a full disk, a closed pipe).
 int flush_stdout();

@@ -69,6 +69,12 @@ bool stderr_is_terminal() {
     return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode);
 }
 
+unsigned stderr_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return static_cast<unsigned>(std::max(0, info.srWindow.Right - info.srWindow.Left + 1));
+}
+
 int flush_stdout() {
     if (const int err = g_stdout_error.load(); err != 0) return err;
     errno = 0;
