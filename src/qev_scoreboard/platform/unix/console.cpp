@@ -19,6 +19,8 @@ unsigned stderr_columns() {
     return ::ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
+void end_when_stdout_closes() {}
+
 int flush_stdout() {
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
