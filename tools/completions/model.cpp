@@ -32,25 +32,25 @@ std::string safe_name(const char* name) {
 
 // Every spelling of each option that the program's parser takes for it: an exact name, or a prefix that
 // begins no other option's name (--help among them).
-Parser parser_of(const char* command, const char* help, const std::vector<qev_scoreboard::OptionSpec>& specs) {
+Parser parser_of(const char* command, const char* help, const std::vector<qev_scoreboard::OptionSpec>& options) {
     Parser parser;
     parser.command = command != nullptr ? safe_name(command) : "";
     parser.help = help != nullptr ? help : "";
     std::vector<std::string> names{"help"};
-    for (const auto& spec : specs) names.push_back(safe_name(spec.name));
-    for (const auto& spec : specs) {
+    for (const auto& entry : options) names.push_back(safe_name(entry.name));
+    for (const auto& entry : options) {
         Option option;
-        option.name = spec.name;
-        option.help = spec.help != nullptr ? spec.help : "";
-        option.metavar = spec.metavar != nullptr ? spec.metavar : "";
+        option.name = entry.name;
+        option.help = entry.help != nullptr ? entry.help : "";
+        option.metavar = entry.metavar != nullptr ? entry.metavar : "";
         for (const char c : option.metavar)
             if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
                 throw std::runtime_error("the command table holds a value's name no shell script can hold as it is: '" +
                                          option.metavar + "'");
         // The value of --dir is a directory; that of any other option, a path to a file.
-        option.value = spec.metavar == nullptr              ? Value::None
-                       : std::string(spec.metavar) == "DIR" ? Value::Directory
-                                                            : Value::File;
+        option.value = entry.metavar == nullptr              ? Value::None
+                       : std::string(entry.metavar) == "DIR" ? Value::Directory
+                                                             : Value::File;
         for (size_t length = 1; length <= option.name.size(); ++length) {
             const std::string prefix = option.name.substr(0, length);
             bool unique = true;

@@ -33,8 +33,8 @@ std::vector<std::string> value_spellings(const Parser& parser) {
     return out;
 }
 
-// A description inside an _arguments spec's brackets, then the spec in single quotes.
-std::string zsh_spec(const std::string& head, const std::string& help, const std::string& tail) {
+// One option as _arguments takes it, its description in brackets, all in single quotes.
+std::string zsh_option(const std::string& head, const std::string& help, const std::string& tail) {
     std::string described;
     for (const char c : help) {
         if (c == '[' || c == ']' || c == '\\') described += '\\';
@@ -45,14 +45,14 @@ std::string zsh_spec(const std::string& head, const std::string& help, const std
 
 std::string zsh_arguments(const Model& model, const Parser& parser, const std::string& indent) {
     std::string out;
-    out += indent + "'(- *)'{-h,--help}" + zsh_spec("", model.help_help, "") + " \\\n";
+    out += indent + "'(- *)'{-h,--help}" + zsh_option("", model.help_help, "") + " \\\n";
     for (const Option& option : parser.options) {
         if (option.value == Value::None) {
-            out += indent + zsh_spec("--" + option.name, option.help, "") + " \\\n";
+            out += indent + zsh_option("--" + option.name, option.help, "") + " \\\n";
         } else {
             const char* action = option.value == Value::Directory ? "_directories" : "_files";
-            out +=
-                indent + zsh_spec("--" + option.name + "=", option.help, ":" + option.metavar + ":" + action) + " \\\n";
+            out += indent + zsh_option("--" + option.name + "=", option.help, ":" + option.metavar + ":" + action) +
+                   " \\\n";
         }
     }
     return out;
