@@ -50,14 +50,23 @@ for p, w in ((p, w) for p in range(len(programs)) for w in ("demo", "big")):
         print(programs[p])
     held, total = [], []
     for r in range(1, runs + 1):
-        spans, locked = [], None
+        spans, locked, pending = [], None, {}
         for line in open(f"{ws}/trace-{p}-{w}-{r}"):
-            m = re.match(r"\d+\s+(\S+) (fcntl|close)\((\d+)<([^>]*qev\.duckdb)>(.*)", line)
+            # A call another thread's interrupts is split: "<unfinished ...>", then "<... fcntl resumed>".
+            resumed = re.match(r"(\d+)\s+\S+ <\.\.\. fcntl resumed>.*= 0$", line)
+            if resumed and resumed.group(1) in pending:
+                locked = pending.pop(resumed.group(1))
+                continue
+            m = re.match(r"(\d+)\s+(\S+) (fcntl|close)\((\d+)<([^>]*qev\.duckdb)>(.*)", line)
             if not m:
                 continue
-            stamp, call, fd, _, rest = m.groups()
-            if call == "fcntl" and "F_SETLK" in rest and "F_UNLCK" not in rest and rest.rstrip().endswith("= 0"):
-                locked = (fd, seconds(stamp))
+            pid, stamp, call, fd, _, rest = m.groups()
+            rest = rest.rstrip()
+            if call == "fcntl" and "F_SETLK" in rest and "F_UNLCK" not in rest:
+                if rest.endswith("= 0"):
+                    locked = (fd, seconds(stamp))
+                elif rest.endswith("<unfinished ...>"):
+                    pending[pid] = (fd, seconds(stamp))
             elif call == "close" and locked and locked[0] == fd:
                 spans.append(seconds(stamp) - locked[1])
                 locked = None

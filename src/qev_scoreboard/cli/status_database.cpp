@@ -6,7 +6,9 @@
 #include <array>
 #include <exception>
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -126,7 +128,7 @@ Listing list_objects(const DuckDBApi& api, duckdb_connection con) {
 }
 
 // The views of `objects` that read raw files only, as they were made; none where the file does not say.
-std::vector<std::optional<FileView>> file_views(const DuckDBApi& api, duckdb_connection con, duckdb_connection memory,
+std::vector<std::optional<FileView>> file_views(const DuckDBApi& api, duckdb_connection con,
                                                 const std::vector<DbObject>& objects) {
     std::vector<std::optional<FileView>> found(objects.size());
     std::map<std::pair<std::string, std::string>, FileView> views;
@@ -154,7 +156,7 @@ std::vector<std::optional<FileView>> file_views(const DuckDBApi& api, duckdb_con
         if (!objects[i].view) continue;
         auto view = views.find({objects[i].schema, objects[i].name});
         if (view == views.end() || view->second.names.empty()) continue;
-        if (reads_only_files(api, memory, view->second.query, names)) found[i] = std::move(view->second);
+        if (reads_only_files(api, con, view->second.query, names)) found[i] = std::move(view->second);
     }
     return found;
 }
@@ -187,13 +189,6 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
         // name under the process's working directory then comes first.
         const bool need_search_path = !in_work_dir && work_dir_text.find(',') == std::string::npos;
         const std::string search_path = need_search_path ? work_dir_text : std::string();
-        // Started before the file is opened, so that the file is not held while it starts. Without it, every
-        // view is counted in the file.
-        std::optional<DuckDBInMemory> memory;
-        try {
-            memory.emplace(search_path, track_progress);
-        } catch (const std::exception&) {
-        }
         // From here to its reset(), the file is held.
         std::optional<DuckDBReadOnly> db(std::in_place, db_file, search_path, track_progress);
         const DuckDBApi& api = duckdb_api();
@@ -201,6 +196,18 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
         const Listing listing = list_objects(api, db->con);
         database.error = listing.failure;  // told with what comes next
         const std::vector<DbObject>& objects = listing.objects;
+        // The engine for the views over raw files, only where there are views: started while the file is
+        // counted, on a thread that shares this one's working directory; the file is not held for it.
+        std::future<std::unique_ptr<DuckDBInMemory>> starting;
+        if (std::any_of(objects.begin(), objects.end(), [](const DbObject& o) { return o.view; }))
+            starting = std::async(std::launch::async, [&] {
+                try {
+                    return std::make_unique<DuckDBInMemory>(search_path, track_progress);
+                } catch (const std::exception&) {
+                    return std::unique_ptr<DuckDBInMemory>();
+                }
+            });
+        std::unique_ptr<DuckDBInMemory> memory;
         std::vector<std::optional<StatusReport::Table>> counted(objects.size());
         std::vector<std::optional<FileView>> moved(objects.size());
         // Lines are told in the report's order: one counted out of turn waits for those before it.
@@ -212,7 +219,9 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
             // What is told so far reaches its reader before the count, which may take long.
             tell(listener, report);
             {
-                const std::function<double()> progress = [&] { return api.duckdb_query_progress(con).percentage; };
+                const std::function<double()> progress = [&] {
+                    return con != nullptr ? api.duckdb_query_progress(con).percentage : -1.0;
+                };
                 // Told on every way out: the connection `progress` asks of lives no longer than this scope.
                 struct Counted {
                     const StatusListener& listener;
@@ -241,18 +250,24 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
 
         bool views_sorted = false;
         for (size_t i = 0; i < objects.size(); ++i) {
-            if (objects[i].view && !views_sorted && memory) {
+            if (objects[i].view && !views_sorted) {
                 views_sorted = true;
-                moved = file_views(api, db->con, memory->con, objects);
+                moved = file_views(api, db->con, objects);
             }
             if (!moved[i]) in_file(i);
         }
         db.reset();
 
         // The file is let go: these read raw files only, and are counted where no writer is in the way.
+        // Without an engine for them, they are counted in the file after all, as the unsure ones are.
+        if (starting.valid()) memory = starting.get();
         std::vector<size_t> unsure;
         for (size_t i = 0; i < objects.size(); ++i) {
             if (!moved[i]) continue;
+            if (!memory) {
+                unsure.push_back(i);
+                continue;
+            }
             const bool known = count(i, memory->con, [&](StatusReport::Table& table) {
                 const FileViewCount result = count_file_view(api, memory->con, *moved[i]);
                 if (const auto* rows = std::get_if<std::int64_t>(&result))
@@ -277,7 +292,7 @@ void count_tables(StatusReport& report, const fs::path& db_path, const fs::path&
                 in_file(i);
                 continue;
             }
-            count(i, memory->con, [&](StatusReport::Table& table) {
+            count(i, nullptr, [&](StatusReport::Table& table) {
                 table.error = refused;
                 return true;
             });

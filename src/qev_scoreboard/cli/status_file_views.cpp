@@ -139,10 +139,10 @@ std::optional<std::string> view_query(std::string_view definition) {
     return std::string(query);
 }
 
-bool reads_only_files(const DuckDBApi& api, duckdb_connection memory, const std::string& query,
+bool reads_only_files(const DuckDBApi& api, duckdb_connection con, const std::string& query,
                       const std::set<std::string>& objects) {
     try {
-        DuckDBResult parsed(api, memory, "SELECT json_serialize_sql(" + sql_quoted(query, '\'') + ")");
+        DuckDBResult parsed(api, con, "SELECT json_serialize_sql(" + sql_quoted(query, '\'') + ")");
         const DuckDBChunk chunk = parsed.next();
         if (!chunk || chunk.size() != 1 || parsed.columns() != 1 || parsed.column_type(0) != DUCKDB_TYPE_VARCHAR)
             return false;

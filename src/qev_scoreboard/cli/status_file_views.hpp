@@ -27,8 +27,8 @@ std::optional<std::string> view_query(std::string_view definition);
 
 // Whether `query` reads only raw files: each table it names is none of `objects` (the database's tables
 // and views, in lower case) nor qualified, each table function one that reads files or makes rows, and no
-// function asks for the session's own state. `memory` parses it; anything it cannot tell is no.
-bool reads_only_files(const DuckDBApi& api, duckdb_connection memory, const std::string& query,
+// function asks for the session's own state. `con` parses it, reading nothing; anything it cannot tell is no.
+bool reads_only_files(const DuckDBApi& api, duckdb_connection con, const std::string& query,
                       const std::set<std::string>& objects);
 
 // ASCII letters in lower case, as the engine compares names.
