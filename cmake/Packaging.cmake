@@ -1,6 +1,6 @@
 # What an installed system offers beyond the library and the program: the Python module over the C
-# interface, the manual page and the bash completion. scripts/package.sh turns an install to /usr
-# into Debian packages.
+# interface, the manual page and the shell completions (cmake/Completions.cmake). scripts/package.sh
+# turns an install to /usr into Debian packages.
 
 # The Python module is pure Python (ctypes), so it goes where Debian's python3 looks for every
 # version. It is staged in the build tree at the same place, so the build tree can be tested as is.
@@ -24,10 +24,10 @@ foreach(_qev_py __init__.py __main__.py)
   install(FILES ${_qev_py_pkg}/${_qev_py} DESTINATION ${QEV_PYTHON_DIR}/${QEV_PYTHON_PACKAGE})
 endforeach()
 
+include(cmake/Completions.cmake)
+
 if(WIN32)
-  return()  # no manual pages or bash completion there
+  return()  # no manual pages there
 endif()
 configure_file(packaging/qev-scoreboard.1.in ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/man/qev-scoreboard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES packaging/bash-completion/qev-scoreboard
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)

@@ -12,8 +12,9 @@ Prints the path of the wheel written into OUTDIR.
 In the wheel the package directory qev_scoreboard_cli/ is an installation prefix of its own: the
 program, the libraries and the package data keep their places relative to one another there (bin/,
 lib/, lib/qev-scoreboard/, share/qev-scoreboard/; on Windows both DLLs lie beside the program in bin/),
-which is how they find each other. Headers, import libraries, CMake and pkg-config files, the manual page
-and the shell completion are for the system packages and the zip only.
+which is how they find each other; the shell completions keep theirs too (share/bash-completion/,
+share/zsh/, share/fish/; share/powershell/ on Windows), for a shell to source. Headers, import libraries,
+CMake and pkg-config files and the manual page are for the system packages and the zip only.
 
 The command is no Python script: the tree's wheel-command/ (CMake's install component `wheel`) holds the
 program built to lie in an environment's scripts directory, which finds its files in the package
@@ -38,6 +39,7 @@ COMMAND = "qev-scoreboard"
 COMMAND_DIR = "wheel-command"
 PRIVATE_LIBDIR = "lib/qev-scoreboard"
 DATADIR = "share/qev-scoreboard"
+COMPLETIONS = ("share/bash-completion", "share/zsh", "share/fish", "share/powershell")
 SOURCE = Path(__file__).resolve().parent.parent
 COPYRIGHT = SOURCE / "packaging" / "copyright"
 DEVELOPMENT_SUFFIXES = (".a", ".lib", ".la", ".pc", ".cmake", ".h", ".hpp")
@@ -99,7 +101,7 @@ def wheel_files(tree, tag, version):
     files = []
     package = python_package(tree)
     files += [(f"{PACKAGE}/{p.relative_to(package).as_posix()}", p) for p in regular_files(package)]
-    for top in ("bin", PRIVATE_LIBDIR, DATADIR):
+    for top in ("bin", PRIVATE_LIBDIR, DATADIR, *COMPLETIONS):
         if (tree / top).is_dir():
             files += [(f"{PACKAGE}/{top}/{p.relative_to(tree / top).as_posix()}", p)
                       for p in regular_files(tree / top)]

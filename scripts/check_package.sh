@@ -128,6 +128,18 @@ check_arch() {
   grep -q "file=$root/usr/lib/qev-scoreboard/libduckdb.so .*generating link map" "$scratch/verify.ld" \
     || fail "$arch: verify did not load the private DuckDB of the unpacked tree"
   [ "$("${run[@]}" "$exe" version)" = "qev_scoreboard $version" ] || fail "$arch: version"
+  # The completions, written from the command table on the build machine whatever the target: bash, zsh
+  # and fish complete with them at a terminal; every architecture's are the same.
+  local completion
+  if [ "$arch" = amd64 ]; then
+    /usr/bin/python3 -B tests/completions_test.py "$root/usr/share" "$exe" Bash Zsh Fish >&2 || fail "$arch: completions"
+  elif [ -d "$scratch/root-amd64" ]; then
+    for completion in bash-completion/completions/qev-scoreboard zsh/vendor-completions/_qev-scoreboard \
+      fish/vendor_completions.d/qev-scoreboard.fish; do
+      cmp -s "$root/usr/share/$completion" "$scratch/root-amd64/usr/share/$completion" ||
+        fail "$arch: $completion differs from amd64's"
+    done
+  fi
 
   # The Python module: this machine's Python loads only this machine's library.
   if [ "$arch" = amd64 ]; then

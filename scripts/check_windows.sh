@@ -34,7 +34,8 @@ top=$(basename "$zip" .zip)
 listed=$(unzip -Z1 "$zip")
 for f in bin/qev-scoreboard.exe bin/qev_scoreboard.dll bin/duckdb.dll share/qev-scoreboard/adim_registry.json \
   share/qev-scoreboard/VERI_KOPYALA.txt include/qev_scoreboard/qev_scoreboard.h include/qev_scoreboard/qev_scoreboard.hpp \
-  python/qev_scoreboard_cli/__init__.py python/qev_scoreboard_cli/__main__.py README.txt; do
+  python/qev_scoreboard_cli/__init__.py python/qev_scoreboard_cli/__main__.py share/powershell/qev-scoreboard.ps1 \
+  README.txt; do
   grep -qx "$top/$f" <<<"$listed" || fail "$f is not in $zip"
 done
 grep -q "^$top/share/qev-scoreboard/notebooks/nb_.*\.ipynb$" <<<"$listed" || fail "no notebook in $zip"

@@ -9,7 +9,7 @@
 #     all          every target above
 # The artifacts are collected in build/packages/. The Debian packages have the same names on every
 # architecture:
-#   qev-scoreboard               the program, its manual page and bash completion, the private DuckDB
+#   qev-scoreboard               the program, its manual page, bash, zsh and fish completions, the private DuckDB
 #   qev-scoreboard-data          notebooks, data readme, step registry (Architecture: all)
 #   libqev-scoreboard1           the shared library
 #   libqev-scoreboard-dev        headers, CMake package, pkg-config file
@@ -125,7 +125,8 @@ linux_target() {
   }
   cd "$work/stage"
   take qev-scoreboard usr/bin/qev-scoreboard usr/lib/qev-scoreboard usr/share/man/man1/qev-scoreboard.1 \
-    usr/share/bash-completion/completions/qev-scoreboard
+    usr/share/bash-completion/completions/qev-scoreboard usr/share/zsh/vendor-completions/_qev-scoreboard \
+    usr/share/fish/vendor_completions.d/qev-scoreboard.fish
   take qev-scoreboard-data usr/share/qev-scoreboard
   take libqev-scoreboard1 usr/lib/libqev_scoreboard.so.1 "usr/lib/libqev_scoreboard.so.$version"
   take libqev-scoreboard-dev usr/include/qev_scoreboard usr/lib/libqev_scoreboard.so usr/lib/cmake/qev_scoreboard \

@@ -14,7 +14,7 @@ fi
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for pkg in g++ cmake ninja-build pkgconf libssl-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev hyperfine git strace rsync attr acl time \
-  dpkg-dev lintian file binutils man-db bash-completion clang-15 libfuzzer-15-dev clang-format mingw-w64 python3-venv \
+  dpkg-dev lintian file binutils man-db bash-completion zsh fish clang-15 libfuzzer-15-dev clang-format mingw-w64 python3-venv \
   g++-aarch64-linux-gnu qemu-user libssl-dev:arm64 libc6:arm64 libstdc++6:arm64 libgcc-s1:arm64 wine wine64 zip unzip; do
   have_pkg "$pkg" || need+=("$pkg")
 done

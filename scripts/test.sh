@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-find src include tests bench fuzz -type f \( -name '*.c' -o -name '*.h' -o -name '*.cpp' -o -name '*.hpp' \) -print0 |
+find src include tests bench fuzz tools -type f \( -name '*.c' -o -name '*.h' -o -name '*.cpp' -o -name '*.hpp' \) -print0 |
   xargs -0 clang-format --dry-run --Werror
 
 cmake --build --preset release

@@ -6,6 +6,7 @@
 #include "qev_scoreboard/core/duckdb_loader.hpp"
 #include "qev_scoreboard/core/self_location.hpp"
 #include "qev_scoreboard/platform/arguments.hpp"
+#include "qev_scoreboard/platform/console.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 
 int main(int argc, char** argv) {
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     qev_scoreboard::remove_temporary_files_on_signals();
     // A file-size limit makes a write fail with EFBIG, reported like any failed write, instead of ending us.
     qev_scoreboard::platform::ignore_file_size_signal();
+    // A reader that stops reading (`| more`, `| head`) ends us quietly, on Windows as SIGPIPE does elsewhere.
+    qev_scoreboard::platform::end_when_stdout_closes();
     // Nor does any other code share its working directory, which status may move where threads cannot
     // have one of their own.
     qev_scoreboard::allow_process_directory_change();

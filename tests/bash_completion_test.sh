@@ -40,7 +40,7 @@ complete_line "qev-scoreboard --dir work-a in" "init"
 complete_line "qev-scoreboard --dir work-a init -" "--force --help -h"
 complete_line "qev-scoreboard verify --" "--db --help"
 complete_line "qev-scoreboard verify --db work-f" "work-file"
-complete_line "qev-scoreboard status -" "--help -h"
+complete_line "qev-scoreboard status -" "--help --json -h"
 complete_line "qev-scoreboard version " "--help -h"
 # Against the program's help: its sub-commands and each one's options, in the completion and the manual.
 program=$2

@@ -1,6 +1,9 @@
 // The status report as data: the C interface's JSON on a directory with every kind of finding, its three
 // forms against each other and against the command, its failures, and how names with dots or quotes show.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -112,11 +115,14 @@ TEST(StatusData, TheDictHoldsEveryKindOfFinding) {
     ASSERT_EQ(d["external_data"].size(), 10u);
     for (size_t i = 0; i < qs::EXTERNAL_DATA_SUBDIRS.size(); ++i)
         EXPECT_EQ(d["external_data"][i]["name"], std::string(qs::EXTERNAL_DATA_SUBDIRS[i].name));
-    EXPECT_EQ(d["external_data"][0], json::parse(R"({"name": "kik_data_ham_csv", "exists": true, "entries": 2})"));
+    EXPECT_EQ(d["external_data"][0],
+              json::parse(R"({"name": "kik_data_ham_csv", "exists": true, "entries": 2, "files": 1})"));
     EXPECT_EQ(d["external_data"][1], json::parse(R"({"name": "kredi_db", "exists": true, "entries": null,
-                                                    "error": "bir dizin değil"})"));
-    EXPECT_EQ(d["external_data"][2], json::parse(R"({"name": "yis_tahmin_data", "exists": true, "entries": 0})"));
-    EXPECT_EQ(d["external_data"][3], json::parse(R"({"name": "eus_tahmin_data", "exists": false, "entries": null})"));
+                                                    "files": null, "error": "bir dizin değil"})"));
+    EXPECT_EQ(d["external_data"][2],
+              json::parse(R"({"name": "yis_tahmin_data", "exists": true, "entries": 0, "files": 0})"));
+    EXPECT_EQ(d["external_data"][3],
+              json::parse(R"({"name": "eus_tahmin_data", "exists": false, "entries": null, "files": null})"));
 
     const json& db = d["database"];
     EXPECT_EQ(db["path"], (f.ws / "db/qev.duckdb").string());
@@ -231,6 +237,67 @@ TEST(StatusData, FailuresReturnNullAndAreDescribed) {
     EXPECT_STREQ(qev_scoreboard_last_error(), "");
 }
 
+TEST(StatusData, FilesAreTheRegularFilesThatAreNotHidden) {
+    // What a scheduler waits for: data files, not the placeholders and editors' folders beside them.
+    TempDir ws;
+    const fs::path kik = ws / "external_data/kik_data_ham_csv";
+    spit(kik / "2024.csv", "id\n1\n");
+    spit(kik / "2025.parquet", "");  // empty, still a file
+    spit(kik / ".gitkeep", "");
+    spit(kik / ".ipynb_checkpoints/2024-checkpoint.csv", "id\n1\n");
+    spit(kik / "arsiv/2023.csv", "id\n1\n");  // a folder of files is one entry, and no file
+    if (can_make_symlinks(ws.path)) {
+        fs::create_symlink(kik / "2024.csv", kik / "son.csv");   // a link to a file is that file
+        fs::create_symlink(kik / "yok.csv", kik / "kirik.csv");  // one that leads nowhere is none
+        fs::create_directory_symlink(kik / "arsiv", kik / "arsiv-link");
+    }
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((kik / "boru.csv").c_str(), 0600), 0);  // looked at, never opened
+#endif
+    spit(ws / "external_data/kredi_db/.DS_Store", "");
+    const json d = json::parse(*take(qev_scoreboard_status_json(ws.path.string().c_str())));
+    const auto entries = std::distance(fs::directory_iterator(kik), fs::directory_iterator());
+    const int files = can_make_symlinks(ws.path) ? 3 : 2;
+    EXPECT_EQ(d["external_data"][0],
+              json({{"name", "kik_data_ham_csv"}, {"exists", true}, {"entries", entries}, {"files", files}}));
+    EXPECT_EQ(d["external_data"][1]["entries"], 1);
+    EXPECT_EQ(d["external_data"][1]["files"], 0);
+}
+
+TEST(StatusData, TheCommandsJsonIsTheCInterfacesByteForByte) {
+    // With the package's own services on both sides: an empty table, a view that cannot be counted.
+    TempDir ws;
+    ASSERT_EQ(run_cli({"--dir", ws.path.string(), "init"}).status, 0);
+    spit(ws / "external_data/kik_data_ham_csv/2024.csv", "id\n1\n");
+    spit(ws / "kopya.csv", "x\n1\n");
+    {
+        Db db(ws / "db/qev.duckdb");
+        db.exec("CREATE TABLE bos(x INT)");
+        db.exec("CREATE VIEW kirik AS SELECT * FROM read_csv('" + (ws / "kopya.csv").string() + "')");
+    }
+    fs::remove(ws / "kopya.csv");
+    const auto c = take(qev_scoreboard_status_json(ws.path.string().c_str()));
+    ASSERT_TRUE(c) << qev_scoreboard_last_error();
+    ASSERT_NE(c->find("\"rows\": null, \"error\": "), std::string::npos) << *c;
+    const RunResult r = run_cli({"--dir", ws.path.string(), "status", "--json"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, *c);  // which ends in its line feed
+    EXPECT_EQ(r.out.back(), '\n');
+    // Without --dir, the current directory, named as the C interface is given it.
+    const std::string cwd = fs::canonical(ws.path).string();
+    EXPECT_EQ(run_cli({"status", "--json"}, ws.path).out, *take(qev_scoreboard_status_json(cwd.c_str())));
+
+    // Where the C call fails, so does the command, with its message and nothing on standard output.
+    for (const fs::path& wrong : {ws / "yok", ws / "external_data/kik_data_ham_csv/2024.csv"}) {
+        EXPECT_EQ(take(qev_scoreboard_status_json(wrong.string().c_str())), std::nullopt);
+        const RunResult failed = run_cli({"--dir", wrong.string(), "status", "--json"});
+        EXPECT_EQ(failed.status, 1);
+        EXPECT_EQ(failed.out, "");
+        EXPECT_EQ(failed.err, std::string("qev-scoreboard: hata: ") + qev_scoreboard_last_error() + "\n");
+    }
+}
+
 TEST(StatusData, ANameHoldingADotOrAQuoteIsQuotedAsSqlWritesIt) {
     TempDir ws;
     {
@@ -263,6 +330,8 @@ qs::StatusRawDir raw_dir(const std::string& name, bool exists, std::optional<std
     d.name = name;
     d.exists = exists;
     d.entries = entries;
+    // Every entry a data file but one hidden one, where they could be counted.
+    if (entries) d.files = *entries - 1;
     d.error = error;
     return d;
 }
@@ -332,9 +401,10 @@ TEST(StatusData, TheDataKeepsItsExactLayout) {
         "  \"version\": \"2.0.0\",\n"
         "  \"work_dir\": \"/w/\\\"ç\\\"\\\\\\n\",\n"
         "  \"external_data\": [\n"
-        "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3},\n"
-        "    {\"name\": \"kredi\", \"exists\": true, \"entries\": null, \"error\": \"erişim izni yok\"},\n"
-        "    {\"name\": \"yok\", \"exists\": false, \"entries\": null}\n"
+        "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3, \"files\": 2},\n"
+        "    {\"name\": \"kredi\", \"exists\": true, \"entries\": null, \"files\": null, \"error\": "
+        "\"erişim izni yok\"},\n"
+        "    {\"name\": \"yok\", \"exists\": false, \"entries\": null, \"files\": null}\n"
         "  ],\n"
         "  \"database\": {\"path\": \"/w/db/qev.duckdb\", \"exists\": true, \"size_bytes\": 12288, \"tables\": [\n"
         "    {\"schema\": \"main\", \"name\": \"a\", \"kind\": \"table\", \"rows\": 3},\n"
@@ -366,7 +436,7 @@ TEST(StatusData, TheDataKeepsItsExactLayout) {
               "  \"version\": \"2.0.0\",\n"
               "  \"work_dir\": \"/w/\\\"ç\\\"\\\\\\n\",\n"
               "  \"external_data\": [\n"
-              "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3}\n"
+              "    {\"name\": \"kik\", \"exists\": true, \"entries\": 3, \"files\": 2}\n"
               "  ],\n"
               "  \"database\": null,\n"
               "  \"outputs\": [],\n"

@@ -7,18 +7,23 @@ HTML, and the command's progress line, shown on a terminal only.
 import contextlib
 import ctypes
 import errno
+import fcntl
 import hashlib
 import io
+import json
 import os
 import pty
 import re
 import select
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
+import unicodedata
 import unittest
 from pathlib import Path
 
@@ -85,7 +90,8 @@ class ModuleStatus(unittest.TestCase):
         self.assertEqual(list(data), ["version", "work_dir", "external_data", "database", "outputs", "steps"])
         self.assertEqual(data["version"], qev_scoreboard_cli.__version__)
         self.assertEqual(data["work_dir"], str(self.ws))
-        self.assertEqual(data["external_data"][0], {"name": "kik_data_ham_csv", "exists": True, "entries": 1})
+        self.assertEqual(data["external_data"][0],
+                         {"name": "kik_data_ham_csv", "exists": True, "entries": 1, "files": 1})
         self.assertEqual([(t["schema"], t["name"], t["rows"]) for t in data["database"]["tables"]],
                          [("main", "a_dolu", 4), ("main", "bos", 0), ("silver", "k.<i>", 1)])
         steps = {s["code"]: s for s in data["steps"]}
@@ -101,6 +107,36 @@ class ModuleStatus(unittest.TestCase):
         self.assertIn("<td>k.&lt;i&gt;</td>", html)
         self.assertNotIn("k.<i>", html)
         self.assertIn('<tr class="qev-stale"><td>2025</td><td>02_bronze</td>', html)
+
+    def test_the_commands_json_is_the_data(self):
+        kopya = self.ws / "kopya.csv"
+        kopya.write_text("x\n1\n")
+        duckdb(self.ws / "db" / "qev.duckdb", f"CREATE VIEW kirik AS SELECT * FROM read_csv('{kopya}')")
+        kopya.unlink()
+        (self.ws / "external_data" / "kredi_db" / ".gitkeep").write_text("")
+        cli = run("--dir", self.ws, "status", "--json")
+        self.assertEqual((cli.returncode, cli.stderr), (0, b""))
+        data = json.loads(cli.stdout.decode("utf-8"))
+        self.assertEqual(data, qev_scoreboard_cli.status(self.ws).to_dict())
+        tables = {t["name"]: t for t in data["database"]["tables"]}
+        self.assertEqual(tables["bos"]["rows"], 0)
+        self.assertIsNone(tables["kirik"]["rows"])
+        self.assertIn("kopya.csv", tables["kirik"]["error"])
+        self.assertEqual(data["external_data"][1], {"name": "kredi_db", "exists": True, "entries": 1, "files": 0})
+        # The C call's bytes, through the library the module loads.
+        lib = qev_scoreboard_cli._library()
+        lib.qev_scoreboard_status_json.restype = ctypes.c_void_p
+        raw = lib.qev_scoreboard_status_json(os.fsencode(self.ws))
+        self.assertTrue(raw)
+        try:
+            self.assertEqual(cli.stdout, ctypes.string_at(raw))
+        finally:
+            lib.qev_scoreboard_free(ctypes.c_void_p(raw))
+
+        missing = run("--dir", self.ws / "yok", "status", "--json")
+        self.assertEqual((missing.returncode, missing.stdout), (1, b""))
+        self.assertEqual(missing.stderr.decode().count("\n"), 1)
+        self.assertIn("yok: okunamadı: ", missing.stderr.decode())
 
     def test_a_name_that_is_not_utf8_keeps_its_bytes(self):
         odd = os.fsencode(self.ws) + b"-\xff"
@@ -142,11 +178,13 @@ class Progress(unittest.TestCase):
         with open(self.raw, "w") as f:
             f.write("a\n1\n2\n3\n")
 
-    def run_on_terminal(self, when_shown):
-        """The command with standard error on a pseudo-terminal; `when_shown(proc)` runs once the progress
-        line is there. Returns (status, stdout, terminal text)."""
+    def run_on_terminal(self, when_shown, *options, columns=0):
+        """The command with standard error on a pseudo-terminal (of `columns` columns, when given);
+        `when_shown(proc)` runs once the progress line is there. Returns (status, stdout, terminal text)."""
         master, slave = pty.openpty()
-        proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status"], stdin=subprocess.DEVNULL,
+        if columns:
+            fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        proc = subprocess.Popen([str(PROGRAM), "--dir", str(self.ws), "status", *options], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=slave)
         os.close(slave)
         seen = b""
@@ -187,6 +225,45 @@ class Progress(unittest.TestCase):
         # of the report; the quick count showed none.
         self.assertRegex(terminal, "^(\r" + re.escape(line) + "( %[0-9]+)? *)+\r {" + str(len(line)) + ",}\r$")
         self.assertNotIn("a_ilk", terminal)
+
+    def test_the_line_never_wraps_in_a_narrow_window(self):
+        # A name longer than the window (62 characters in 50 columns, as in a tmux pane), with letters of
+        # two bytes, and one whose characters take two columns each.
+        for name in ("b_çok_uzun_bir_görünüm_adı_ki_dar_bir_pencereye_hiç_sığmayacak", "b_" + "界" * 30):
+            with self.subTest(name=name):
+                self.raw.unlink(missing_ok=True)
+                self.raw.write_text("a\n1\n")
+                duckdb(self.ws / "db" / "qev.duckdb", "DROP VIEW IF EXISTS b_bekleyen",
+                       f"CREATE OR REPLACE VIEW \"{name}\" AS SELECT * FROM read_csv('{self.raw}')")
+                self.raw.unlink()
+                os.mkfifo(self.raw)
+                # Fed once the line has been shown and rewritten (its cut text may not say "sayılıyor").
+                writer = threading.Timer(2.5, self.feed)
+                writer.start()
+                status, out, terminal = self.run_on_terminal(None, columns=50)
+                writer.join()
+                self.assertEqual(status, 0, terminal)
+                self.assertIn(f"      {name}: 3 rows\n", out)
+                shown = [part for part in terminal.split("\r") if part]
+                self.assertGreater(len(shown), 2, terminal)
+                for part in shown:
+                    width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in part)
+                    self.assertLessEqual(width, 49, repr(part))
+                    if part.strip():
+                        self.assertTrue(part.startswith("      b_") and part.endswith("…"), repr(part))
+                self.assertEqual(shown[-1].strip(), "")  # erased
+                duckdb(self.ws / "db" / "qev.duckdb", f"DROP VIEW \"{name}\"")
+
+    def test_never_with_json(self):
+        os.mkfifo(self.raw)
+        # Fed well after the second at which the line would have shown.
+        writer = threading.Timer(2.5, self.feed)
+        writer.start()
+        status, out, terminal = self.run_on_terminal(None, "--json")
+        writer.join()
+        self.assertEqual((status, terminal), (0, ""))
+        rows = {t["name"]: t["rows"] for t in json.loads(out)["database"]["tables"]}
+        self.assertEqual(rows, {"a_ilk": 2, "b_bekleyen": 3})
 
     def test_never_in_a_pipe(self):
         os.mkfifo(self.raw)

@@ -9,11 +9,13 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
@@ -663,6 +665,131 @@ TEST(StatusViews, ACountThatNeverEndsShowsWhatCameBeforeAndEndsOnCtrlC) {
     EXPECT_TRUE(r.out.ends_with("\n  [db]\n" + size_line(db) + "      a_first: 2 rows\n")) << r.out;
     EXPECT_EQ(entries(ws.path), (std::vector<std::string>{"db", "raw.csv"}));
     EXPECT_EQ(entries(ws / "db"), std::vector<std::string>{"qev.duckdb"});
+#endif
+}
+
+// The message the engine gives for counting `object` in the file, or its row count, as the test's own
+// read-only connection sees it: what the report must show whichever engine counted it.
+std::string counted_in_the_file(const fs::path& db, const fs::path& work_dir, const std::string& object) {
+    const qs::DuckDBApi& api = qs::duckdb_api();
+    qs::DuckDBReadOnly ro(db.string(), work_dir.string());
+    duckdb_result r;
+    std::string out;
+    if (api.duckdb_query(ro.con, ("SELECT COUNT(*) FROM \"" + object + "\"").c_str(), &r) != DuckDBSuccess) {
+        // On one line, as the report shows a message.
+        const std::string message = api.duckdb_result_error(&r);
+        std::string line;
+        for (size_t i = 0; i < message.size(); ++i) {
+            if (message[i] != '\n') {
+                line += message[i];
+                continue;
+            }
+            while (i + 1 < message.size() && std::isspace(static_cast<unsigned char>(message[i + 1]))) ++i;
+            line += ' ';
+        }
+        out = "Okuma hatası: " + line;
+    } else {
+        duckdb_data_chunk chunk = api.duckdb_fetch_chunk(r);
+        const int64_t n =
+            static_cast<int64_t*>(api.duckdb_vector_get_data(api.duckdb_data_chunk_get_vector(chunk, 0)))[0];
+        api.duckdb_destroy_data_chunk(&chunk);
+        out = n > 0 ? std::to_string(n) + " rows" : "";
+    }
+    api.duckdb_destroy_result(&r);
+    return out.empty() ? out : "      " + object + ": " + out + "\n";
+}
+
+TEST(StatusViews, ViewsOverRawFilesCountAsTheFileWouldCountThem) {
+    // Those counted after the file is let go, and those that need it, side by side: every line is the one
+    // the file's own engine gives, errors included.
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb";
+    spit(ws / "ham/a.csv", "id,ad\n1,a\n2,b\n");
+    spit(ws / "ham/b.csv", "id,ad\n3,c\n");
+    spit(ws / "degisen.csv", "x,y\n1,2\n");
+    spit(ws / "isim.csv", "x,y\n1,2\n");
+    spit(ws / "silinen.csv", "x\n1\n");
+    const std::vector<std::string> objects = {
+        "a_tablo", "b_csv",     "c_glob", "d_dosya_adi", "e_tablo_ustu", "f_gorunum_ustu", "g_yeniden_adli",
+        "h_makro", "i_degisen", "j_isim", "k_silinen",   "l_bilinmeyen", "m_oturum",       "n_bos"};
+    {
+        TestDb w(db);
+        w.exec("SET file_search_path = '" + ws.path.string() + "'");
+        w.exec("CREATE TABLE a_tablo AS SELECT * FROM range(5)");
+        w.exec("CREATE VIEW b_csv AS SELECT * FROM read_csv('ham/a.csv') WHERE id > 1");
+        w.exec("CREATE VIEW c_glob AS SELECT ad FROM read_csv('ham/*.csv') UNION ALL SELECT 'x'");
+        w.exec("CREATE VIEW d_dosya_adi AS SELECT * FROM 'ham/b.csv'");
+        w.exec(
+            "CREATE VIEW e_tablo_ustu AS SELECT * FROM read_csv('ham/a.csv') WHERE id IN (SELECT range FROM a_tablo)");
+        w.exec("CREATE VIEW f_gorunum_ustu AS SELECT * FROM b_csv");
+        w.exec("CREATE VIEW g_yeniden_adli (k, l) AS SELECT * FROM read_csv('ham/a.csv')");
+        w.exec("CREATE MACRO iki(x) AS x * 2");
+        w.exec("CREATE VIEW h_makro AS SELECT iki(id) FROM read_csv('ham/a.csv')");
+        w.exec("CREATE VIEW i_degisen AS SELECT * FROM read_csv('degisen.csv')");
+        w.exec("CREATE VIEW j_isim AS SELECT * FROM read_csv('isim.csv')");
+        w.exec("CREATE VIEW k_silinen AS SELECT * FROM read_csv('silinen.csv')");
+        w.exec("CREATE TABLE gecici AS SELECT 1 AS v");
+        w.exec("CREATE VIEW l_bilinmeyen AS SELECT * FROM read_csv('ham/a.csv'), gecici");
+        w.exec("DROP TABLE gecici");
+        w.exec("CREATE VIEW m_oturum AS SELECT * FROM read_csv('ham/a.csv') WHERE current_database() = 'qev'");
+        w.exec("CREATE VIEW n_bos AS SELECT * FROM read_csv('ham/a.csv') WHERE id > 9");
+    }
+    spit(ws / "degisen.csv", "x,y,z\n1,2,3\n");  // a column more than when the view was made
+    spit(ws / "isim.csv", "p,q\n1,2\n");         // other names
+    fs::remove(ws / "silinen.csv");
+    std::string expected = size_line(db);
+    for (const std::string& object : objects) expected += counted_in_the_file(db, ws.path, object);
+    ASSERT_NE(expected.find("i_degisen: Okuma hatası: "), std::string::npos) << expected;
+    ASSERT_NE(expected.find("j_isim: Okuma hatası: "), std::string::npos) << expected;
+    ASSERT_NE(expected.find("k_silinen: Okuma hatası: "), std::string::npos) << expected;
+    ASSERT_NE(expected.find("l_bilinmeyen: Okuma hatası: "), std::string::npos) << expected;
+    TempDir elsewhere;
+    EXPECT_EQ(db_block(run_cli({"--dir", ws.path.string(), "status"}, elsewhere.path).out), expected);
+}
+
+TEST(StatusViews, AWriterIsNotLockedOutWhileAViewOverRawFilesIsCounted) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a FIFO holds the count for as long as the test needs";
+#else
+    TempDir ws;
+    const fs::path db = ws / "db/qev.duckdb", raw = ws / "ham.csv";
+    spit(raw, "a\n1\n");
+    {
+        TestDb w(db);
+        w.exec("SET file_search_path = '" + ws.path.string() + "'");
+        w.exec("CREATE TABLE a_tablo AS SELECT * FROM range(2)");
+        w.exec("CREATE VIEW b_bekleyen AS SELECT * FROM read_csv('ham.csv')");
+        w.exec("CREATE VIEW c_tablo_ustu AS SELECT * FROM a_tablo");
+    }
+    fs::remove(raw);
+    ASSERT_EQ(::mkfifo(raw.c_str(), 0600), 0);
+    const std::string size = size_line(db);
+    RunResult r;
+    std::thread run([&] { r = run_within("--dir '" + ws.path.string() + "' status", 120); });
+    // The count is under way once it opens the FIFO; it waits there until the test writes.
+    int fifo = -1;
+    for (int waited = 0; fifo < 0 && waited < 60000; waited += 10) {
+        fifo = ::open(raw.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fifo < 0) ::usleep(10000);
+    }
+    ASSERT_GE(fifo, 0) << "status never read the FIFO";
+    std::string failure;
+    try {
+        TestDb writer(db);  // the pipeline's own read-write open
+        writer.exec("INSERT INTO a_tablo SELECT * FROM range(3)");
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    const std::string rows = "a\n1\n2\n3\n";
+    EXPECT_EQ(::write(fifo, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    ::close(fifo);
+    run.join();
+    EXPECT_EQ(failure, "") << "a writer was locked out while status counted a view over a raw file";
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The tables and the view over them as they were while the file was held.
+    EXPECT_EQ(db_block(r.out), size +
+                                   "      a_tablo: 2 rows\n      b_bekleyen: 3 rows\n"
+                                   "      c_tablo_ustu: 2 rows\n");
 #endif
 }
 

@@ -100,6 +100,11 @@ class Contents(unittest.TestCase):
         expected = {f"{PKG}/__init__.py", f"{PKG}/__main__.py", *BINARIES}
         expected |= {f"{data}/VERI_KOPYALA.txt", f"{data}/adim_registry.json"}
         expected |= {f"{data}/notebooks/{p.name}" for p in NOTEBOOKS.glob("*.ipynb")}
+        # The shell completions, where a shell sources them from.
+        expected |= ({f"{PKG}/share/powershell/qev-scoreboard.ps1"} if WINDOWS else
+                     {f"{PKG}/share/bash-completion/completions/qev-scoreboard",
+                      f"{PKG}/share/zsh/vendor-completions/_qev-scoreboard",
+                      f"{PKG}/share/fish/vendor_completions.d/qev-scoreboard.fish"})
         # No entry point: an installer would make a Python script of it, in the command's place.
         expected |= {f"{DIST_INFO}/{n}" for n in ("METADATA", "WHEEL", "top_level.txt", "copyright", "RECORD")}
         self.assertEqual(sorted(self.names), sorted(expected))

@@ -175,6 +175,26 @@ class UnderWine(unittest.TestCase):
         self.assertEqual(windows["external_data"][0]["entries"], 1)
         self.assertEqual([(s["code"], s["stale"]) for s in windows["steps"]], [("02_bronze", True)])
 
+    def test_a_reader_that_stops_reading_ends_the_run_quietly(self):
+        # `qev-scoreboard status | more` quit at once: the pipe's reading end is gone before the first line.
+        # The run ends as SIGPIPE ends it on Linux, with the status a shell shows there (141), and nothing
+        # on standard error.
+        ws = self.initialised("pipe")
+        for args in (["status"], ["status", "--json"], ["version"], ["init"]):
+            read, write = os.pipe()
+            os.close(read)
+            try:
+                proc = subprocess.run(["wine", WINDOWS / "bin" / "qev-scoreboard.exe", "--dir", "ws", *args],
+                                      stdout=write, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                      cwd=ws.parent, timeout=RUN_TIMEOUT)
+            finally:
+                os.close(write)
+            with self.subTest(args=args):
+                self.assertEqual((proc.returncode, proc.stderr.decode("utf-8", "replace")), (141, ""))
+        # Where the output is read, the same run is as it was.
+        proc = wine(WINDOWS / "bin" / "qev-scoreboard.exe", "--dir", "ws", "status", cwd=ws.parent)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+
     def test_an_interrupted_replacement_leaves_nothing_behind(self):
         # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.
         prefix = self.tmp / "prefix"

@@ -124,9 +124,7 @@ char* status(const char* work_dir, const char* missing_dir_text, Render render) 
         return nullptr;
     }
     try {
-        // A report on a directory that is not there would describe nothing the caller meant.
-        qev_scoreboard::require_directory(qev_scoreboard::platform::path_from_utf8(work_dir), "okunamadı");
-        return to_caller(render(qev_scoreboard::collect_status(std::string(work_dir), true, false)));
+        return to_caller(render(qev_scoreboard::collect_status_data(std::string(work_dir))));
     } catch (const std::exception& e) {
         fail(e);
     } catch (...) {

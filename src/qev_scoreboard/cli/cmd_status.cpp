@@ -1,10 +1,13 @@
 // The status command: the report on one working directory, printed as it is collected, and a line of
 // progress on a terminal while a long count runs.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,29 +108,34 @@ class StatusConsole {
         }
     }
 
-    // Called with the lock held.
+    // The columns a line may take without wrapping: short of the last one, where some consoles wrap at
+    // once and a terminal waits to; none is a terminal that does not say.
+    static size_t room() {
+        const unsigned columns = platform::stderr_columns();
+        return columns > 0 ? columns - 1 : SIZE_MAX;
+    }
+
+    // Called with the lock held. A line that wrapped could not be rewritten in place: one copy of it
+    // would stay behind at every rewrite.
     void show_progress(const std::string& text) {
-        const size_t width = display_width(text);
+        const size_t fits = room();
+        const std::string line = cut_to_columns(text, fits);
+        const size_t width = display_columns(line);
         std::string out(1, '\r');
-        out += text;
-        if (width < shown_width_) out.append(shown_width_ - width, ' ');
+        out += line;
+        if (width < shown_width_) out.append(std::min(shown_width_, fits) - width, ' ');
         platform::write_stderr(out);
         shown_width_ = std::max(shown_width_, width);
     }
 
-    // Called with the lock held. Blanks are the one erasure every terminal and console understands.
+    // Called with the lock held. Blanks are the one erasure every terminal and console understands; no
+    // more of them than the line may now take, should the window have narrowed.
     void erase_progress() {
         if (shown_width_ == 0) return;
-        std::string blank(shown_width_ + 2, ' ');
+        std::string blank(std::min(shown_width_, room()) + 2, ' ');
         blank.front() = blank.back() = '\r';
         platform::write_stderr(blank);
         shown_width_ = 0;
-    }
-
-    static size_t display_width(std::string_view text) {
-        size_t width = 0;
-        for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        return width;
     }
 
     const std::function<void(std::string_view)> write_;
@@ -147,6 +155,16 @@ class StatusConsole {
 }  // namespace
 
 void cmd_status(const Args& args) {
+    if (args.json) {
+        // What qev_scoreboard_status_json gives for the same directory ("" names "." there too), whole and
+        // alone on standard output: a program reads it, so no line of progress and nothing half-written.
+        const std::optional<std::string> dir =
+            args.dir && args.dir->empty() ? std::optional<std::string>(".") : args.dir;
+        std::string json = status_json(collect_status_data(dir));
+        if (!json.ends_with('\n')) json += '\n';
+        platform::write_stdout(json);
+        return;
+    }
     StatusConsole console;
     StatusListener listener;
     listener.updated = [&](const StatusReport& report) { console.print(report); };

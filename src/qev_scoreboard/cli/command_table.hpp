@@ -21,6 +21,10 @@ struct Command {
     void (*handler)(const Args& args);
 };
 
+// The command's name, and what every parser's -h/--help says of itself.
+inline constexpr const char* PROGRAM_NAME = "qev-scoreboard";
+inline constexpr const char* HELP_OPTION_HELP = "bu yardımı göster ve çık";
+
 // The main parser's own option, --dir.
 const OptionSpec& main_option();
 

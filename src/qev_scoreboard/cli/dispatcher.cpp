@@ -18,8 +18,8 @@ namespace qev_scoreboard {
 
 namespace {
 
-constexpr const char* PROG = "qev-scoreboard";
-constexpr const char* HELP_LINE = "  -h, --help  bu yardımı göster ve çık";
+constexpr const char* PROG = PROGRAM_NAME;
+const std::string HELP_LINE = std::string("  -h, --help  ") + HELP_OPTION_HELP;
 
 std::string option_usage(const std::vector<OptionSpec>& options) {
     std::string out = " [-h]";

@@ -83,7 +83,8 @@ std::string status_json(const StatusReport& report) {
         field(w, "name", dir.name);
         field(w, "exists", dir.exists);
         field(w, "entries", dir.entries);
-        if (dir.exists && !dir.entries) field(w, "error", dir.error);
+        field(w, "files", dir.files);
+        if (dir.exists && (!dir.entries || !dir.files)) field(w, "error", dir.error);
         w.end_object();
     }
     w.end_array();

@@ -17,6 +17,7 @@ struct StatusRawDir {
     std::string name;
     bool exists = false;
     std::optional<std::uint64_t> entries;  // when it could be counted
+    std::optional<std::uint64_t> files;    // of the entries, the regular files that are not hidden
     std::string error;                     // why not, when it exists but could not be
 };
 struct StatusTable {
@@ -86,6 +87,10 @@ struct StatusListener {
 // how far a count is.
 StatusReport collect_status(const std::optional<std::string>& dir, bool steps, bool track_progress,
                             const StatusListener& listener = {});
+
+// The report as the C interface gives it, with the steps: on a work directory that must be there (a
+// FileError otherwise, as for a listing).
+StatusReport collect_status_data(const std::optional<std::string>& dir);
 
 // Where the command's text of a growing report has got to.
 struct StatusTextCursor {

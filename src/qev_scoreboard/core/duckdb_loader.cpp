@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <exception>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -104,10 +105,12 @@ DuckDBResult::DuckDBResult(const DuckDBApi& api, duckdb_connection con, const st
     }
 }
 
-DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search_dir, bool track_progress) {
-    require_database_file(path);
-    // The engine takes UTF-8 on every system and opens the file itself.
-    const std::string path_text = platform::path_to_library_text(path);
+namespace {
+
+// Opens `path` (nullptr: a database in memory) with the settings both kinds of connection share, then
+// locks them. On failure nothing is left open.
+void open_engine(const char* path, const std::string& shown, bool read_only, const fs::path& file_search_dir,
+                 bool track_progress, duckdb_database& db, duckdb_connection& con) {
     const DuckDBApi& api = duckdb_api();
     duckdb_config config = nullptr;
     if (api.duckdb_create_config(&config) != DuckDBSuccess) throw std::runtime_error("DuckDB ayarları oluşturulamadı");
@@ -124,24 +127,25 @@ DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search
         // No spill files next to the database: the report creates nothing.
         {"temp_directory", ""},
     };
-    for (const auto& [name, value] : settings) {
+    // A database in memory cannot be opened read-only; it holds nothing but what this program puts there.
+    for (const auto& [name, value] : read_only ? std::span(settings) : std::span(settings).subspan(1)) {
         if (api.duckdb_set_config(config, name, value) != DuckDBSuccess) {
             api.duckdb_destroy_config(&config);
             throw std::runtime_error(std::string("DuckDB ayarı reddedildi: ") + name);
         }
     }
     char* error = nullptr;
-    duckdb_state rc = api.duckdb_open_ext(path_text.c_str(), &db, config, &error);
+    duckdb_state rc = api.duckdb_open_ext(path, &db, config, &error);
     api.duckdb_destroy_config(&config);
     if (rc != DuckDBSuccess) {
-        std::string message = error ? error : "veritabanı açılamadı: " + platform::path_to_utf8(path);
+        std::string message = error ? error : "veritabanı açılamadı: " + shown;
         if (error) api.duckdb_free(error);
         db = nullptr;
         throw std::runtime_error(message);
     }
     if (api.duckdb_connect(db, &con) != DuckDBSuccess) {
         api.duckdb_close(&db);
-        throw std::runtime_error("veritabanına bağlanılamadı: " + platform::path_to_utf8(path));
+        throw std::runtime_error("veritabanına bağlanılamadı: " + shown);
     }
     // The search path and the progress are per-connection settings, so they are set here; then nothing may
     // change anything.
@@ -163,11 +167,28 @@ DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search
     }
 }
 
-DuckDBReadOnly::~DuckDBReadOnly() {
+void close_engine(duckdb_database& db, duckdb_connection& con) {
     const DuckDBApi& api = duckdb_api();
     if (con) api.duckdb_disconnect(&con);
     if (db) api.duckdb_close(&db);
 }
+
+}  // namespace
+
+DuckDBReadOnly::DuckDBReadOnly(const fs::path& path, const fs::path& file_search_dir, bool track_progress) {
+    require_database_file(path);
+    // The engine takes UTF-8 on every system and opens the file itself.
+    const std::string path_text = platform::path_to_library_text(path);
+    open_engine(path_text.c_str(), platform::path_to_utf8(path), true, file_search_dir, track_progress, db, con);
+}
+
+DuckDBReadOnly::~DuckDBReadOnly() { close_engine(db, con); }
+
+DuckDBInMemory::DuckDBInMemory(const fs::path& file_search_dir, bool track_progress) {
+    open_engine(nullptr, ":memory:", false, file_search_dir, track_progress, db, con);
+}
+
+DuckDBInMemory::~DuckDBInMemory() { close_engine(db, con); }
 
 }  // namespace qev_scoreboard
 

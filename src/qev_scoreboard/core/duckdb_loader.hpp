@@ -29,6 +29,7 @@ namespace qev_scoreboard {
     X(duckdb_destroy_result)        \
     X(duckdb_result_error)          \
     X(duckdb_column_count)          \
+    X(duckdb_column_name)           \
     X(duckdb_column_type)           \
     X(duckdb_fetch_chunk)           \
     X(duckdb_destroy_data_chunk)    \
@@ -77,6 +78,21 @@ struct DuckDBReadOnly {
     DuckDBReadOnly(const DuckDBReadOnly&) = delete;
     DuckDBReadOnly& operator=(const DuckDBReadOnly&) = delete;
     ~DuckDBReadOnly();
+};
+
+// A database of its own in memory, with the read-only connection's limits on what reaches beyond it
+// (local files may be read, nothing installed or loaded, no spill files): where a copy of a view over
+// files is counted once the file of its database has been let go, so that a writer is not locked out
+// for the time of a long count.
+struct DuckDBInMemory {
+    duckdb_database db = nullptr;
+    duckdb_connection con = nullptr;
+
+    // As DuckDBReadOnly's; throws std::runtime_error with the engine's message when it cannot start.
+    explicit DuckDBInMemory(const std::filesystem::path& file_search_dir = {}, bool track_progress = false);
+    DuckDBInMemory(const DuckDBInMemory&) = delete;
+    DuckDBInMemory& operator=(const DuckDBInMemory&) = delete;
+    ~DuckDBInMemory();
 };
 
 }  // namespace qev_scoreboard

@@ -55,6 +55,10 @@ class DuckDBResult {
 
     idx_t columns() { return api_.duckdb_column_count(&res_); }
     duckdb_type column_type(idx_t column) { return api_.duckdb_column_type(&res_, column); }
+    std::string column_name(idx_t column) {
+        const char* name = api_.duckdb_column_name(&res_, column);
+        return name != nullptr ? name : "";
+    }
     DuckDBChunk next() { return DuckDBChunk(api_, api_.duckdb_fetch_chunk(res_)); }
 
  private:

@@ -178,7 +178,58 @@ std::string escape(std::string_view text, bool double_backslash) {
     return out;
 }
 
+// What wcwidth() says of the scripts a table name or a path is likely to hold, without depending on the
+// C library's locale tables (which a Windows console does not share).
+size_t code_point_columns(char32_t cp) {
+    struct Range {
+        char32_t first, last;
+    };
+    static constexpr Range ZERO[] = {{0x0300, 0x036F}, {0x0483, 0x0489},  {0x0591, 0x05BD}, {0x0610, 0x061A},
+                                     {0x064B, 0x065F}, {0x1AB0, 0x1AFF},  {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+                                     {0x2060, 0x2064}, {0x20D0, 0x20FF},  {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
+                                     {0xFEFF, 0xFEFF}, {0xE0100, 0xE01EF}};
+    static constexpr Range WIDE[] = {{0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},  {0x3400, 0x4DBF},
+                                     {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},  {0xF900, 0xFAFF},
+                                     {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},  {0x1F300, 0x1F64F},
+                                     {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD}};
+    for (const Range& r : ZERO)
+        if (cp >= r.first && cp <= r.last) return 0;
+    for (const Range& r : WIDE)
+        if (cp >= r.first && cp <= r.last) return 2;
+    return 1;
+}
+
+// The columns and the length in bytes of what starts at text[i].
+size_t next_columns(std::string_view text, size_t i, size_t& columns) {
+    char32_t cp = 0;
+    const size_t len = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : utf8_sequence(text, i, cp);
+    columns = len <= 1 ? 1 : code_point_columns(cp);
+    return len == 0 ? 1 : len;
+}
+
 }  // namespace
+
+size_t display_columns(std::string_view text) {
+    size_t total = 0;
+    for (size_t i = 0, columns = 0; i < text.size(); total += columns) i += next_columns(text, i, columns);
+    return total;
+}
+
+std::string cut_to_columns(std::string_view text, size_t columns) {
+    if (display_columns(text) <= columns) return std::string(text);
+    if (columns == 0) return std::string();
+    std::string out;
+    size_t used = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t width = 0;
+        const size_t len = next_columns(text, i, width);
+        if (used + width > columns - 1) break;  // one column is the ellipsis's
+        out.append(text.substr(i, len));
+        used += width;
+        i += len;
+    }
+    return out + "…";
+}
 
 std::string printable(std::string_view text) { return escape(text, false); }
 

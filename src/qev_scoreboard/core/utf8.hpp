@@ -1,5 +1,6 @@
 #pragma once
-// UTF-8: validation, decoding one code point, and trimming white space of every kind.
+// UTF-8: validation, decoding one code point, trimming white space of every kind, and the columns text
+// takes on a terminal.
 
 #include <string>
 #include <string_view>
@@ -41,5 +42,12 @@ std::string printable(std::string_view text);
 // A name as printable() shows it, with a backslash doubled, so that no two names print alike: a name
 // holding a backslash and "n" is told apart from one holding a line break.
 std::string printable_name(std::string_view name);
+
+// The columns `text` takes on a terminal: two for an East Asian wide or full-width character, none for
+// a combining mark or a zero-width one, one for every other code point (and for a byte that is not UTF-8).
+size_t display_columns(std::string_view text);
+
+// `text` cut to take at most `columns` columns, ending in "…" when anything had to go; whole code points.
+std::string cut_to_columns(std::string_view text, size_t columns);
 
 }  // namespace qev_scoreboard

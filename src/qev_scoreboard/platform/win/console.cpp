@@ -15,6 +15,7 @@ namespace {
 
 // The first failure of a write to standard output, as an errno value; flush_stdout reports it.
 std::atomic<int> g_stdout_error{0};
+std::atomic<bool> g_end_when_stdout_closes{false};
 
 bool write_console(HANDLE h, std::string_view utf8) {
     const std::wstring text = win::widen(utf8);
@@ -57,8 +58,15 @@ bool write_stream(FILE* stream, DWORD which, std::string_view utf8) {
 
 void write_stdout(std::string_view utf8) {
     if (write_stream(stdout, STD_OUTPUT_HANDLE, utf8)) return;
+    const DWORD error = ::GetLastError();
+    // A reader that stopped reading is no error to report (Windows says the pipe is being closed or broken;
+    // wine, that no one is on its other end). Ended at once, like SIGPIPE: no DLL is told to detach while
+    // the engine's threads may still hold its locks.
+    if (g_end_when_stdout_closes &&
+        (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED))
+        ::TerminateProcess(::GetCurrentProcess(), STDOUT_CLOSED_EXIT);
     int expected = 0;
-    g_stdout_error.compare_exchange_strong(expected, win::errno_from_win32(::GetLastError()));
+    g_stdout_error.compare_exchange_strong(expected, win::errno_from_win32(error));
 }
 
 void write_stderr(std::string_view utf8) { write_stream(stderr, STD_ERROR_HANDLE, utf8); }
@@ -68,6 +76,14 @@ bool stderr_is_terminal() {
     DWORD mode = 0;
     return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode);
 }
+
+unsigned stderr_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return static_cast<unsigned>(std::max(0, info.srWindow.Right - info.srWindow.Left + 1));
+}
+
+void end_when_stdout_closes() { g_end_when_stdout_closes = true; }
 
 int flush_stdout() {
     if (const int err = g_stdout_error.load(); err != 0) return err;
