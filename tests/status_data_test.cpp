@@ -12,9 +12,10 @@
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/qev_scoreboard.h"
+#include "qev_scoreboard/status/render.hpp"
+#include "qev_scoreboard/status/report.hpp"
 #include "qev_scoreboard/workdir/auto_sync.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 #include "qev_scoreboard/workdir/meta_refresh.hpp"
@@ -375,7 +376,6 @@ qs::StatusReport every_branch() {
                        raw_dir("yok", false, std::nullopt)};
     qs::StatusDatabase db;
     db.path = "/w/db/qev.duckdb";
-    db.looked_up = true;
     db.exists = true;
     db.size_bytes = 12288;
     db.tables = {table("main", "a", false, 3), table("s", "v\x01", true, std::nullopt, "Okuma hatası"),
@@ -444,7 +444,6 @@ TEST(StatusData, TheDataKeepsItsExactLayout) {
               "}\n");
     r.database.emplace();
     r.database->path = "/w/db/qev.duckdb";
-    r.database->looked_up = true;
     r.steps = std::vector<qs::StatusStep>{};
     EXPECT_NE(qs::status_json(r).find(
                   "  \"database\": {\"path\": \"/w/db/qev.duckdb\", \"exists\": false, \"size_bytes\": null, "

@@ -10,14 +10,16 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "qev_scoreboard/cli/args.hpp"
 #include "qev_scoreboard/cli/handlers.hpp"
-#include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/lines.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
 #include "qev_scoreboard/platform/console.hpp"
+#include "qev_scoreboard/status/render.hpp"
+#include "qev_scoreboard/status/report.hpp"
 
 namespace qev_scoreboard {
 
@@ -51,10 +53,11 @@ class StatusConsole {
 
     bool shows_progress() const { return terminal_; }
 
-    // Prints the lines of the report not printed yet.
-    void print(const StatusReport& report) {
-        std::vector<std::string> lines;
-        append_status_lines(report, printed_, lines);
+    // Prints the lines of the part just added.
+    void print(const StatusReport& report, StatusPart part, std::size_t index) {
+        // The block ends at its first error; a later one only tells the same failure again.
+        if (part == StatusPart::DatabaseError && std::exchange(error_shown_, true)) return;
+        const std::vector<std::string> lines = status_text_part(report, part, index);
         if (lines.empty()) return;
         std::lock_guard lock(mutex_);
         erase_progress();
@@ -143,7 +146,7 @@ class StatusConsole {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread watcher_;
-    StatusTextCursor printed_;
+    bool error_shown_ = false;
     bool stopping_ = false;
     bool counting_ = false;
     std::string label_;
@@ -167,7 +170,9 @@ void cmd_status(const Args& args) {
     }
     StatusConsole console;
     StatusListener listener;
-    listener.updated = [&](const StatusReport& report) { console.print(report); };
+    listener.added = [&](const StatusReport& report, StatusPart part, std::size_t index) {
+        console.print(report, part, index);
+    };
     listener.counting = [&](const std::string& label, const std::function<double()>& progress) {
         console.counting(label, progress);
     };

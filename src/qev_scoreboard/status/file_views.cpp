@@ -1,4 +1,4 @@
-#include "qev_scoreboard/cli/status_file_views.hpp"
+#include "qev_scoreboard/status/file_views.hpp"
 
 #include <array>
 #include <stdexcept>

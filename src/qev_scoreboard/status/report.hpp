@@ -1,6 +1,6 @@
 #pragma once
-// The status report as data: collected once, block by block, then rendered as the command's text, as
-// JSON (the C interface's and the Python module's dict) and as HTML (a notebook cell).
+// The status report as data: collected once, block by block, then rendered (render.hpp) as the command's
+// text, as JSON (the C interface's and the Python module's dict) and as HTML (a notebook cell).
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +28,6 @@ struct StatusTable {
 };
 struct StatusDatabase {
     std::string path;
-    bool looked_up = false;  // whether `exists` is known yet
     bool exists = false;
     std::optional<std::uint64_t> size_bytes;
     std::vector<StatusTable> tables;  // as counted, in the report's order
@@ -56,24 +55,35 @@ struct StatusReport {
     using Step = StatusStep;
 
     std::string version;
-    std::string work_dir;        // as given
-    std::string work_dir_shown;  // as the report's heading shows it
-    // Each block is there once collected, in order; an unfinished one is the block being collected.
-    bool external_data_begun = false;
-    std::optional<bool> external_data_found;
+    std::string work_dir;                     // as given
+    std::string work_dir_shown;               // as the report's heading shows it
+    std::optional<bool> external_data_found;  // whether the raw-data directory is there
     std::vector<RawDir> external_data;
     std::optional<Database> database;
-    bool database_done = false;
     std::optional<std::vector<Output>> outputs;
     std::optional<std::vector<Step>> steps;  // only when asked for: the command does not report them
     std::string steps_error;                 // why the seasons could not be searched, when they could not
 };
 
+// The parts of a report, in the order they are collected and shown, each added whole.
+enum class StatusPart {
+    Heading,            // the version and the work directory
+    ExternalDataTitle,  // the raw-data block begins
+    ExternalDataFound,  // external_data_found is known
+    RawDir,             // external_data[index]
+    DatabaseTitle,      // the database block begins: database->path
+    DatabaseFile,       // whether the file is there, and its size
+    DatabaseError,      // database->error, after database->tables[0..index)
+    Table,              // database->tables[index]
+    OutputsTitle,       // the outputs block begins
+    Output,             // (*outputs)[index]
+};
+
 // Told as the report grows, on the thread that collects the block (the database block is collected on a
 // thread of its own, whose working directory is the work directory).
 struct StatusListener {
-    // After each part is added: the report so far.
-    std::function<void(const StatusReport&)> updated;
+    // After each part is added: the report so far, the part, and its index where it has one.
+    std::function<void(const StatusReport&, StatusPart, std::size_t index)> added;
     // A table or view is about to be counted, under this label; `progress` tells how far the count is,
     // as a percentage, or a negative number when the engine cannot tell. Valid until counted() is called.
     std::function<void(const std::string& label, const std::function<double()>& progress)> counting;
@@ -91,27 +101,5 @@ StatusReport collect_status(const std::optional<std::string>& dir, bool steps, b
 // The report as the C interface gives it, with the steps: on a work directory that must be there (a
 // FileError otherwise, as for a listing).
 StatusReport collect_status_data(const std::optional<std::string>& dir);
-
-// Where the command's text of a growing report has got to.
-struct StatusTextCursor {
-    int stage = 0;
-    std::size_t index = 0;
-    bool error_shown = false;
-};
-// Appends the command's lines (without their line breaks) that the report has gained since `at`, and
-// moves `at` past them: the lines of each part collected, in order, each once.
-void append_status_lines(const StatusReport& report, StatusTextCursor& at, std::vector<std::string>& lines);
-// The command's lines for the whole report.
-std::vector<std::string> status_text_lines(const StatusReport& report);
-// The whole report as the command prints it.
-std::string status_text(const StatusReport& report);
-// Plain JSON data: version, work_dir, external_data, database, outputs, steps.
-std::string status_json(const StatusReport& report);
-// An HTML fragment for a notebook cell: the same blocks as tables, errors and stale steps marked.
-std::string status_html(const StatusReport& report);
-
-// How the report names a table or view: those of the main schema by name alone, the others with their
-// schema; a part holding "." or '"' in double quotes (inner ones doubled), as SQL writes it.
-std::string status_table_label(const std::string& schema, const std::string& name);
 
 }  // namespace qev_scoreboard

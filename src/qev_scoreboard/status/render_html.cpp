@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-#include "qev_scoreboard/cli/status_parts.hpp"
-#include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/utf8.hpp"
+#include "qev_scoreboard/status/labels.hpp"
+#include "qev_scoreboard/status/render.hpp"
 
 namespace qev_scoreboard {
 
@@ -55,6 +55,7 @@ std::string table(std::string_view caption, const std::vector<std::string>& head
 }  // namespace
 
 std::string status_html(const StatusReport& report) {
+    using namespace status_labels;
     std::string out =
         "<div class=\"qev-status\">\n<style>\n"
         ".qev-status table{border-collapse:collapse;margin:0.5em 0 1em 0}\n"
@@ -70,47 +71,46 @@ std::string status_html(const StatusReport& report) {
 
     std::string rows;
     if (report.external_data_found && !*report.external_data_found) {
-        rows = row({"external_data", "BULUNAMADI — 'qev-scoreboard init' çalıştırın"}, "qev-missing");
+        rows = row({std::string(EXTERNAL_DATA), std::string(NOT_FOUND)}, "qev-missing");
     } else {
         for (const auto& dir : report.external_data)
             rows += row({html(dir.name), html(raw_dir_status(dir))}, !dir.exists    ? "qev-missing"
                                                                      : !dir.entries ? "qev-error"
                                                                                     : "");
     }
-    out += table("external_data", {"Dizin", "Durum"}, rows);
+    out += table(EXTERNAL_DATA, {"Dizin", "Durum"}, rows);
 
     if (report.database) {
         const StatusReport::Database& db = *report.database;
         rows.clear();
-        if (!db.error.empty()) rows += row({"", "", "", "Okuma hatası: " + html(db.error)}, "qev-error");
+        if (!db.error.empty()) rows += row({"", "", "", std::string(READ_ERROR) + html(db.error)}, "qev-error");
         for (const auto& t : db.tables)
             rows += row({html(t.schema), html(t.name), t.view ? "görünüm" : "tablo",
-                         t.rows ? std::to_string(*t.rows) : "Okuma hatası: " + html(t.error)},
+                         t.rows ? std::to_string(*t.rows) : std::string(READ_ERROR) + html(t.error)},
                         t.rows ? "" : "qev-error");
-        const std::string caption =
-            !db.exists ? "db — qev.duckdb: YOK — pipeline henüz çalışmamış"
-                       : "db — qev.duckdb: " +
-                             (db.size_bytes ? fixed_point(static_cast<double>(*db.size_bytes) / 1048576.0, 2) + " MB"
-                                            : std::string("?"));
+        const std::string caption = std::string(DB) + " — " + std::string(DATABASE) + ": " +
+                                    (!db.exists      ? std::string(NO_DATABASE)
+                                     : db.size_bytes ? size_mb(*db.size_bytes)
+                                                     : std::string("?"));
         out += table(caption, {"Şema", "Ad", "Tür", "Satır"}, rows);
     }
     if (report.outputs) {
         rows.clear();
         for (const auto& o : *report.outputs)
-            rows += row(
-                {html(o.name), o.exists ? fixed_point(static_cast<double>(*o.size_bytes) / 1024.0, 1) + " KB" : "YOK"},
-                o.exists ? "" : "qev-missing");
-        out += table("outputs", {"Dosya", "Boyut"}, rows);
+            rows += row({html(o.name), o.exists ? size_kb(*o.size_bytes) : std::string(MISSING)},
+                        o.exists ? "" : "qev-missing");
+        out += table(OUTPUTS, {"Dosya", "Boyut"}, rows);
     }
     if (report.steps) {
         rows.clear();
         if (!report.steps_error.empty())
-            rows += row({"", "", "", "Okuma hatası: " + html(report.steps_error), "", ""}, "qev-error");
+            rows += row({"", "", "", std::string(READ_ERROR) + html(report.steps_error), "", ""}, "qev-error");
         for (const auto& s : *report.steps)
-            rows += row({html(s.season), html(s.code), html(s.notebook),
-                         s.recorded ? html(*s.recorded) : "Okuma hatası: " + html(s.error),
-                         s.current ? html(*s.current) : "YOK", s.stale() ? "yeniden çalışacak" : "güncel"},
-                        s.stale() ? "qev-stale" : "");
+            rows +=
+                row({html(s.season), html(s.code), html(s.notebook),
+                     s.recorded ? html(*s.recorded) : std::string(READ_ERROR) + html(s.error),
+                     s.current ? html(*s.current) : std::string(MISSING), s.stale() ? "yeniden çalışacak" : "güncel"},
+                    s.stale() ? "qev-stale" : "");
         out += table("adımlar", {"Sezon", "Adım", "Notebook", "Kayıtlı nb_hash", "Güncel", "Durum"}, rows);
     }
     return out + "</div>\n";

@@ -2,6 +2,8 @@
 // its catalogue is read and what needs it is counted: its tables, and the views that read them. A view
 // that reads nothing but raw files is counted by an engine in memory once the file has been let go, since
 // such a count takes as long as reading the files does.
+#include "qev_scoreboard/status/database.hpp"
+
 #include <algorithm>
 #include <array>
 #include <exception>
@@ -18,11 +20,11 @@
 #include <variant>
 #include <vector>
 
-#include "qev_scoreboard/cli/status_file_views.hpp"
-#include "qev_scoreboard/cli/status_parts.hpp"
 #include "qev_scoreboard/core/duckdb_query.hpp"
 #include "qev_scoreboard/core/fs.hpp"
 #include "qev_scoreboard/platform/path_text.hpp"
+#include "qev_scoreboard/status/file_views.hpp"
+#include "qev_scoreboard/status/labels.hpp"
 
 namespace qev_scoreboard {
 
@@ -192,7 +194,8 @@ void count_tables(StatusReport& report, const fs::path& db_file, const fs::path&
         const DuckDBApi& api = duckdb_api();
 
         const Listing listing = list_objects(api, db->con);
-        database.error = listing.failure;  // told with what comes next
+        database.error = listing.failure;
+        if (!database.error.empty()) tell(listener, report, StatusPart::DatabaseError, 0);
         const std::vector<DbObject>& objects = listing.objects;
         // The engine for the views over raw files, only where there are views: started while the file is
         // counted, on a thread that shares this one's working directory; the file is not held for it.
@@ -214,8 +217,6 @@ void count_tables(StatusReport& report, const fs::path& db_file, const fs::path&
             table.schema = objects[i].schema;
             table.name = objects[i].name;
             table.view = objects[i].view;
-            // What is told so far reaches its reader before the count, which may take long.
-            tell(listener, report);
             {
                 const std::function<double()> progress = [&] {
                     return con != nullptr ? api.duckdb_query_progress(con).percentage : -1.0;
@@ -231,8 +232,10 @@ void count_tables(StatusReport& report, const fs::path& db_file, const fs::path&
                 if (!how(table)) return false;
             }
             counted[i] = std::move(table);
-            while (database.tables.size() < counted.size() && counted[database.tables.size()])
+            while (database.tables.size() < counted.size() && counted[database.tables.size()]) {
                 database.tables.push_back(std::move(*counted[database.tables.size()]));
+                tell(listener, report, StatusPart::Table, database.tables.size() - 1);
+            }
             return true;
         };
         const auto in_file = [&](size_t i) {
@@ -305,12 +308,11 @@ void collect_database(StatusReport& report, const fs::path& db_path, const fs::p
     report.database.emplace();
     StatusReport::Database& database = *report.database;
     database.path = platform::path_to_utf8(db_path);
-    tell(listener, report);
+    tell(listener, report, StatusPart::DatabaseTitle);
     database.exists = path_exists(db_path);
-    database.looked_up = true;
+    if (database.exists) database.size_bytes = size_in_bytes(db_path);
+    tell(listener, report, StatusPart::DatabaseFile);
     if (database.exists) {
-        database.size_bytes = size_in_bytes(db_path);
-        tell(listener, report);
         // The one place where errors are findings: whatever goes wrong with the engine or the file is
         // kept and the report goes on.
         try {
@@ -320,10 +322,9 @@ void collect_database(StatusReport& report, const fs::path& db_path, const fs::p
         } catch (const std::exception& e) {
             database.error = e.what();
             database.error_at = database.tables.size();
+            tell(listener, report, StatusPart::DatabaseError, database.error_at);
         }
     }
-    report.database_done = true;
-    tell(listener, report);
 }
 
 }  // namespace qev_scoreboard

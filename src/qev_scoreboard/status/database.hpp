@@ -1,22 +1,11 @@
 #pragma once
-// What the files of the status report share: the database block, collected apart, and the numbers and
-// words every rendering shows alike.
+// The status report's database block.
 
 #include <filesystem>
-#include <string>
-#include <string_view>
 
-#include "qev_scoreboard/cli/status_report.hpp"
+#include "qev_scoreboard/status/report.hpp"
 
 namespace qev_scoreboard {
-
-// The schema whose objects the report names without their schema.
-inline constexpr std::string_view MAIN_SCHEMA = "main";
-
-// Tells `listener` that the report has grown.
-inline void tell(const StatusListener& listener, const StatusReport& report) {
-    if (listener.updated) listener.updated(report);
-}
 
 // Fills report.database: whether the file at `db_path` is there, its size, and the row count of every
 // table and view in it, each told to `listener` in the report's order as it is known. Whatever goes wrong
@@ -27,10 +16,9 @@ void collect_database(StatusReport& report, const std::filesystem::path& db_path
                       const std::filesystem::path& counted_db, const std::filesystem::path& counted_dir,
                       bool track_progress, const StatusListener& listener);
 
-// Fixed-point with `digits` decimals; ties go to the even digit, as printf does for a double.
-std::string fixed_point(double value, int digits);
-
-// A raw-data directory's state as the report words it: YOK, BOŞ, "<n> dosya" or why it was not counted.
-std::string raw_dir_status(const StatusRawDir& dir);
+// Tells `listener` that `part` (at `index`) was added to the report.
+inline void tell(const StatusListener& listener, const StatusReport& report, StatusPart part, std::size_t index = 0) {
+    if (listener.added) listener.added(report, part, index);
+}
 
 }  // namespace qev_scoreboard

@@ -7,8 +7,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "qev_scoreboard/cli/status_report.hpp"
 #include "qev_scoreboard/core/json_writer.hpp"
+#include "qev_scoreboard/status/render.hpp"
 
 namespace qev_scoreboard {
 
