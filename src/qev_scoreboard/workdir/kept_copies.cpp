@@ -37,13 +37,6 @@ std::string folder_name(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
-// A directory, FIFO or device in a notebook's place holds no work of the user's to keep; replacing it
-// fails on its own terms.
-bool not_a_file(const FileError& e) {
-    const int err = e.code().value();
-    return err == EISDIR || err == EINVAL;
-}
-
 }  // namespace
 
 KeptCopies::KeptCopies(fs::path base, const InstallRecord& record, std::chrono::system_clock::time_point run_time)
@@ -151,26 +144,10 @@ FoundFile KeptCopies::keep_if_changed(const std::string& rel, const std::string&
     const fs::path rel_path = platform::path_from_utf8(rel);
     const fs::path installed = base_ / rel_path;
     FoundFile found;
-    found.looked_at = std::chrono::system_clock::now();
-    Fd file;
-    try {
-        file = open_regular_for_reading(installed);
-    } catch (const FileError& e) {
-        if (means_absent(e.code().value())) return found;
-        if (not_a_file(e)) {
-            found.exists = true;
-            return found;
-        }
-        throw;
-    }
-    found.exists = found.readable = true;
-    found.facts = platform::info(file.get(), installed);
+    const Fd file = open_to_look(installed, found);
+    if (!found.readable) return found;
     const platform::FileInfo& as_found = found.facts;
-    // The fingerprint already taken of it holds while nothing about the file has changed since.
-    if (seen != nullptr && seen->readable && unchanged_since(seen->facts, seen->looked_at, found.facts))
-        found.fingerprint = seen->fingerprint;
-    else
-        found.fingerprint = fingerprint_of_open_file(file.get(), installed);
+    fingerprint_found(file.get(), installed, found, seen);
     if (!is_users_own(found, rel, incoming, record_)) return found;
     // Kept under its own name: the data readme beside the notebooks, which never share its name.
     const fs::path name = rel_path.filename();

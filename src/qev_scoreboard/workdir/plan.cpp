@@ -11,6 +11,7 @@
 #include "qev_scoreboard/platform/path_text.hpp"
 #include "qev_scoreboard/services/paths.hpp"
 #include "qev_scoreboard/workdir/destinations.hpp"
+#include "qev_scoreboard/workdir/facts.hpp"
 #include "qev_scoreboard/workdir/fingerprint.hpp"
 #include "qev_scoreboard/workdir/meta_refresh.hpp"
 #include "qev_scoreboard/workdir/package_files.hpp"
@@ -94,23 +95,37 @@ bool is_users_own(const FoundFile& found, const std::string& rel, const std::str
     return recorded == record.files.end() || recorded->second != found.fingerprint;
 }
 
-FoundFile look_at(const fs::path& path) {
-    FoundFile found;
+Fd open_to_look(const fs::path& path, FoundFile& found) {
+    found = FoundFile{};
     found.looked_at = std::chrono::system_clock::now();
     Fd file;
     try {
         file = open_regular_for_reading(path);
     } catch (const FileError& e) {
-        if (means_absent(e.code().value())) return found;
+        if (means_absent(e.code().value())) return {};
         if (not_a_file(e)) {
             found.exists = true;
-            return found;
+            return {};
         }
         throw;
     }
     found.exists = found.readable = true;
     found.facts = platform::info(file.get(), path);
-    found.fingerprint = fingerprint_of_open_file(file.get(), path);
+    return file;
+}
+
+void fingerprint_found(platform::NativeHandle file, const fs::path& path, FoundFile& found, const FoundFile* seen) {
+    // The fingerprint already taken of it holds while nothing about the file has changed since.
+    if (seen != nullptr && seen->readable && unchanged_since(seen->facts, seen->looked_at, found.facts))
+        found.fingerprint = seen->fingerprint;
+    else
+        found.fingerprint = fingerprint_of_open_file(file, path);
+}
+
+FoundFile look_at(const fs::path& path, const FoundFile* seen) {
+    FoundFile found;
+    const Fd file = open_to_look(path, found);
+    if (found.readable) fingerprint_found(file.get(), path, found, seen);
     return found;
 }
 

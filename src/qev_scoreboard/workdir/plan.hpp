@@ -72,8 +72,15 @@ bool is_users_own(const FoundFile& found, const std::string& rel, const std::str
                   const InstallRecord& record);
 
 // Looks at a file's place: nothing, something that is not a regular file, or a regular file with its
-// fingerprint. Throws FileError when it cannot be looked at or read for another reason.
-FoundFile look_at(const fs::path& path);
+// fingerprint; `seen`, when given, is what a look before found, whose fingerprint holds while the file's
+// facts are unchanged. Throws FileError when it cannot be looked at or read for another reason.
+FoundFile look_at(const fs::path& path, const FoundFile* seen = nullptr);
+
+// The first half of look_at: `found` says what stands there, without its fingerprint; the file, open
+// before its facts were taken, is returned when it is a regular file (else an empty one).
+platform::File open_to_look(const fs::path& path, FoundFile& found);
+// The second half: the fingerprint of the regular file found, open as `file`.
+void fingerprint_found(platform::NativeHandle file, const fs::path& path, FoundFile& found, const FoundFile* seen);
 
 // Reads the package's files (the notebooks in `nb_dir` and the data readme), what stands at their places
 // in `base`, the record and the stamp, and says what a run by `policy` for `version` will do. Refuses, as
