@@ -26,15 +26,14 @@ void write_tree(const Tree& tree, const fs::path& root) {
     for (const auto& [rel, content] : tree.files) spit(root / rel, content);
 }
 
+bool is_temporary(const std::string& rel) { return fs::path(rel).filename().string().starts_with(".qev-"); }
+
 State classify(const Tree& tree) {
-    const auto temporary = [](const std::string& rel) {
-        return fs::path(rel).filename().string().starts_with(".qev-");
-    };
     // A run's folder under yedek/ that holds a copy, not only temporary files or nothing.
     const auto holds_copy = [&](const std::string& dir) {
         const std::string prefix = dir + "/";
         const auto copy = [&](const std::string& p) {
-            return p.starts_with(prefix) && p.find('/', prefix.size()) == std::string::npos && !temporary(p);
+            return p.starts_with(prefix) && p.find('/', prefix.size()) == std::string::npos && !is_temporary(p);
         };
         return std::any_of(tree.files.begin(), tree.files.end(), [&](const auto& f) { return copy(f.first); }) ||
                std::any_of(tree.dirs.begin(), tree.dirs.end(), copy);
@@ -42,13 +41,13 @@ State classify(const Tree& tree) {
     State s;
     for (const auto& rel : tree.dirs) {
         const bool run_folder = rel.starts_with("yedek/") && rel.find('/', 6) == std::string::npos;
-        if (temporary(rel) || (run_folder && !holds_copy(rel)))
+        if (is_temporary(rel) || (run_folder && !holds_copy(rel)))
             s.left.push_back(rel);
         else if (!rel.starts_with("yedek/"))
             s.dirs.insert(rel);
     }
     for (const auto& [rel, content] : tree.files) {
-        if (temporary(rel))
+        if (is_temporary(rel))
             s.left.push_back(rel);
         else if (rel.starts_with("yedek/"))
             s.kept.insert({fs::path(rel).filename().string(), content});

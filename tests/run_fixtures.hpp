@@ -38,6 +38,9 @@ struct State {
     std::vector<std::string> left;  // temporary files, and kept-copies folders holding none
 };
 
+// Whether `rel` names a temporary file of a replacement in flight, or one a stopped run left.
+bool is_temporary(const std::string& rel);
+
 State classify(const Tree& tree);
 inline State snapshot(const fs::path& ws) { return classify(read_tree(ws)); }
 
