@@ -85,7 +85,7 @@ void CrashStates::check(Scenario which, Persistence persistence) {
         wrong.emplace_back("R4", run + "R4 on return: what is durable is not what the run left");
 
     CrashCounts counts;
-    std::vector<CrashState> states = crash_states(model, persistence, counts);
+    const std::vector<CrashState> states = crash_states(model, persistence, counts);
     std::size_t again = 0;
     for (const CrashState& state : states) {
         std::vector<std::string> found = expect.wrong_when_stopped(classify(state.tree), false);
