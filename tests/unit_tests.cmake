@@ -20,5 +20,10 @@ set(QEV_UNIT_TEST_SOURCES
 )
 set(QEV_POSIX_UNIT_TEST_SOURCES
   status_data_test.cpp
+  run_fixtures.cpp
   fault_sweep_test.cpp
+  disk_model.cpp
+  crash_rules.cpp
+  disk_model_test.cpp
+  crash_state_test.cpp
 )

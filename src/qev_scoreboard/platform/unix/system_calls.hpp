@@ -1,8 +1,8 @@
 #pragma once
-// Every file-system call of this directory passes through here: the test seam stands in front of each
-// (fault_injection.hpp: nothing at all outside the tests' build), and a call the system may interrupt
-// before it did anything (EINTR: a signal, a network file system) is made again, so that no caller
-// takes an interruption for a failure. For this directory's files only.
+// Every file-system call of this directory passes through here: the test seam stands in front of each,
+// and behind each that changes the disk (fault_injection.hpp: nothing at all outside the tests' build),
+// and a call the system may interrupt before it did anything (EINTR: a signal, a network file system) is
+// made again, so that no caller takes an interruption for a failure. For this directory's files only.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -57,10 +57,14 @@ auto attempt_pointer([[maybe_unused]] const char* name, Call call) -> decltype(c
 }
 
 inline int open(const char* path, int flags, mode_t mode = 0) {
-    return retried("open", [&] { return ::open(path, flags, mode); });
+    const int fd = retried("open", [&] { return ::open(path, flags, mode); });
+    QEV_RECORD(opened, "open", AT_FDCWD, path, flags, fd);
+    return fd;
 }
 inline int openat(int dir, const char* name, int flags, mode_t mode = 0) {
-    return retried("openat", [&] { return ::openat(dir, name, flags, mode); });
+    const int fd = retried("openat", [&] { return ::openat(dir, name, flags, mode); });
+    QEV_RECORD(opened, "openat", dir, name, flags, fd);
+    return fd;
 }
 // The descriptor is gone whatever close() reports, an interruption included: never closed twice.
 inline int close(int fd) {
@@ -80,10 +84,14 @@ inline ssize_t pread(int fd, void* buf, size_t size, off_t at) {
     return retried("pread", [&] { return ::pread(fd, buf, size, at); });
 }
 inline ssize_t write(int fd, const void* buf, size_t size) {
-    return retried("write", [&] { return ::write(fd, buf, size); });
+    const ssize_t n = retried("write", [&] { return ::write(fd, buf, size); });
+    QEV_RECORD(wrote, "write", fd, buf, n, -1);
+    return n;
 }
 inline ssize_t pwrite(int fd, const void* buf, size_t size, off_t at) {
-    return retried("pwrite", [&] { return ::pwrite(fd, buf, size, at); });
+    const ssize_t n = retried("pwrite", [&] { return ::pwrite(fd, buf, size, at); });
+    QEV_RECORD(wrote, "pwrite", fd, buf, n, at);
+    return n;
 }
 inline int fstat(int fd, struct stat* st) {
     return attempt("fstat", false, [&] { return ::fstat(fd, st); });
@@ -116,13 +124,19 @@ inline int flock(int fd, int operation) {
     return retried("flock", [&] { return ::flock(fd, operation); });
 }
 inline int fsync(int fd) {
-    return retried("fsync", [&] { return ::fsync(fd); });
+    const int rc = retried("fsync", [&] { return ::fsync(fd); });
+    QEV_RECORD(flushed, "fsync", fd, rc);
+    return rc;
 }
 inline int fdatasync(int fd) {
-    return retried("fdatasync", [&] { return ::fdatasync(fd); });
+    const int rc = retried("fdatasync", [&] { return ::fdatasync(fd); });
+    QEV_RECORD(flushed, "fdatasync", fd, rc);
+    return rc;
 }
 inline int ftruncate(int fd, off_t size) {
-    return retried("ftruncate", [&] { return ::ftruncate(fd, size); });
+    const int rc = retried("ftruncate", [&] { return ::ftruncate(fd, size); });
+    QEV_RECORD(truncated, fd, size, rc);
+    return rc;
 }
 inline int fchmod(int fd, mode_t mode) {
     return attempt("fchmod", false, [&] { return ::fchmod(fd, mode); });
@@ -134,19 +148,29 @@ inline int futimens(int fd, const struct timespec times[2]) {
     return attempt("futimens", false, [&] { return ::futimens(fd, times); });
 }
 inline int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-    return attempt("renameat", false, [&] { return ::renameat(from_dir, from, to_dir, to); });
+    const int rc = attempt("renameat", false, [&] { return ::renameat(from_dir, from, to_dir, to); });
+    QEV_RECORD(renamed, from_dir, from, to_dir, to, rc);
+    return rc;
 }
 inline int unlinkat(int dir, const char* name, int flags) {
-    return attempt("unlinkat", false, [&] { return ::unlinkat(dir, name, flags); });
+    const int rc = attempt("unlinkat", false, [&] { return ::unlinkat(dir, name, flags); });
+    QEV_RECORD(removed, "unlinkat", dir, name, (flags & AT_REMOVEDIR) != 0, rc);
+    return rc;
 }
 inline int unlink(const char* path) {
-    return attempt("unlink", false, [&] { return ::unlink(path); });
+    const int rc = attempt("unlink", false, [&] { return ::unlink(path); });
+    QEV_RECORD(removed, "unlink", AT_FDCWD, path, false, rc);
+    return rc;
 }
 inline int mkdir(const char* path, mode_t mode) {
-    return attempt("mkdir", false, [&] { return ::mkdir(path, mode); });
+    const int rc = attempt("mkdir", false, [&] { return ::mkdir(path, mode); });
+    QEV_RECORD(made_directory, path, rc);
+    return rc;
 }
 inline int rmdir(const char* path) {
-    return attempt("rmdir", false, [&] { return ::rmdir(path); });
+    const int rc = attempt("rmdir", false, [&] { return ::rmdir(path); });
+    QEV_RECORD(removed, "rmdir", AT_FDCWD, path, true, rc);
+    return rc;
 }
 inline DIR* opendir(const char* path) {
     return attempt_pointer("opendir", [&] { return ::opendir(path); });
@@ -178,6 +202,7 @@ inline int clock_gettime(clockid_t clock, struct timespec* ts) {
 inline void sync() {
     [[maybe_unused]] const int ignored = QEV_FAULT("sync", false);  // a point to end at: sync cannot fail
     ::sync();
+    QEV_RECORD(flushed_all, "sync", 0);
 }
 // Returns 0 or the errno value, as posix_fallocate does.
 inline int posix_fallocate(int fd, off_t at, off_t size) {
@@ -190,7 +215,9 @@ inline int posix_fallocate(int fd, off_t at, off_t size) {
 
 #if QEV_HAVE_LINUX_CALLS
 inline int syncfs(int fd) {
-    return retried("syncfs", [&] { return ::syncfs(fd); });
+    const int rc = retried("syncfs", [&] { return ::syncfs(fd); });
+    QEV_RECORD(flushed_all, "syncfs", rc);
+    return rc;
 }
 inline int sync_file_range(int fd, off_t at, off_t size, unsigned int flags) {
     return retried("sync_file_range", [&] { return ::sync_file_range(fd, at, size, flags); });
@@ -202,7 +229,9 @@ inline ssize_t getrandom(void* buf, size_t size, unsigned int flags) {
     return retried("getrandom", [&] { return ::getrandom(buf, size, flags); });
 }
 inline ssize_t copy_file_range(int in, int out, size_t size) {
-    return retried("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); });
+    const ssize_t n = retried("copy_file_range", [&] { return ::copy_file_range(in, nullptr, out, nullptr, size, 0); });
+    QEV_RECORD(copied, in, out, n);
+    return n;
 }
 inline int fallocate(int fd, int mode, off_t at, off_t size) {
     return retried("fallocate", [&] { return ::fallocate(fd, mode, at, size); });
