@@ -34,7 +34,10 @@ class TemporaryFile {
     // left-over), makes the rename durable, then closes it. On Windows it is renamed through its handle; a
     // target held open by another program, whatever that program shares, is retried for about a second,
     // then reported as EBUSY ("başka bir program tarafından kullanılıyor"), the target untouched.
-    void commit(const Destination& at, const fs::path& shown, const char* action);
+    // `after`, when given, receives the file's description once it has its name (its change time
+    // included, which the rename may set), taken through the handle: of this file, whatever another run
+    // renames over the name a moment later.
+    void commit(const Destination& at, const fs::path& shown, const char* action, FileInfo* after = nullptr);
 
  private:
     NativeHandle dir_;
@@ -54,6 +57,20 @@ void remove_left_over_temporaries(const Destination& at) noexcept;
 
 // The same beside the files of the directory `dir`.
 void remove_left_over_temporaries_in(const fs::path& dir) noexcept;
+
+// While one lives (a run that writes many files), each directory is cleared of left-overs once at most:
+// its other files are put in place without looking through it again, past this run's own files in flight.
+class LeftOversClearedOnce {
+ public:
+    LeftOversClearedOnce() noexcept;
+    ~LeftOversClearedOnce();
+    LeftOversClearedOnce(const LeftOversClearedOnce&) = delete;
+    LeftOversClearedOnce& operator=(const LeftOversClearedOnce&) = delete;
+};
+
+// Whether the directory named by `key` (its identity, in the system's terms) is still to be cleared: true
+// outside any LeftOversClearedOnce, else the first time only.
+bool left_overs_due(const std::string& key) noexcept;
 
 // Removes every temporary file in flight in this process, then every directory in flight that is empty
 // by then. Async-signal-safe.

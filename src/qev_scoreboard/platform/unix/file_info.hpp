@@ -38,6 +38,11 @@ inline FileInfo to_info(const struct stat& st) {
     return info;
 }
 
+// Clears `info.changed` where the file system keeps no change time of its own (FAT, exFAT): a file there
+// is never trusted by its facts. `fd` or `path` names the file `info` describes.
+void forget_unkept_change_time(FileInfo& info, int fd) noexcept;
+void forget_unkept_change_time(FileInfo& info, const char* path) noexcept;
+
 // Throws FileError(action, path) unless `info` is a regular file's: EISDIR for a directory, "düzenli bir
 // dosya değil" for a FIFO, device or socket.
 void require_regular(const FileInfo& info, const fs::path& path, const char* action);

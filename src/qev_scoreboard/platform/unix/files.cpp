@@ -28,7 +28,9 @@ void unix_files::require_regular(const FileInfo& info, const fs::path& path, con
 FileInfo info(NativeHandle file, const fs::path& shown) {
     struct stat st {};
     if (sys::fstat(fd_of(file), &st) != 0) throw_file_error("okunamadı", shown, errno);
-    return unix_files::to_info(st);
+    FileInfo out = unix_files::to_info(st);
+    if (out.kind == FileKind::Regular) unix_files::forget_unkept_change_time(out, fd_of(file));
+    return out;
 }
 
 File open_for_reading(const fs::path& path) {
@@ -58,6 +60,7 @@ int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
     const int rc = follow == Follow::Links ? sys::stat(path.c_str(), &st) : sys::lstat(path.c_str(), &st);
     if (rc != 0) return errno;
     out = unix_files::to_info(st);
+    if (out.kind == FileKind::Regular) unix_files::forget_unkept_change_time(out, path.c_str());
     return 0;
 }
 

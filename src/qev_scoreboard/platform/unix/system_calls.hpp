@@ -22,7 +22,11 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
+#else
+#include <sys/mount.h>
+#include <sys/param.h>
 #endif
 
 namespace qev_scoreboard::platform::sys {
@@ -197,6 +201,16 @@ inline int fchdir(int fd) {
 }
 inline int clock_gettime(clockid_t clock, struct timespec* ts) {
     return attempt("clock_gettime", false, [&] { return ::clock_gettime(clock, ts); });
+}
+inline int fstatfs(int fd, struct statfs* out) {
+    return retried("fstatfs", [&] { return ::fstatfs(fd, out); });
+}
+inline int statfs(const char* path, struct statfs* out) {
+    return retried("statfs", [&] { return ::statfs(path, out); });
+}
+// A pause, cut short by a signal: the caller only waits for a clock to move, and looks again.
+inline int nanosleep(const struct timespec* how_long) {
+    return attempt("nanosleep", false, [&] { return ::nanosleep(how_long, nullptr); });
 }
 // Flushes every file system; cannot fail.
 inline void sync() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/in_flight.hpp"
 #include "qev_scoreboard/platform/process.hpp"
 #include "qev_scoreboard/platform/random.hpp"
@@ -134,7 +135,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
     throw_file_error(action, shown, EEXIST);
 }
 
-void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
+void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action, FileInfo* after) {
     {
         // Renamed and out of the interrupt's list at once: its name may be another run's a moment later.
         const InterruptsDeferred deferred(Defer::AllInterrupts);
@@ -144,6 +145,7 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
         untrack(slot_);
         slot_ = -1;
     }
+    if (after != nullptr) *after = info(file_.get(), shown);
     if (const int err = file_.close(); err != 0) throw_file_error(action, shown, err);
 }
 
@@ -157,6 +159,14 @@ TemporaryFile::~TemporaryFile() {
 
 void remove_left_over_temporaries(const Destination& at) noexcept {
     const int dir = fd_of(at.dir.get());
+    struct stat self {};
+    if (sys::fstat(dir, &self) == 0) {
+        try {
+            if (!left_overs_due(std::to_string(self.st_dev) + ":" + std::to_string(self.st_ino))) return;
+        } catch (...) {
+            // Out of memory naming it: cleared, as without a scope.
+        }
+    }
     const int list_fd = sys::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (list_fd < 0) return;
     std::unique_ptr<DIR, int (*)(DIR*)> d(sys::fdopendir(list_fd), ::closedir);

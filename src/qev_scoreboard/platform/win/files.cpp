@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
 #include "qev_scoreboard/platform/win/file_info.hpp"
@@ -17,6 +20,26 @@ namespace {
 
 // 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t EPOCH_DIFFERENCE = 116444736000000000LL;
+
+// FAT and exFAT keep no change time of their own (the system reports the last write's, which a rewrite
+// can put back): asked once per volume, as a machine has few.
+bool change_time_kept(HANDLE h, DWORD volume) {
+    static std::mutex mutex;
+    static std::vector<std::pair<DWORD, bool>> known;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [serial, kept] : known)
+            if (serial == volume) return kept;
+    }
+    wchar_t name[MAX_PATH + 1] = {};
+    // Not known: taken as not kept, so the file is read rather than trusted, and asked again next time.
+    if (!::GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1)) return false;
+    const std::wstring system(name);
+    const bool kept = system != L"FAT" && system != L"FAT32" && system != L"exFAT";
+    const std::lock_guard<std::mutex> lock(mutex);
+    known.emplace_back(volume, kept);
+    return kept;
+}
 
 }  // namespace
 
@@ -98,7 +121,8 @@ bool win::describe_handle(HANDLE h, FileInfo& out) {
     // The C runtime's "change time" is the creation time; the system keeps the real one here (zero on
     // file systems that keep none, such as FAT).
     FILE_BASIC_INFO basic{};
-    if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) && basic.ChangeTime.QuadPart != 0) {
+    if (::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) && basic.ChangeTime.QuadPart != 0 &&
+        (info.kind != FileKind::Regular || change_time_kept(h, bh.dwVolumeSerialNumber))) {
         FILETIME changed{};
         changed.dwLowDateTime = static_cast<DWORD>(basic.ChangeTime.QuadPart & 0xffffffffu);
         changed.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(basic.ChangeTime.QuadPart) >> 32);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qev_scoreboard/platform/file_error.hpp"
+#include "qev_scoreboard/platform/files.hpp"
 #include "qev_scoreboard/platform/in_flight.hpp"
 #include "qev_scoreboard/platform/random.hpp"
 #include "qev_scoreboard/platform/temporary_name.hpp"
@@ -106,7 +107,7 @@ bool TemporaryFile::create(const Destination& at, std::uint32_t permissions, con
     throw_file_error(action, shown, EEXIST);
 }
 
-void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action) {
+void TemporaryFile::commit(const Destination& at, const fs::path& shown, const char* action, FileInfo* after) {
     const fs::path target = existing_path(at);
     // Renamed through our own handle, still open and locked: no other run can take it for a left-over
     // before it has its final name.
@@ -142,6 +143,7 @@ void TemporaryFile::commit(const Destination& at, const fs::path& shown, const c
     // What the rename changed reaches the disk before the replacement counts as done, as a rename that
     // writes through would have it; the content was flushed before it took the name.
     if (!::FlushFileBuffers(h)) fail("diske yazılamadı", shown, ::GetLastError());
+    if (after != nullptr) *after = info(file_.get(), shown);
     if (const int e = file_.close(); e != 0) throw_file_error(action, shown, e);
 }
 
@@ -154,6 +156,7 @@ TemporaryFile::~TemporaryFile() {
 
 void remove_left_over_temporaries(const Destination& at) noexcept {
     try {
+        if (!left_overs_due(win::narrow(win::verbatim_path(at.dir_path)))) return;
         std::vector<std::wstring> names;
         WIN32_FIND_DATAW found{};
         const HANDLE h = ::FindFirstFileExW(win::system_path(at.dir_path / (win::widen(TEMP_PREFIX) + L"*")).c_str(),
