@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "qev_scoreboard/core/fd.hpp"
 #include "qev_scoreboard/platform/destination.hpp"
@@ -60,7 +62,8 @@ void with_target(const fs::path& path, const char* action, Write write) {
 // the first byte changes (or the file is left alone), catchable signals wait until the rewrite is whole,
 // and a failed write puts the old bytes back. `fill` writes `new_size` bytes from the start.
 template <typename Fill>
-void rewrite_in_place(const Target& t, const fs::path& shown, const char* action, std::uint64_t new_size, Fill fill) {
+void rewrite_in_place(const Target& t, const fs::path& shown, const char* action, std::uint64_t new_size, Fill fill,
+                      platform::FileInfo* after = nullptr) {
     const platform::File file = platform::open_for_rewrite(t.at, shown, action);
     const std::uint64_t old_size = platform::info(file.get(), shown).size;
 
@@ -90,11 +93,13 @@ void rewrite_in_place(const Target& t, const fs::path& shown, const char* action
         throw;
     }
     platform::flush_data(file.get(), shown);
+    if (after != nullptr) *after = platform::info(file.get(), shown);
 }
 
 // The replacement of `path` by what `produce` writes; `whole` is that content when the caller holds it
 // already, so the in-place fallback need not gather it again.
-void replace_content(const fs::path& path, const ContentProducer& produce, const std::string_view* whole) {
+void replace_content(const fs::path& path, const ContentProducer& produce, const std::string_view* whole,
+                     platform::FileInfo* written) {
     constexpr const char* action = "yazılamadı";
     InterruptsDeferred deferred(Defer::FileSizeSignal);
     with_target(path, action, [&](const Target& t) {
@@ -110,8 +115,9 @@ void replace_content(const fs::path& path, const ContentProducer& produce, const
                 }
             }
             const std::string_view content = whole != nullptr ? *whole : gathered;
-            rewrite_in_place(t, path, action, content.size(),
-                             [&](NativeHandle file) { platform::write_all(file, content, path); });
+            rewrite_in_place(
+                t, path, action, content.size(), [&](NativeHandle file) { platform::write_all(file, content, path); },
+                written);
             return;
         }
         produce([&](std::string_view piece) { platform::write_all(tmp.handle(), piece, path); });
@@ -122,19 +128,19 @@ void replace_content(const fs::path& path, const ContentProducer& produce, const
                 throw_file_error(action, path, err);
         }
         platform::flush_data(tmp.handle(), path);
-        tmp.commit(t.at, path, action);
+        tmp.commit(t.at, path, action, written);
     });
 }
 
 }  // namespace
 
-void write_file_atomic(const fs::path& path, std::string_view content) {
+void write_file_atomic(const fs::path& path, std::string_view content, platform::FileInfo* written) {
     replace_content(
-        path, [&](const ContentWriter& write) { write(content); }, &content);
+        path, [&](const ContentWriter& write) { write(content); }, &content, written);
 }
 
 void write_file_atomic(const fs::path& path, const ContentProducer& produce) {
-    replace_content(path, produce, nullptr);
+    replace_content(path, produce, nullptr, nullptr);
 }
 
 void copy_file_atomic(const fs::path& src, const fs::path& dst) {
@@ -153,6 +159,30 @@ namespace {
 
 constexpr const char* COPY_ACTION = "kopyalanamadı";
 
+// The content of `in` to `out`: in the kernel where the system can, unless someone must see each piece;
+// then read here, each piece handed to `observe` on its way.
+void copy_observed(NativeHandle in, NativeHandle out, const fs::path& src, const fs::path& dst,
+                   const PreparedCopy::Observer& observe) {
+    if (!observe) {
+        platform::copy_content(in, out, src, dst);
+        return;
+    }
+    std::vector<char> buf(std::size_t{1} << 16);
+    for (std::size_t n; (n = platform::read_some(in, buf.data(), buf.size(), src)) != 0;) {
+        const std::string_view piece(buf.data(), n);
+        observe(piece);
+        platform::write_all(out, piece, dst);
+    }
+}
+
+// The content of `in`, handed to `observe` only: what a copy rewritten in place later will bring, seen now
+// as a copy written ahead would have been.
+void observe_content(NativeHandle in, const fs::path& src, const PreparedCopy::Observer& observe) {
+    std::vector<char> buf(std::size_t{1} << 16);
+    for (std::size_t n; (n = platform::read_some(in, buf.data(), buf.size(), src)) != 0;)
+        observe(std::string_view(buf.data(), n));
+}
+
 // Where a copy was written, to be flushed and put in place later.
 struct CopyTarget {
     Target t;
@@ -163,6 +193,7 @@ struct CopyTarget {
 }  // namespace
 
 struct PreparedCopy::State {
+    Observer observe;
     NativeHandle in;
     platform::FileInfo src_info;
     fs::path src, dst, directory;
@@ -171,8 +202,9 @@ struct PreparedCopy::State {
 };
 
 PreparedCopy::PreparedCopy(NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
-                           const fs::path& dst)
+                           const fs::path& dst, Observer observe)
     : s_(std::make_unique<State>()) {
+    s_->observe = std::move(observe);
     s_->in = in;
     s_->src_info = src_info;
     s_->src = src;
@@ -184,11 +216,12 @@ PreparedCopy::PreparedCopy(NativeHandle in, const platform::FileInfo& src_info, 
         s_->directory = at.at.dir_path;
         if (at.in_place || !target->tmp.create(at.at, 0600, dst, COPY_ACTION)) {
             if (!at.at.exists) throw_file_error(COPY_ACTION, dst, at.in_place ? EPERM : EACCES);
+            if (s_->observe) observe_content(in, src, s_->observe);
             s_->target = std::move(target);
             return;
         }
         NativeHandle tmp = target->tmp.handle();
-        platform::copy_content(in, tmp, src, dst);
+        copy_observed(in, tmp, src, dst, s_->observe);
         if (at.at.exists) {
             platform::keep_owner(tmp, at.at.info);
             platform::copy_extended_attributes(at.file.get(), tmp, dst, COPY_ACTION);
@@ -216,19 +249,22 @@ void PreparedCopy::flush() {
     if (s_->target->written) platform::flush_data(s_->target->tmp.handle(), s_->dst);
 }
 
-void PreparedCopy::commit() {
+void PreparedCopy::commit(platform::FileInfo* after) {
     CopyTarget& target = *s_->target;
     if (target.written) {
-        target.tmp.commit(target.t.at, s_->dst, COPY_ACTION);
+        target.tmp.commit(target.t.at, s_->dst, COPY_ACTION, after);
         return;
     }
     rewind_for_reading(s_->in, s_->src);
-    rewrite_in_place(target.t, s_->dst, COPY_ACTION, s_->src_info.size, [&](NativeHandle file) {
-        platform::copy_content(s_->in, file, s_->src, s_->dst);
-        // Mode is the owner's to set; a plain copy by someone else leaves it.
-        if (const int err = platform::set_permissions(file, s_->src_info.permissions); err != 0 && err != EPERM)
-            throw_file_error(COPY_ACTION, s_->dst, err);
-    });
+    rewrite_in_place(
+        target.t, s_->dst, COPY_ACTION, s_->src_info.size,
+        [&](NativeHandle file) {
+            copy_observed(s_->in, file, s_->src, s_->dst, {});
+            // Mode is the owner's to set; a plain copy by someone else leaves it.
+            if (const int err = platform::set_permissions(file, s_->src_info.permissions); err != 0 && err != EPERM)
+                throw_file_error(COPY_ACTION, s_->dst, err);
+        },
+        after);
 }
 
 const fs::path& PreparedCopy::directory() const { return s_->directory; }

@@ -24,8 +24,9 @@ namespace qev_scoreboard {
 namespace fs = std::filesystem;
 
 // Replaces `path` with `content`, flushed before the rename. A new file gets mode 0666 less the umask;
-// an existing one keeps its mode, owner and group.
-void write_file_atomic(const fs::path& path, std::string_view content);
+// an existing one keeps its mode, owner and group. `written`, when given, receives the description of the
+// file written, taken once it has its name.
+void write_file_atomic(const fs::path& path, std::string_view content, platform::FileInfo* written = nullptr);
 
 // What a streamed replacement is written with: `produce` hands each piece of the new content, in order,
 // to the writer it is given. It may be called again, to start over, when another run replaced the
@@ -56,15 +57,18 @@ void copy_open_file_atomic(platform::NativeHandle in, const platform::FileInfo& 
 // removes its temporary file.
 class PreparedCopy {
  public:
+    // Sees each piece of the content as it is copied (so that it is read once for a fingerprint too).
+    using Observer = std::function<void(std::string_view)>;
     PreparedCopy(platform::NativeHandle in, const platform::FileInfo& src_info, const fs::path& src,
-                 const fs::path& dst);
+                 const fs::path& dst, Observer observe = {});
     ~PreparedCopy();
     PreparedCopy(const PreparedCopy&) = delete;
     PreparedCopy& operator=(const PreparedCopy&) = delete;
 
     void start_flush() noexcept;
     void flush();
-    void commit();
+    // `after`, when given, receives the description of the file put in place (see TemporaryFile::commit).
+    void commit(platform::FileInfo* after = nullptr);
     // The directory that holds the name once committed: flushed after, so that the new entry stays.
     const fs::path& directory() const;
 

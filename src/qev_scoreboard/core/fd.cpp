@@ -12,15 +12,14 @@ namespace qev_scoreboard {
 
 namespace {
 
-std::string read_all(const fs::path& path, size_t max_size) {
-    const Fd file = open_regular_for_reading(path);
-    const std::uint64_t size = platform::info(file.get(), path).size;
+std::string read_all(platform::NativeHandle file, const fs::path& path, size_t max_size) {
+    const std::uint64_t size = platform::info(file, path).size;
     if (size > max_size) throw_file_error("okunamadı", path, EFBIG);
     std::string out;
     try {
         out.reserve(static_cast<size_t>(size));
         char buf[1 << 16];
-        read_blocks(file.get(), path, buf, sizeof buf, [&](const char* data, size_t n) {
+        read_blocks(file, path, buf, sizeof buf, [&](const char* data, size_t n) {
             if (out.size() + n > max_size) throw_file_error("okunamadı", path, EFBIG);
             out.append(data, n);
         });
@@ -43,10 +42,15 @@ bool refused_as_text(const FileError& e) {
     return err == EILSEQ || err == EFBIG || err == EISDIR || err == EINVAL;
 }
 
-std::string read_utf8_file(const fs::path& path, size_t max_size) {
-    std::string text = read_all(path, max_size);
+std::string read_utf8_text(platform::NativeHandle file, const fs::path& path, size_t max_size) {
+    std::string text = read_all(file, path, max_size);
     if (!is_valid_utf8(text)) throw FileError("okunamadı", path, EILSEQ, "geçerli UTF-8 değil");
     return text;
+}
+
+std::string read_utf8_file(const fs::path& path, size_t max_size) {
+    const Fd file = open_regular_for_reading(path);
+    return read_utf8_text(file.get(), path, max_size);
 }
 
 }  // namespace qev_scoreboard

@@ -37,5 +37,8 @@ bool refused_as_text(const FileError& e);
 // The whole regular file, which must be valid UTF-8 ("<path>: okunamadı: geçerli UTF-8 değil").
 // Files above `max_size` bytes are refused before any allocation.
 std::string read_utf8_file(const fs::path& path, size_t max_size = static_cast<size_t>(1) << 30);
+// The same of a file already open, read from where it stands (`path` names it in errors).
+std::string read_utf8_text(platform::NativeHandle file, const fs::path& path,
+                           size_t max_size = static_cast<size_t>(1) << 30);
 
 }  // namespace qev_scoreboard
