@@ -2,6 +2,7 @@
 // The fingerprint shared with the pipeline engine: the first 16 lower-case hex digits of the SHA-256 of a
 // file's bytes, as its step meta files keep it (nb_hash) and the record of installed files does.
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,5 +20,7 @@ std::string _file_hash(const fs::path& path);
 // in memory (`subject` names them should the digest library fail).
 std::string fingerprint_of_open_file(platform::NativeHandle file, const fs::path& path);
 std::string fingerprint_of_bytes(std::string_view bytes, const fs::path& subject);
+// The fingerprint a SHA-256 digest gives: its first 8 bytes in lower-case hex.
+std::string fingerprint_of_digest(const std::array<unsigned char, 32>& digest);
 
 }  // namespace qev_scoreboard

@@ -89,7 +89,7 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
 }
 
 void update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks,
-                        std::optional<Seasons>& seasons) {
+                        std::optional<Seasons>& seasons, const std::map<std::string, std::string>* known) {
     std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
     for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
 
@@ -102,7 +102,10 @@ void update_meta_hashes(const fs::path& base, const std::vector<std::string>& up
         stop_point(base);
         const fs::path notebook = base / platform::path_from_utf8(name);
         if (!path_exists(notebook)) continue;
-        const std::string hash = _file_hash(notebook);
+        const auto just_installed =
+            known != nullptr ? known->find(name) : std::map<std::string, std::string>::const_iterator();
+        const std::string hash =
+            known != nullptr && just_installed != known->end() ? just_installed->second : _file_hash(notebook);
         const auto codes = nb_to_codes.find(name);
         if (codes == nb_to_codes.end()) continue;
         if (!seasons) seasons.emplace(seasons_dir);

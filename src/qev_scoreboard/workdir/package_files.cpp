@@ -10,7 +10,7 @@
 namespace qev_scoreboard {
 
 PackageFile open_package_file(const fs::path& path, const platform::FileInfo* seen, const std::string* fingerprint,
-                              std::chrono::system_clock::time_point looked_at) {
+                              std::chrono::system_clock::time_point looked_at, bool fingerprint_it) {
     PackageFile f{path, open_regular_for_reading(path), {}, {}};
     f.info = platform::info(f.file.get(), path);
     // The access time as it was before that look read the file: a copy carries the package's own.
@@ -18,7 +18,7 @@ PackageFile open_package_file(const fs::path& path, const platform::FileInfo* se
         f.info.accessed = seen->accessed;
     if (seen != nullptr && fingerprint != nullptr && unchanged_since(*seen, looked_at, f.info))
         f.fingerprint = *fingerprint;
-    else
+    else if (fingerprint_it)
         f.fingerprint = fingerprint_of_open_file(f.file.get(), path);
     return f;
 }

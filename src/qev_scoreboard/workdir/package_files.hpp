@@ -27,8 +27,10 @@ struct PackageFile {
 };
 // Opens the package file at `path` and fingerprints it; when `seen` and `fingerprint` are given (what a
 // look at `looked_at` found), the fingerprint holds without a read while the file's facts are unchanged.
+// Without `fingerprint_it`, a fingerprint that does not hold so is left empty: the file is to be
+// fingerprinted while it is copied.
 PackageFile open_package_file(const fs::path& path, const platform::FileInfo* seen = nullptr,
                               const std::string* fingerprint = nullptr,
-                              std::chrono::system_clock::time_point looked_at = {});
+                              std::chrono::system_clock::time_point looked_at = {}, bool fingerprint_it = true);
 
 }  // namespace qev_scoreboard

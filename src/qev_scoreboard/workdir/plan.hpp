@@ -34,15 +34,21 @@ struct FoundFile {
     std::string fingerprint;   // then: its fingerprint
     platform::FileInfo facts;  // then: what it was when fingerprinted
     std::chrono::system_clock::time_point looked_at;
+    // The fingerprint is the record's, the file's facts being those it recorded: it holds for as long as
+    // they do, with no clock tick to fear.
+    bool by_record = false;
 };
 
 struct PlannedFile {
-    std::string rel;             // relative to the work directory, "/" between names
-    fs::path source;             // the package file; empty for the data readme, whose new text is `text`
-    std::string text;            // the data readme's new text
-    std::string incoming;        // the fingerprint of what will be installed
-    platform::FileInfo package;  // the package file's facts when it was fingerprinted, at:
+    std::string rel;              // relative to the work directory, "/" between names
+    fs::path source;              // the package file (for the data readme, the package's readme)
+    bool readme = false;          // the data readme, installed as text: its new text is `text`
+    std::string text;             // the data readme's new text, when it was read
+    std::string incoming;         // the fingerprint of what will be installed, when known:
+    bool incoming_known = false;  // else it is learnt while the package file is copied
+    platform::FileInfo package;   // the package file's facts when it was looked at, at:
     std::chrono::system_clock::time_point package_looked_at;
+    bool package_by_record = false;  // the incoming fingerprint is the record's, by the package's facts
     FoundFile found;
     Change change = Change::Create;
     bool keep = false;  // what stands there is the user's own: kept under yedek/ before it is replaced
@@ -57,6 +63,7 @@ struct InstallPlan {
     std::exception_ptr notebooks_error;  // the package's notebooks could not be listed or read: told in turn
     InstallRecord record;                // as the directory holds it
     std::string old_version;             // the version the stamp names
+    bool stamp_exact = false;            // the stamp holds that version and nothing else
     std::exception_ptr stamp_error;      // the stamp could not be read: told in turn
     bool refresh = false;                // the step meta files are refreshed after the notebooks
     std::optional<Seasons> seasons;      // listed once for the whole run
@@ -83,12 +90,22 @@ platform::File open_to_look(const fs::path& path, FoundFile& found);
 void fingerprint_found(platform::NativeHandle file, const fs::path& path, FoundFile& found, const FoundFile* seen);
 
 // Reads the package's files (the notebooks in `nb_dir` and the data readme), what stands at their places
-// in `base`, the record and the stamp, and says what a run by `policy` for `version` will do. Refuses, as
-// check_destinations does, a place that must not be written through. A failure to read the record or
-// the package's data readme is thrown; the package's notebooks and the stamp are kept as errors for the
-// run to meet where it reaches them. Writes nothing.
-InstallPlan plan_install(const fs::path& base, const fs::path& nb_dir, InstallPolicy policy,
-                         const std::string& version);
+// in `base`, the record and the stamp, and says what a run by `policy` for `version` will do. A file whose
+// facts are those the record gives is trusted by them, unread. Refuses, as check_destinations does, a
+// place that must not be written through. A failure to read the record or the package's data readme is
+// thrown; the package's notebooks and the stamp are kept as errors for the run to meet where it reaches
+// them. Writes nothing. Unless `decide_all`, a package file that must be fingerprinted and will be
+// copied anyway is left to be fingerprinted while it is copied: the plan's decisions about it (whether
+// what it replaces is kept) then wait for that (incoming_known is false).
+InstallPlan plan_install(const fs::path& base, const fs::path& nb_dir, InstallPolicy policy, const std::string& version,
+                         bool decide_all = false);
+
+// Decides `f` once its incoming fingerprint is known: its change under `policy`, and whether what stands
+// there is kept first.
+void decide(PlannedFile& f, InstallPolicy policy, const InstallRecord& record);
+
+// The data readme's text as installed, read from the package (`f.source`), with its fingerprint.
+void read_readme(PlannedFile& f);
 
 // The names of the notebooks the plan installs, in order.
 std::vector<std::string> planned_notebooks(const InstallPlan& plan);

@@ -19,7 +19,8 @@ constexpr size_t MAX_STAMP_SIZE = 4096;
 
 }  // namespace
 
-std::string read_version_stamp(const fs::path& base) {
+std::string read_version_stamp(const fs::path& base, bool* exact) {
+    if (exact != nullptr) *exact = false;
     const fs::path path = layout::version_stamp_path(base);
     if (!path_exists(path)) return "";
     std::string text;
@@ -32,7 +33,9 @@ std::string read_version_stamp(const fs::path& base) {
         throw;
     }
     // White space of every kind: a stamp someone padded in an editor still names the version inside it.
-    return trim_unicode_space(text);
+    std::string version = trim_unicode_space(text);
+    if (exact != nullptr) *exact = !version.empty() && version == text;
+    return version;
 }
 
 void write_version_stamp(const fs::path& base, const std::string& version) {
