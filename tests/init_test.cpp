@@ -123,7 +123,10 @@ std::vector<std::string> package_notebooks() {
 std::map<std::string, std::string> tree(const fs::path& root) {
     std::map<std::string, std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(root))
-        out[utf8_text(fs::relative(e.path(), root).generic_u8string())] = e.is_directory() ? "/" : slurp(e.path());
+        out[utf8_text(fs::relative(e.path(), root).generic_u8string())] = e.is_directory() ? "/"
+                                                                          : e.path().filename() == ".nb_installed.json"
+                                                                              ? recorded_fingerprints(slurp(e.path()))
+                                                                              : slurp(e.path());
     return out;
 }
 
@@ -133,7 +136,7 @@ std::string installed_record(const fs::path& nb_dir, const std::vector<std::stri
     nlohmann::json record = nlohmann::json::object();
     record["external_data/VERI_KOPYALA.txt"] = fingerprint(readme);
     for (const auto& n : notebooks) record[n] = fingerprint_of(nb_dir / utf8_path(n));
-    return record.dump(2) + "\n";
+    return record.dump();
 }
 
 // The tree a first run leaves, with `notebooks` installed.

@@ -63,11 +63,12 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
         {"up to date",
          InstallPolicy::Init,
          [](auto& ws, auto& pkg) { installed(ws, pkg); },
-         {{README, {Change::Replace}}, {"nb_02.ipynb", {Change::Same}}, {"nb_03.ipynb", {Change::Same}}}},
+         {{README, {Change::Same}}, {"nb_02.ipynb", {Change::Same}}, {"nb_03.ipynb", {Change::Same}}}},
         {"up to date, forced",
          InstallPolicy::Force,
          [](auto& ws, auto& pkg) { installed(ws, pkg); },
-         {{README, {Change::Replace}}, {"nb_02.ipynb", {Change::Replace}}, {"nb_03.ipynb", {Change::Replace}}}},
+         // Forced or not, a file already holding what would be written is left as it is.
+         {{README, {Change::Same}}, {"nb_02.ipynb", {Change::Replace}}, {"nb_03.ipynb", {Change::Replace}}}},
         {"the user's edits, an older version's stamp",
          InstallPolicy::Init,
          [](auto& ws, auto& pkg) {
@@ -84,7 +85,7 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
              spit(ws / "nb_02.ipynb", "eski paketin");
              spit(ws / "db/.nb_installed.json", "{\"nb_02.ipynb\": \"" + fingerprint("eski paketin") + "\"}");
          },
-         {{README, {Change::Replace}}, {"nb_02.ipynb", {Change::Replace}}, {"nb_03.ipynb", {Change::Same}}}},
+         {{README, {Change::Same}}, {"nb_02.ipynb", {Change::Replace}}, {"nb_03.ipynb", {Change::Same}}}},
         {"no record: whatever differs is the user's",
          InstallPolicy::Force,
          [](auto& ws, auto& pkg) {
@@ -92,7 +93,7 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
              fs::remove(ws / "db/.nb_installed.json");
              spit(ws / "nb_02.ipynb", "kim bilir");
          },
-         {{README, {Change::Replace}}, {"nb_02.ipynb", {Change::Replace, true}}, {"nb_03.ipynb", {Change::Replace}}}},
+         {{README, {Change::Same}}, {"nb_02.ipynb", {Change::Replace, true}}, {"nb_03.ipynb", {Change::Replace}}}},
         {"a missing notebook and a directory in another's place",
          InstallPolicy::Init,
          [](auto& ws, auto& pkg) {
@@ -101,7 +102,7 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
              fs::remove(ws / "nb_03.ipynb");
              fs::create_directories(ws / "nb_03.ipynb");
          },
-         {{README, {Change::Replace}}, {"nb_02.ipynb", {Change::Create}}, {"nb_03.ipynb", {Change::Replace}}}},
+         {{README, {Change::Same}}, {"nb_02.ipynb", {Change::Create}}, {"nb_03.ipynb", {Change::Replace}}}},
         {"the auto-sync leaves the readme to init",
          InstallPolicy::Sync,
          [](auto& ws, auto& pkg) {
@@ -123,7 +124,7 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
         const fs::path ws = tmp / "ws";
         c.prepare(ws, svc.notebooks_dir);
         const auto before = snapshot(tmp.path);
-        const qs::InstallPlan plan = qs::plan_install(ws, svc.notebooks_dir, c.policy, "1.1.0");
+        const qs::InstallPlan plan = qs::plan_install(ws, svc.notebooks_dir, c.policy, "1.1.0", true);
         EXPECT_EQ(snapshot(tmp.path), before) << "the plan wrote something";
         EXPECT_FALSE(plan.notebooks_error);
         EXPECT_EQ(plan.refresh, c.refresh);
@@ -135,7 +136,8 @@ TEST(InstallPlan, EachDirectoryStateGivesItsPlanAndNothingIsWritten) {
             EXPECT_EQ(f.change, expected->second.change) << f.rel;
             EXPECT_EQ(f.keep, expected->second.keep) << f.rel;
             const std::string incoming =
-                f.source.empty() ? fingerprint("Veri klasörleri\nburada.\n") : fingerprint_of(f.source);
+                f.readme ? fingerprint("Veri klasörleri\nburada.\n") : fingerprint_of(f.source);
+            EXPECT_TRUE(f.incoming_known) << f.rel;
             EXPECT_EQ(f.incoming, incoming) << f.rel;
         }
         std::vector<std::string> wanted;

@@ -52,7 +52,7 @@ State classify(const Tree& tree) {
         else if (rel.starts_with("yedek/"))
             s.kept.insert({fs::path(rel).filename().string(), content});
         else
-            s.files[rel] = content;
+            s.files[rel] = rel == RECORD ? recorded_fingerprints(content) : content;
     }
     return s;
 }

@@ -1,5 +1,7 @@
 #include "support.hpp"
 
+#include <nlohmann/json.hpp>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -104,6 +106,18 @@ TempDir::~TempDir() {
 #endif
     }
     fs::remove_all(path, ec);
+}
+
+std::string recorded_fingerprints(const std::string& text) {
+    try {
+        const nlohmann::json record = nlohmann::json::parse(text);
+        if (!record.is_object()) return text;
+        nlohmann::json out = nlohmann::json::object();
+        for (const auto& [rel, entry] : record.items()) out[rel] = entry.is_string() ? entry : entry.at("fingerprint");
+        return out.dump();
+    } catch (const nlohmann::json::exception&) {
+        return text;
+    }
 }
 
 std::string slurp(const fs::path& p) {

@@ -46,6 +46,11 @@ std::vector<std::string> entries(const fs::path& dir);
 std::string fingerprint(const std::string& bytes);
 std::string fingerprint_of(const fs::path& p);
 
+// The record of installed files `text` as fingerprints alone, by path, one line of JSON: what a record
+// says of the files, whatever facts of them it keeps (those differ from run to run). Text that is no such
+// record comes back as it is.
+std::string recorded_fingerprints(const std::string& text);
+
 // The project's version, as the build defines it: what the built program and library print.
 inline const std::string PROJECT_VERSION = QEV_PROJECT_VERSION;
 // Writes `content` to `p`, creating parent directories.

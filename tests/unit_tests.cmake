@@ -26,4 +26,5 @@ set(QEV_POSIX_UNIT_TEST_SOURCES
   crash_rules.cpp
   disk_model_test.cpp
   crash_state_test.cpp
+  trust_test.cpp
 )

@@ -119,7 +119,7 @@ class Upgrade(unittest.TestCase):
         self.assertEqual(os.stat(ws / ADDED).st_mtime_ns, 1_600_000_000_123_456_789)
 
         # The record names what is installed now: the next run keeps nothing more.
-        record = json.loads((ws / "db" / ".nb_installed.json").read_text())
+        record = support.recorded(ws)
         names = support.package_notebooks(self.new_data / "notebooks")
         self.assertEqual(sorted(record), sorted(names + [README]))
         self.assertEqual(record[PARAMS], fingerprint(self.package(PARAMS)))
@@ -145,7 +145,7 @@ class Upgrade(unittest.TestCase):
             self.assertEqual((ws / name).read_bytes(), self.package(name))
         # The data readme is init's to write: the note stays where it is.
         self.assertEqual((ws / README).read_bytes(), edits[README])
-        record = json.loads((ws / "db" / ".nb_installed.json").read_text())
+        record = support.recorded(ws)
         self.assertEqual(record[PARAMS], fingerprint(self.package(PARAMS)))
         self.assertNotEqual(record[README], fingerprint(edits[README]))  # still what init installed
         # init now keeps the note, and no notebook.
@@ -172,7 +172,7 @@ class Upgrade(unittest.TestCase):
             kept = self.kept(self.init(ws))
             with self.subTest(record=record):
                 self.assertEqual([k.split("/", 2)[2] for k in kept], ["VERI_KOPYALA.txt", PARAMS, RUN, UPGRADED])
-                self.assertEqual(json.loads(path.read_text())[UPGRADED], fingerprint(self.package(UPGRADED)))
+                self.assertEqual(support.recorded(ws)[UPGRADED], fingerprint(self.package(UPGRADED)))
 
     def test_an_earlier_copy_is_never_overwritten(self):
         ws, _ = self.prepared()

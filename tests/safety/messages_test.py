@@ -105,7 +105,8 @@ class Messages(unittest.TestCase):
                 self.assert_verify_names(proc, path)
 
     def test_digest_library_that_loads_but_cannot_hash(self):
-        ws = support.workdir(self.tmp, "null-provider")
+        # A directory never prepared: nothing can be trusted by a record, everything must be fingerprinted.
+        ws = self.tmp / "null-provider"
         conf = self.tmp / "null-provider.cnf"
         conf.write_text("openssl_conf = init\n[init]\nproviders = providers\n"
                         "[providers]\nnull = null\n[null]\nactivate = 1\n")

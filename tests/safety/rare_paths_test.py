@@ -186,7 +186,9 @@ class NoTemporaryFileOutlivesItsRun(support.PackageCase):
     def test_left_overs_of_killed_runs_go_but_not_those_a_live_run_holds(self):
         ws = self.make_ws()
         ext = ws / "external_data"
-        # A run killed outright while the readme's temporary file waited to be flushed.
+        # A run killed outright while the readme's temporary file waited to be flushed: one gone, so that
+        # there is one to write.
+        (ext / "VERI_KOPYALA.txt").unlink()
         tracer = subprocess.Popen(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fdatasync",
                                    "-e", "inject=fdatasync:delay_enter=5000000",
                                    str(self.program), "--dir", str(ws), "init"],

@@ -133,6 +133,12 @@ def enter_scratch(add_cleanup):
     add_cleanup(scratch.__exit__, None, None, None)
     return scratch.__enter__()
 
+def recorded(ws):
+    """The record of installed files as {name: fingerprint}, whichever form each entry takes."""
+    record = json.loads((Path(ws) / "db" / ".nb_installed.json").read_text())
+    return {name: entry if isinstance(entry, str) else entry["fingerprint"] for name, entry in record.items()}
+
+
 def record_as_installed(ws, name):
     """Makes the record of installed files say that `name` holds what it holds now, as if a run of an
     earlier version had installed it so: it then counts as the package's, not the user's work."""
