@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `init` on a package of 200 notebooks of 1 MiB each, side by side in one hyperfine run with the work it
 # cannot avoid:
-#   a second init (everything identical)  vs  openssl dgst -sha256 over both trees' notebooks  (<= 1.2x)
+#   a second init (everything identical)  vs  openssl dgst -sha256 over both trees' notebooks  (<= 0.2x)
+# The second init trusts both trees by the facts its record keeps: it reads no notebook at all.
 # (init --force, which flushes what it copies, is measured by bench/init_durable.sh.)
 # The program finds its package data relative to its own file, so it runs from a throw-away prefix
 # holding copies of the built program and libraries and the generated notebooks.
@@ -22,11 +23,17 @@ cp -P "$build"/lib/*.so* "$prefix/lib/"
 cp "$build/share/qev-scoreboard/VERI_KOPYALA.txt" "$build/share/qev-scoreboard/adim_registry.json" "$share/"
 for i in $(seq -w 1 200); do head -c $((1 << 20)) /dev/urandom >"$share/notebooks/nb_bench_$i.ipynb"; done
 exe=$prefix/bin/qev-scoreboard
+# A package file changed moments before a run is read again in case it is still being written; one installed
+# a while ago, as a package's are, is trusted by its facts.
+sleep 2.1
 
 # The runs must do what they claim before they are timed.
 "$exe" --dir "$ws" init >/dev/null
-"$exe" --dir "$ws" init | grep -q "^  AYNI         : 200 dosya$" || { echo "FAIL: second init copied" >&2; exit 1; }
-"$exe" --dir "$ws" init --force | grep -q "^  GÜNCELLENDİ : 200 dosya$" || { echo "FAIL: --force" >&2; exit 1; }
+# Read whole: grep -q stops reading at its match, and the program is then told of a closed pipe.
+second=$("$exe" --dir "$ws" init)
+grep -q "^  AYNI         : 200 dosya$" <<<"$second" || { echo "FAIL: second init copied: $second" >&2; exit 1; }
+forced=$("$exe" --dir "$ws" init --force)
+grep -q "^  GÜNCELLENDİ : 200 dosya$" <<<"$forced" || { echo "FAIL: --force: $forced" >&2; exit 1; }
 
 pkg_nbs=$(echo "$share"/notebooks/*.ipynb)
 ws_nbs=$(echo "$ws"/nb_bench_*.ipynb)
@@ -45,5 +52,5 @@ def line(ours, ref, target):
     ok = "yes" if ratio <= target else "NO"
     print(f"{ours:16s} {r[ours]['median']*1e3:7.1f} ms vs {ref:18s} {r[ref]['median']*1e3:7.1f} ms: "
           f"median {ratio:.2f}x, min {best:.2f}x (target <= {target}x): {ok}")
-line("init (identical)", "openssl both trees", 1.2)
+line("init (identical)", "openssl both trees", 0.2)
 PY

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The price of a durable `init --force`: 200 notebooks of 1 MiB each, side by side in one hyperfine run with
-#   cp -p FILES DIR && sync -f DIR     (a plain copy, then everything on disk)          target: init <= 1.3x
+#   cp -p FILES DIR && sync -f DIR     (a plain copy, then everything on disk)          target: init <= 1.15x
 #   rsync --fsync -t -I FILES DIR      (rsync's own safe update: temp file, fsync, rename) target: init faster
 # -I makes rsync copy every file on every run, as init --force does, instead of skipping those whose size
 # and time match.
@@ -23,6 +23,8 @@ share=$prefix/share/qev-scoreboard
 rm -f "$share"/notebooks/*.ipynb
 for i in $(seq -w 1 200); do head -c $((1 << 20)) /dev/urandom >"$share/notebooks/nb_bench_$i.ipynb"; done
 exe=$prefix/bin/qev-scoreboard
+# Settled, as an installed package's files are: trusted by their facts, not read to be fingerprinted.
+sleep 2.1
 ws=$scratch/ws
 cp_dst=$scratch/cp
 rsync_dst=$scratch/rsync
@@ -57,6 +59,6 @@ def line(ref, target, label):
     ok = "yes" if ratio <= target else "NO"
     print(f"init --force {ours['median']*1e3:8.1f} ms vs {ref:16s} {r[ref]['median']*1e3:8.1f} ms: "
           f"median {ratio:.2f}x, min {best:.2f}x ({label}): {ok}")
-line("cp -p + sync -f", 1.3, "target <= 1.3x")
+line("cp -p + sync -f", 1.15, "target <= 1.15x")
 line("rsync --fsync", 1.0, "target < 1x")
 PY

@@ -34,7 +34,8 @@ steps=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' "
 
 # The refresh must do what it claims before it is timed: every step's file, found in the oldest season.
 echo -n 0.0.1 >"$ws/db/.nb_version"
-"$exe" --dir "$ws" init | grep -q "^  \[SYNC\] $steps meta hash" || { echo "FAIL: not every step refreshed" >&2; exit 1; }
+refreshed=$("$exe" --dir "$ws" init)
+grep -q "^  \[SYNC\] $steps meta hash" <<<"$refreshed" || { echo "FAIL: not every step refreshed: $refreshed" >&2; exit 1; }
 
 # Each timed run starts from an older stamp, so it searches every step again (nothing left to rewrite).
 hyperfine -N --warmup 2 --runs 10 --export-json "$scratch/seasons.json" \
