@@ -9,9 +9,10 @@ namespace qev_scoreboard::platform {
 FileTime file_system_time() noexcept {
     struct timespec ts {};
 #if defined(CLOCK_REALTIME_COARSE)
-    if (sys::clock_gettime(CLOCK_REALTIME_COARSE, &ts) == 0) return {ts.tv_sec, static_cast<std::int32_t>(ts.tv_nsec)};
+    if (sys::clock_gettime_uncounted(CLOCK_REALTIME_COARSE, &ts) == 0)
+        return {ts.tv_sec, static_cast<std::int32_t>(ts.tv_nsec)};
 #endif
-    sys::clock_gettime(CLOCK_REALTIME, &ts);
+    sys::clock_gettime_uncounted(CLOCK_REALTIME, &ts);
     return {ts.tv_sec, static_cast<std::int32_t>(ts.tv_nsec)};
 }
 
