@@ -27,4 +27,5 @@ set(QEV_POSIX_UNIT_TEST_SOURCES
   disk_model_test.cpp
   crash_state_test.cpp
   trust_test.cpp
+  dry_run_test.cpp
 )

@@ -13,6 +13,7 @@ struct Args {
     std::optional<std::string> dir;
     std::optional<std::string> command;                    // a sub-command's name; absent: no sub-command
     bool force = false;                                    // init --force
+    bool dry_run = false;                                  // init --dry-run
     bool json = false;                                     // status --json
     std::string db = layout::default_database_argument();  // verify --db
 };

@@ -1,6 +1,7 @@
 // `init`: scaffolds a work directory, or brings an existing one up to date with the installed package:
 // directory tree, data readme copy, notebooks (by fingerprint, or all with --force), version stamp and
 // the engine's meta hashes after a version change, then the summary and the closing banner.
+// --dry-run prints what the run would do and print, doing none of it.
 
 #include <string>
 #include <vector>
@@ -62,9 +63,14 @@ constexpr std::string_view BANNER_TAIL =
     "    nb_05b_backtest_yis.ipynb       # YIS backtest\n"
     "    nb_05c_backtest_ml.ipynb        # ML backtest\n";
 
-void create_tree(const fs::path& base) {
+// A dry run makes none of them, but fails where making them surely would.
+void create_tree(const fs::path& base, bool dry_run) {
     for (const std::string& rel : layout::tree_dirs()) {
-        make_directories(base / platform::path_from_utf8(rel));
+        const fs::path dir = base / platform::path_from_utf8(rel);
+        if (dry_run)
+            require_makeable(dir);
+        else
+            make_directories(dir);
         print_line("  [OK] " + rel + "/");
     }
 }
@@ -105,13 +111,15 @@ void cmd_init(const Args& args) {
     const std::string version = services().version();
     const fs::path base = get_work_dir(args.dir);
 
+    if (args.dry_run) print_line("ÖNİZLEME — hiçbir şey yazılmadı");
     print_line("QEV Scoreboard v" + version + " — init");
     print_line("Çalışma dizini: " + printable(platform::path_to_utf8(base)) + "\n");
 
-    create_tree(base);
-    remove_left_overs(base);
-    InstallPlan plan =
-        plan_install(base, get_notebooks_dir(), args.force ? InstallPolicy::Force : InstallPolicy::Init, version);
+    create_tree(base, args.dry_run);
+    if (!args.dry_run) remove_left_overs(base);
+    // A dry run decides everything now: it has no copying to learn a fingerprint from.
+    InstallPlan plan = plan_install(base, get_notebooks_dir(), args.force ? InstallPolicy::Force : InstallPolicy::Init,
+                                    version, args.dry_run);
     KeptCopies kept(base, plan.record);
     // Should the run be interrupted, the user still learns where the work it kept is.
     kept.on_kept([](const std::vector<std::string>& all) {
@@ -121,7 +129,7 @@ void cmd_init(const Args& args) {
     });
     InstallResult result;
     try {
-        result = apply_install(plan, kept);
+        result = args.dry_run ? preview_install(plan, kept) : apply_install(plan, kept);
     } catch (...) {
         for (const std::string& line : kept_lines(kept.kept())) print_line(line);
         // Out of the process's buffer before an interrupt stops telling them.

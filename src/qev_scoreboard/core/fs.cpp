@@ -32,12 +32,35 @@ void make_with_parents(const fs::path& dir) {
     throw_file_error("dizin oluşturulamadı", dir, err);
 }
 
+// make_with_parents, asking at each step whether it would succeed instead of doing it.
+void check_with_parents(const fs::path& dir) {
+    platform::FileInfo info;
+    const int err = platform::describe(dir, Follow::Links, info);
+    if (err == 0) {
+        if (info.kind != FileKind::Directory) throw_file_error("dizin oluşturulamadı", dir, ENOTDIR);
+        return;
+    }
+    if (err != ENOENT && err != ENOTDIR) throw_file_error("dizin oluşturulamadı", dir, err);
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir) check_with_parents(parent);
+    // A parent that is not there yet would be made by this user, who may then make entries in it.
+    const fs::path existing = parent.empty() ? fs::path(".") : parent;
+    if (platform::describe(existing, Follow::Links, info) != 0) return;
+    if (const int denied = platform::may_add_entries(existing); denied != 0)
+        throw_file_error("dizin oluşturulamadı", dir, denied);
+}
+
 }  // namespace
 
 void make_directories(const fs::path& dir) {
     // Refused before the first parent is made: the system would make a directory of another name.
     platform::require_keepable_names(dir, "dizin oluşturulamadı");
     make_with_parents(dir);
+}
+
+void require_makeable(const fs::path& dir) {
+    platform::require_keepable_names(dir, "dizin oluşturulamadı");
+    check_with_parents(dir);
 }
 
 bool make_new_directory(const fs::path& dir) {

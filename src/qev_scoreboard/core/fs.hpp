@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 // dizin değil").
 void make_directories(const fs::path& dir);
 
+// Throws what make_directories(dir) would where it would surely fail (a component that is no directory,
+// one that cannot be looked at, a parent this user may not make entries in), making nothing.
+void require_makeable(const fs::path& dir);
+
 // Creates the one directory `dir`, whose parent exists. False, creating nothing, when something of that
 // name is there already; any other failure throws.
 bool make_new_directory(const fs::path& dir);

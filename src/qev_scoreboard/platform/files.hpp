@@ -65,6 +65,10 @@ FileInfo info(NativeHandle file, const fs::path& shown);
 // errno value: ENOENT or ENOTDIR when nothing is there, ELOOP for a link loop.
 int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept;
 
+// Whether this user may make entries in the directory `dir`, as a new file or directory there would
+// ask: 0, or the errno value the attempt would meet (EACCES, EROFS, ...). Changes nothing.
+int may_add_entries(const fs::path& dir) noexcept;
+
 // Reads at most `size` bytes, retrying on interruption; 0 means end of file. Action: "okunamadı".
 std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown);
 

@@ -26,6 +26,8 @@ namespace qev_scoreboard {
 
 namespace {
 
+constexpr std::string_view README_LINE = "  [OK] external_data/VERI_KOPYALA.txt";
+
 void list(InstallResult& result, InstallPolicy policy, Change change, const std::string& name) {
     if (policy != InstallPolicy::Init || change == Change::Replace)
         result.updated.push_back(name);
@@ -149,7 +151,7 @@ void install_readme(Run& run, PlannedFile f) {
     const std::optional<FileFacts> package =
         f.package_by_record ? std::optional(facts_of(f.package)) : settled_facts(f.package, f.package_looked_at);
     run.installed[f.rel] = {f.incoming, installed, package};
-    print_line("  [OK] external_data/VERI_KOPYALA.txt");
+    print_line(README_LINE);
 }
 
 // The fingerprints of the notebooks now installed, as the meta refresh needs them.
@@ -210,6 +212,23 @@ InstallResult apply_install(InstallPlan& plan, KeptCopies& kept) {
     else
         finish_init(run);
     return run.result;
+}
+
+InstallResult preview_install(InstallPlan& plan, KeptCopies& kept) {
+    InstallResult result;
+    std::map<std::string, std::string> installed;  // the fingerprints the run would record
+    for (const PlannedFile& f : plan.files) {
+        if (f.keep) kept.tell_would_keep(f.rel, f.found);
+        installed[f.rel] = f.incoming;
+        if (f.readme)
+            print_line(README_LINE);
+        else
+            list(result, plan.policy, f.change, f.rel);
+    }
+    if (plan.notebooks_error) std::rethrow_exception(plan.notebooks_error);
+    if (plan.stamp_error) std::rethrow_exception(plan.stamp_error);
+    if (plan.refresh) update_meta_hashes(plan.base, installable_notebooks(plan.nb_dir), plan.seasons, &installed, true);
+    return result;
 }
 
 }  // namespace qev_scoreboard

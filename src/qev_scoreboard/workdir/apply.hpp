@@ -24,4 +24,10 @@ struct InstallResult {
 // the stop check in force on this thread asks to.
 InstallResult apply_install(InstallPlan& plan, KeptCopies& kept);
 
+// What apply_install would do with `plan`, a plan of init's with every decision made (decide_all), and
+// print, had it run now: the same lines, the same result and, in `kept`, the copies it would keep, named
+// as this run would make them; it throws the errors the plan kept where the run would meet them. Writes,
+// removes and flushes nothing.
+InstallResult preview_install(InstallPlan& plan, KeptCopies& kept);
+
 }  // namespace qev_scoreboard

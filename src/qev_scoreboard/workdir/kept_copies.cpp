@@ -179,6 +179,47 @@ FoundFile KeptCopies::keep_if_changed(const std::string& rel, const std::string&
     return found;
 }
 
+namespace {
+
+// Whether something stands at `folder` that remove_abandoned_folders leaves: anything but a directory
+// holding nothing besides temporary files. A folder a live run holds is not told apart from one a killed
+// run left: only a run in this very second can hold one that is still empty.
+bool left_standing(const fs::path& folder) {
+    platform::FileInfo info;
+    if (platform::describe(folder, platform::Follow::NoLinks, info) != 0) return false;
+    if (info.kind != platform::FileKind::Directory) return true;
+    try {
+        for (const DirEntry& entry : list_directory(folder))
+            if (!platform::is_temporary_name(entry.name)) return true;
+    } catch (const FileError&) {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void KeptCopies::tell_would_keep(const std::string& rel, const FoundFile& found) {
+    const fs::path name = platform::path_from_utf8(rel).filename();
+    if (const auto earlier = kept_before(name, found.facts.size, found.fingerprint)) {
+        tell_kept(*earlier);
+        return;
+    }
+    if (relative_.empty()) {
+        // The name folder() would take: the first that nothing stands at once the run's clean-up has
+        // removed the folders killed runs left empty.
+        const fs::path yedek = layout::kept_copies_dir(base_);
+        for (int n = 1;; ++n) {
+            const std::string folder = n == 1 ? name_ : name_ + "-" + std::to_string(n);
+            if (!left_standing(yedek / folder)) {
+                relative_ = fs::path(std::string(layout::KEPT_COPIES)) / folder;
+                break;
+            }
+        }
+    }
+    tell_kept(platform::path_to_utf8(relative_ / name));
+}
+
 void KeptCopies::tell_kept(std::string kept) {
     kept_.push_back(std::move(kept));
     if (on_kept_) on_kept_(kept_);

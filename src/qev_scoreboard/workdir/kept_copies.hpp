@@ -45,6 +45,10 @@ class KeptCopies {
     // caller replaces nothing.
     FoundFile keep_if_changed(const std::string& rel, const std::string& incoming, const FoundFile* seen = nullptr);
 
+    // What keep_if_changed would tell of the user's own file `rel`, as `found` (fingerprinted) describes it,
+    // copying nothing and making no folder: the earlier copy named again, or the copy this run would make.
+    void tell_would_keep(const std::string& rel, const FoundFile& found);
+
     // The copies kept, relative to the work directory, as printed (the system's separator).
     const std::vector<std::string>& kept() const { return kept_; }
 

@@ -49,8 +49,8 @@ constexpr std::uint64_t MAX_META_SIZE = std::uint64_t{1} << 30;
 // is not a UTF-8 JSON object or one this user may not read: the engine's file is then left exactly as it
 // was. A file that exists but cannot be read for another reason (an I/O error), or cannot be written, is
 // an error: its step would otherwise be re-run with nothing said. The file is read and written in pieces,
-// so a large one takes no more memory than a small one.
-bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
+// so a large one takes no more memory than a small one. Unless `write`, only whether it would be rewritten.
+bool refresh_meta_file(const fs::path& meta_path, const std::string& hash, bool write) {
     std::optional<Fd> file;
     std::optional<MetaMemberRewrite> rewrite;
     try {
@@ -64,6 +64,7 @@ bool refresh_meta_file(const fs::path& meta_path, const std::string& hash) {
         return false;  // not UTF-8, not JSON, or not an object
     }
     if (!rewrite->needed()) return false;
+    if (!write) return true;
     try {
         write_file_atomic(meta_path, [&](const ContentWriter& write) {
             // Asked again, the name having been replaced meanwhile by another run's refresh: that file stays.
@@ -89,7 +90,8 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
 }
 
 void update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks,
-                        std::optional<Seasons>& seasons, const std::map<std::string, std::string>* known) {
+                        std::optional<Seasons>& seasons, const std::map<std::string, std::string>* known,
+                        bool preview) {
     std::unordered_map<std::string, std::vector<std::string>> nb_to_codes;
     for (const StepRecord& step : adim_registry()) nb_to_codes[step.nb].push_back(step.kod);
 
@@ -101,11 +103,12 @@ void update_meta_hashes(const fs::path& base, const std::vector<std::string>& up
     for (const std::string& name : updated_notebooks) {
         stop_point(base);
         const fs::path notebook = base / platform::path_from_utf8(name);
-        if (!path_exists(notebook)) continue;
         const auto just_installed =
             known != nullptr ? known->find(name) : std::map<std::string, std::string>::const_iterator();
-        const std::string hash =
-            known != nullptr && just_installed != known->end() ? just_installed->second : _file_hash(notebook);
+        const bool installed_now = known != nullptr && just_installed != known->end();
+        // Installed now, the notebook is there: the preview's may be still to come.
+        if (!installed_now && !path_exists(notebook)) continue;
+        const std::string hash = installed_now ? just_installed->second : _file_hash(notebook);
         const auto codes = nb_to_codes.find(name);
         if (codes == nb_to_codes.end()) continue;
         if (!seasons) seasons.emplace(seasons_dir);
@@ -115,9 +118,9 @@ void update_meta_hashes(const fs::path& base, const std::vector<std::string>& up
             if (presence != Presence::Present) continue;
             const fs::path meta = seasons->candidate(season, file);
             // What a killed run left beside the engine's files goes, whether or not this one is rewritten.
-            if (cleaned.insert(meta.parent_path()).second)
+            if (!preview && cleaned.insert(meta.parent_path()).second)
                 platform::remove_left_over_temporaries_in(meta.parent_path());
-            if (refresh_meta_file(meta, hash)) ++guncellenen;
+            if (refresh_meta_file(meta, hash, !preview)) ++guncellenen;
         }
     }
     if (guncellenen != 0)

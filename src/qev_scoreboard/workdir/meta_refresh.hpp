@@ -21,8 +21,11 @@ void _update_meta_hashes(const fs::path& base, const std::vector<std::string>& u
 // The same, with the seasons of base/seasons as a run has listed them so far (listed here when not yet),
 // so that one run lists them once.
 // `known`, when given, holds the fingerprints of notebooks just installed, which are not read again.
+// A `preview` writes and removes nothing: it prints the line the refresh would print, with `known` the
+// fingerprints of the notebooks as they would be installed.
 void update_meta_hashes(const fs::path& base, const std::vector<std::string>& updated_notebooks,
-                        std::optional<Seasons>& seasons, const std::map<std::string, std::string>* known = nullptr);
+                        std::optional<Seasons>& seasons, const std::map<std::string, std::string>* known = nullptr,
+                        bool preview = false);
 
 // The meta files update_meta_hashes(base, names, seasons) would rewrite if stale: the newest season's of
 // every step of each named notebook. What cannot be searched is left out.

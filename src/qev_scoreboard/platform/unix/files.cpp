@@ -64,6 +64,8 @@ int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
     return 0;
 }
 
+int may_add_entries(const fs::path& dir) noexcept { return sys::faccessat(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno; }
+
 std::size_t read_some(NativeHandle file, char* buf, std::size_t size, const fs::path& shown) {
     for (;;) {
         const ssize_t n = sys::read(fd_of(file), buf, size);

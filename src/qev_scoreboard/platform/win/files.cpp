@@ -155,6 +155,16 @@ File open_directory(const fs::path& path) {
     return d;
 }
 
+int may_add_entries(const fs::path& dir) noexcept {
+    try {
+        // The directory's access list answers the open as it would answer making an entry in it.
+        const File d = win::open_handle(dir, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, win::SHARE_ALL, OPEN_EXISTING, 0);
+        return d ? 0 : win::errno_from_win32(::GetLastError());
+    } catch (...) {
+        return ENOMEM;
+    }
+}
+
 int describe(const fs::path& path, Follow follow, FileInfo& out) noexcept {
     try {
         const File f = win::open_handle(path, FILE_READ_ATTRIBUTES, win::SHARE_ALL, OPEN_EXISTING,
