@@ -3,7 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <ctime>
 #include <map>
 #include <regex>
 
@@ -65,16 +65,11 @@ std::string without_run_times(const std::string& out) {
 }
 
 std::string folder_name_of(std::chrono::system_clock::time_point t) {
-    using namespace std::chrono;
-    const auto secs = floor<seconds>(t);
-    const auto day = floor<days>(secs);
-    const year_month_day ymd{day};
-    const hh_mm_ss hms{secs - day};
+    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm utc{};
+    gmtime_r(&secs, &utc);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02u%02u-%02d%02d%02d", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
-                  static_cast<int>(hms.hours().count()), static_cast<int>(hms.minutes().count()),
-                  static_cast<int>(hms.seconds().count()));
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &utc);
     return buf;
 }
 

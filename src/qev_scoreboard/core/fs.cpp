@@ -12,7 +12,8 @@ using platform::Follow;
 
 namespace {
 
-void make_with_parents(const fs::path& dir) {
+// Unless `make`, only asks at each step whether making it would succeed.
+void make_with_parents(const fs::path& dir, bool make) {
     platform::FileInfo info;
     int err = platform::describe(dir, Follow::Links, info);
     if (err == 0) {
@@ -21,10 +22,18 @@ void make_with_parents(const fs::path& dir) {
     }
     if (err != ENOENT && err != ENOTDIR) throw_file_error("dizin oluşturulamadı", dir, err);
     const fs::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir) make_with_parents(parent);
+    if (!parent.empty() && parent != dir) make_with_parents(parent, make);
+    const fs::path in = parent.empty() ? fs::path(".") : parent;
+    if (!make) {
+        // A parent still to be made would be this user's, who may then make entries in it.
+        if (platform::describe(in, Follow::Links, info) != 0) return;
+        if (const int denied = platform::may_add_entries(in); denied != 0)
+            throw_file_error("dizin oluşturulamadı", dir, denied);
+        return;
+    }
     if ((err = platform::make_directory(dir)) == 0) {
         // Its entry is on the disk before anything in it is.
-        platform::flush_directory(parent.empty() ? fs::path(".") : parent);
+        platform::flush_directory(in);
         return;
     }
     // Someone else may have made it meanwhile; only a directory will do.
@@ -32,35 +41,17 @@ void make_with_parents(const fs::path& dir) {
     throw_file_error("dizin oluşturulamadı", dir, err);
 }
 
-// make_with_parents, asking at each step whether it would succeed instead of doing it.
-void check_with_parents(const fs::path& dir) {
-    platform::FileInfo info;
-    const int err = platform::describe(dir, Follow::Links, info);
-    if (err == 0) {
-        if (info.kind != FileKind::Directory) throw_file_error("dizin oluşturulamadı", dir, ENOTDIR);
-        return;
-    }
-    if (err != ENOENT && err != ENOTDIR) throw_file_error("dizin oluşturulamadı", dir, err);
-    const fs::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir) check_with_parents(parent);
-    // A parent that is not there yet would be made by this user, who may then make entries in it.
-    const fs::path existing = parent.empty() ? fs::path(".") : parent;
-    if (platform::describe(existing, Follow::Links, info) != 0) return;
-    if (const int denied = platform::may_add_entries(existing); denied != 0)
-        throw_file_error("dizin oluşturulamadı", dir, denied);
-}
-
 }  // namespace
 
 void make_directories(const fs::path& dir) {
     // Refused before the first parent is made: the system would make a directory of another name.
     platform::require_keepable_names(dir, "dizin oluşturulamadı");
-    make_with_parents(dir);
+    make_with_parents(dir, true);
 }
 
 void require_makeable(const fs::path& dir) {
     platform::require_keepable_names(dir, "dizin oluşturulamadı");
-    check_with_parents(dir);
+    make_with_parents(dir, false);
 }
 
 bool make_new_directory(const fs::path& dir) {
