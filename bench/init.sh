@@ -7,25 +7,13 @@
 # The program finds its package data relative to its own file, so it runs from a throw-away prefix
 # holding copies of the built program and libraries and the generated notebooks.
 # Usage: bench/init.sh [BUILD_DIR]   (default: build/release)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-[ -x "$build/bin/qev-scoreboard" ] || { echo "no program at $build/bin/qev-scoreboard: build first" >&2; exit 1; }
-
-scratch=$(mktemp -d /tmp/qev-bench-init.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
-prefix=$scratch/prefix
-share=$prefix/share/qev-scoreboard
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+require_programs "$build/bin/qev-scoreboard"
+make_scratch init
+make_prefix
+bench_notebooks
 ws=$scratch/ws
-mkdir -p "$prefix/bin" "$prefix/lib" "$share/notebooks"
-cp "$build/bin/qev-scoreboard" "$prefix/bin/"
-cp -P "$build"/lib/*.so* "$prefix/lib/"
-cp "$build/share/qev-scoreboard/VERI_KOPYALA.txt" "$build/share/qev-scoreboard/adim_registry.json" "$share/"
-for i in $(seq -w 1 200); do head -c $((1 << 20)) /dev/urandom >"$share/notebooks/nb_bench_$i.ipynb"; done
-exe=$prefix/bin/qev-scoreboard
-# A package file changed moments before a run is read again in case it is still being written; one installed
-# a while ago, as a package's are, is trusted by its facts.
-sleep 2.1
 
 # The runs must do what they claim before they are timed.
 "$exe" --dir "$ws" init >/dev/null

@@ -7,24 +7,15 @@
 # The program finds its package data relative to its own location, so it runs from a throw-away prefix
 # holding copies of the built tree and the generated notebooks.
 # Usage: bench/init_durable.sh [BUILD_DIR]   (default: build/release)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-[ -x "$build/bin/qev-scoreboard" ] || { echo "no program at $build/bin/qev-scoreboard: build first" >&2; exit 1; }
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+require_programs "$build/bin/qev-scoreboard"
 command -v rsync >/dev/null || { echo "rsync is not installed" >&2; exit 1; }
 grep -q -- --fsync <<<"$(rsync --help)" || { echo "this rsync has no --fsync" >&2; exit 1; }
 
-scratch=$(mktemp -d /tmp/qev-bench-init-durable.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
-prefix=$scratch/prefix
-mkdir -p "$prefix"
-cp -a "$build/bin" "$build/lib" "$build/share" "$prefix/"
-share=$prefix/share/qev-scoreboard
-rm -f "$share"/notebooks/*.ipynb
-for i in $(seq -w 1 200); do head -c $((1 << 20)) /dev/urandom >"$share/notebooks/nb_bench_$i.ipynb"; done
-exe=$prefix/bin/qev-scoreboard
-# Settled, as an installed package's files are: trusted by their facts, not read to be fingerprinted.
-sleep 2.1
+make_scratch init-durable
+make_prefix
+bench_notebooks
 ws=$scratch/ws
 cp_dst=$scratch/cp
 rsync_dst=$scratch/rsync

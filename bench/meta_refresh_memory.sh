@@ -7,18 +7,12 @@
 # Targets: peak <= 96 MiB for 50 MB; goal <= 32 MiB whatever the size.
 # The program finds its package data relative to its own file, so it runs from a throw-away prefix.
 # Usage: bench/meta_refresh_memory.sh [BUILD_DIR]   (default: build/release)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${1:-build/release}"
-[ -x "$build/bin/qev-scoreboard" ] || { echo "no program at $build/bin/qev-scoreboard: build first" >&2; exit 1; }
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+require_programs "$build/bin/qev-scoreboard"
 
-scratch=$(mktemp -d /tmp/qev-bench-meta-memory.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
-prefix=$scratch/prefix
-mkdir -p "$prefix/bin"
-cp "$build/bin/qev-scoreboard" "$prefix/bin/"
-cp -a "$build/lib" "$build/share" "$prefix/"
-exe=$prefix/bin/qev-scoreboard
+make_scratch meta-memory
+make_prefix
 ws=$scratch/ws
 "$exe" --dir "$ws" init >/dev/null
 meta=$ws/seasons/2024_01/meta/adim_01a.json

@@ -4,15 +4,12 @@
 #     program that opens the same file read-only and runs the same queries (target: <= 1.3x);
 #  2. on a directory without a database against `version`: the engine must not be loaded at all.
 # Usage: bench/status.sh [BUILD_DIR]   (default: build/release)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${1:-build/release}"
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 exe="$build/bin/qev-scoreboard"
 baseline="$build/bin/qev-bench-status-baseline"
 mkdb="$build/bin/qev-bench-status-mkdb"
-for f in "$exe" "$baseline" "$mkdb"; do
-  [ -x "$f" ] || { echo "no program at $f: build first" >&2; exit 1; }
-done
+require_programs "$exe" "$baseline" "$mkdb"
 
 ws="$(mktemp -d /tmp/qev-bench-status-XXXXXX)"
 trap 'rm -rf "$ws"' EXIT

@@ -6,15 +6,12 @@
 # Usage: bench/status_views.sh [BUILD_DIR]   (default: build/release)
 # Environment: ROWS per file (default 1500000), FILES of each kind (default 4), ROUNDS (default 4) of
 # RUNS (default 3) runs of each program.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${1:-build/release}"
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 exe="$(realpath "$build")/bin/qev-scoreboard"
 baseline="$build/bin/qev-bench-status-baseline"
 mkdb="$build/bin/qev-bench-status-views-mkdb"
-for f in "$exe" "$baseline" "$mkdb"; do
-  [ -x "$f" ] || { echo "no program at $f: build first" >&2; exit 1; }
-done
+require_programs "$exe" "$baseline" "$mkdb"
 
 ws="$(mktemp -d /tmp/qev-bench-status-views-XXXXXX)"
 elsewhere="$(mktemp -d /tmp/qev-bench-status-views-cwd-XXXXXX)"
