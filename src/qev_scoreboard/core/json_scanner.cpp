@@ -132,11 +132,15 @@ void Scanner::scalar() {
     fail("beklenmeyen karakter");
 }
 
-void Scanner::skip_value(int depth) {
+char Scanner::value_start(int depth) {
     if (depth >= MAX_DEPTH) fail("iç içe geçme çok derin");
     skip_ws();
     if (src.at_end()) fail("değer bekleniyordu");
-    const char c = src.peek();
+    return src.peek();
+}
+
+void Scanner::skip_value(int depth) {
+    const char c = value_start(depth);
     if (c == '"') {
         src.advance();
         return skip_string(*this);

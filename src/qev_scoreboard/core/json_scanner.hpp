@@ -82,6 +82,8 @@ class Scanner {
     void scalar();
     // A whole value, checked and skipped.
     void skip_value(int depth);
+    // Where a value `depth` deep must begin: its first character, not yet read.
+    char value_start(int depth);
 
     // The text of a string whose opening quote was just read, decoded, in pieces of at most a few
     // hundred bytes (a piece may end inside a UTF-8 sequence, the next one goes on with it).

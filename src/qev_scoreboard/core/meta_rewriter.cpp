@@ -94,10 +94,7 @@ class Rewriter : json_scan::Scanner {
     JsonWriter* out_ = nullptr;
 
     void scan(int depth) {
-        if (depth >= MAX_DEPTH) fail("iç içe geçme çok derin");
-        skip_ws();
-        if (src.at_end()) fail("değer bekleniyordu");
-        const char c = src.peek();
+        const char c = value_start(depth);
         if (c == '"') {
             src.advance();
             skip_string(*this);

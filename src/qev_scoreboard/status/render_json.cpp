@@ -47,23 +47,31 @@ const std::vector<T>& listed(const std::optional<std::vector<T>>& block) {
     return block ? *block : none;
 }
 
+// `key`: an array of one line per item, whose members `members(item)` writes.
+template <typename Items, typename Members>
+void lines_of(JsonWriter& w, const char* key, const Items& items, Members members) {
+    w.key(key);
+    w.begin_array();
+    for (const auto& item : items) {
+        w.begin_object(Layout::Inline);
+        members(item);
+        w.end_object();
+    }
+    w.end_array();
+}
+
 void database(JsonWriter& w, const StatusReport::Database& db) {
     w.begin_object(Layout::Inline);
     field(w, "path", db.path);
     field(w, "exists", db.exists);
     field(w, "size_bytes", db.size_bytes);
-    w.key("tables");
-    w.begin_array();
-    for (const auto& t : db.tables) {
-        w.begin_object(Layout::Inline);
+    lines_of(w, "tables", db.tables, [&](const auto& t) {
         field(w, "schema", t.schema);
         field(w, "name", t.name);
         field(w, "kind", t.view ? "view" : "table");
         field(w, "rows", t.rows);
         if (!t.rows) field(w, "error", t.error);
-        w.end_object();
-    }
-    w.end_array();
+    });
     field(w, "error", db.error.empty() ? std::nullopt : std::optional<std::string>(db.error));
     w.end_object();
 }
@@ -76,34 +84,21 @@ std::string status_json(const StatusReport& report) {
     w.begin_object();
     field(w, "version", report.version);
     field(w, "work_dir", report.work_dir);
-    w.key("external_data");
-    w.begin_array();
-    for (const auto& dir : report.external_data) {
-        w.begin_object(Layout::Inline);
+    lines_of(w, "external_data", report.external_data, [&](const auto& dir) {
         field(w, "name", dir.name);
         field(w, "exists", dir.exists);
         field(w, "entries", dir.entries);
         field(w, "files", dir.files);
         if (dir.exists && (!dir.entries || !dir.files)) field(w, "error", dir.error);
-        w.end_object();
-    }
-    w.end_array();
+    });
     w.key("database");
     report.database ? database(w, *report.database) : w.null();
-    w.key("outputs");
-    w.begin_array();
-    for (const auto& o : listed(report.outputs)) {
-        w.begin_object(Layout::Inline);
+    lines_of(w, "outputs", listed(report.outputs), [&](const auto& o) {
         field(w, "name", o.name);
         field(w, "exists", o.exists);
         field(w, "size_bytes", o.size_bytes);
-        w.end_object();
-    }
-    w.end_array();
-    w.key("steps");
-    w.begin_array();
-    for (const auto& s : listed(report.steps)) {
-        w.begin_object(Layout::Inline);
+    });
+    lines_of(w, "steps", listed(report.steps), [&](const auto& s) {
         field(w, "season", s.season);
         field(w, "code", s.code);
         field(w, "notebook", s.notebook);
@@ -111,9 +106,7 @@ std::string status_json(const StatusReport& report) {
         field(w, "current", s.current);
         field(w, "stale", s.stale());
         if (!s.error.empty()) field(w, "error", s.error);
-        w.end_object();
-    }
-    w.end_array();
+    });
     if (!report.steps_error.empty()) field(w, "steps_error", report.steps_error);
     w.end_object();
     return out + "\n";
