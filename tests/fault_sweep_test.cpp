@@ -115,6 +115,19 @@ class FaultSweep : public ::testing::Test {
                              ("qev-" + std::to_string(::getpid()));
     void TearDown() override { fs::remove_all(scratch); }
 
+    // The clean run of `sweep` from `tpl`: the state every run must reach, and the calls it makes.
+    std::vector<const char*> clean_run(const fs::path& tpl, Sweep& sweep) {
+        copy_tree(tpl, scratch / "w");
+        std::vector<const char*> calls;
+        faults::trace(&calls);
+        faults::arm(0, 0);
+        quietly([&] { sweep.run(scratch / "w"); });
+        faults::disarm();
+        faults::trace(nullptr);
+        sweep.expect.after = snapshot(scratch / "w");
+        return calls;
+    }
+
     void sweep(Scenario which) {
         const RunCase c = run_case(which, packages);
         const std::string& name = c.name;
@@ -123,15 +136,7 @@ class FaultSweep : public ::testing::Test {
         c.prepare(tpl);
         ScopedServices scope(packages.new_package);
         Sweep sweep{run, {snapshot(tpl), {}, c.edited}};
-        // The clean run: the state every run must reach, and the calls it makes.
-        copy_tree(tpl, scratch / "w");
-        std::vector<const char*> calls;
-        faults::trace(&calls);
-        faults::arm(0, 0);
-        quietly([&] { run(scratch / "w"); });
-        faults::disarm();
-        faults::trace(nullptr);
-        sweep.expect.after = snapshot(scratch / "w");
+        const std::vector<const char*> calls = clean_run(tpl, sweep);
         ASSERT_GT(calls.size(), 20u);
         // Points side by side, one worker process each with a work directory of its own.
         const unsigned slots = std::max(1u, std::thread::hardware_concurrency());
@@ -187,14 +192,7 @@ TEST_F(FaultSweep, AFullDiskThatStaysFullIsReportedOnce) {
     ScopedServices scope(packages.new_package);
     const auto run = [](const fs::path& ws) { run_init(ws, true); };
     Sweep sweep{run, {snapshot(tpl), {}, {EDITED, README}}, faults::Persist::SameKind};
-    copy_tree(tpl, scratch / "w");
-    std::vector<const char*> calls;
-    faults::trace(&calls);
-    faults::arm(0, 0);
-    quietly([&] { run(scratch / "w"); });
-    faults::disarm();
-    faults::trace(nullptr);
-    sweep.expect.after = snapshot(scratch / "w");
+    const std::vector<const char*> calls = clean_run(tpl, sweep);
     int points = 0;
     for (std::uint64_t at = 1; at <= calls.size(); ++at) {
         if (!faults::takes_space(calls[at - 1])) continue;

@@ -10,7 +10,6 @@ RUNNER, when given, is the command that runs PROGRAM (an emulator), e.g.
 A Windows PROGRAM (.exe, run by wine) is given absolute paths on wine's drive for the file system's
 root (Z:) and must print every path with Windows' separator; the rest of its text is the reference's.
 """
-import ctypes
 import hashlib
 import os
 import re
@@ -21,6 +20,8 @@ import sys
 import tempfile
 import unittest
 from pathlib import Path
+
+from duckdb_sql import run_sql
 
 if len(sys.argv) < 3:
     sys.exit(__doc__)
@@ -38,19 +39,7 @@ STEP_NOTEBOOK = "nb_01b_ingest_kik.ipynb"
 
 def duckdb(db, *statements, cwd):
     """Runs SQL statements on a database with the reference installation's DuckDB, in directory `cwd`."""
-    lib = ctypes.CDLL(str(REFERENCE.parent.parent / "lib" / "qev-scoreboard" / "libduckdb.so"))
-    handle, con = ctypes.c_void_p(), ctypes.c_void_p()
-    here = os.getcwd()
-    os.chdir(cwd)
-    try:
-        assert lib.duckdb_open(str(db).encode(), ctypes.byref(handle)) == 0, db
-        assert lib.duckdb_connect(handle, ctypes.byref(con)) == 0
-        for sql in statements:
-            assert lib.duckdb_query(con, sql.encode(), None) == 0, sql
-    finally:
-        lib.duckdb_disconnect(ctypes.byref(con))
-        lib.duckdb_close(ctypes.byref(handle))
-        os.chdir(here)
+    run_sql(REFERENCE.parent.parent / "lib" / "qev-scoreboard" / "libduckdb.so", db, statements, cwd)
 
 
 def run(program, args, cwd, runner=()):

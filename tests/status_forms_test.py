@@ -27,6 +27,8 @@ import unicodedata
 import unittest
 from pathlib import Path
 
+from duckdb_sql import run_sql
+
 if len(sys.argv) < 3:
     sys.exit(__doc__)
 PROGRAM = Path(sys.argv[1]).resolve()
@@ -40,16 +42,7 @@ RUN_TIMEOUT = 60
 
 def duckdb(db, *statements):
     """Runs SQL statements on a database of the test's own, through the installation's DuckDB."""
-    lib = ctypes.CDLL(str(DUCKDB))
-    handle, con = ctypes.c_void_p(), ctypes.c_void_p()
-    assert lib.duckdb_open(str(db).encode(), ctypes.byref(handle)) == 0, db
-    try:
-        assert lib.duckdb_connect(handle, ctypes.byref(con)) == 0
-        for sql in statements:
-            assert lib.duckdb_query(con, sql.encode(), None) == 0, sql
-    finally:
-        lib.duckdb_disconnect(ctypes.byref(con))
-        lib.duckdb_close(ctypes.byref(handle))
+    run_sql(DUCKDB, db, statements)
 
 
 def run(*args, **kw):

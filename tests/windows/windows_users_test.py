@@ -21,6 +21,8 @@ import time
 import unittest
 from pathlib import Path
 
+from mid_copy import first_while_running, installation_with_a_big_notebook
+
 if len(sys.argv) < 3:
     sys.exit(__doc__)
 LINUX = Path(sys.argv[1]).resolve()
@@ -314,21 +316,13 @@ class WindowsUsers(unittest.TestCase):
     def test_a_killed_runs_temporary_file_is_gone_after_the_next_plain_init(self):
         # An installation whose package holds a notebook large enough to be caught mid-copy, and a run of
         # it killed outright there.
-        prefix = self.tmp / "prefix"
-        shutil.copytree(WINDOWS / "bin", prefix / "bin", ignore=shutil.ignore_patterns("*.a"))
-        shutil.copytree(WINDOWS / "share", prefix / "share")
-        with open(prefix / "share" / "qev-scoreboard" / "notebooks" / "nb_99_big.ipynb", "wb") as f:
-            f.truncate(1 << 30)
+        prefix = installation_with_a_big_notebook(WINDOWS, self.tmp / "prefix")
         ws = self.initialised(self.tmp / "ws")
         before = listing(ws)
         proc = subprocess.Popen(["wine", prefix / "bin" / "qev-scoreboard.exe", "--dir", "ws", "init"], cwd=self.tmp,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            deadline = time.monotonic() + 60
-            while time.monotonic() < deadline and proc.poll() is None:
-                if any(p.stat().st_size >= 4 << 20 for p in ws.glob(".qev-*") if p.is_file()):
-                    break
-                time.sleep(0.005)
+            first_while_running(proc, lambda: ws.glob(".qev-*"))
             self.assertIsNone(proc.poll(), "the copy ended before the kill")
             proc.send_signal(signal.SIGKILL)
             proc.wait(timeout=60)

@@ -19,6 +19,8 @@ import time
 import unittest
 from pathlib import Path
 
+from mid_copy import first_while_running, installation_with_a_big_notebook
+
 if len(sys.argv) < 3:
     sys.exit(__doc__)
 LINUX = Path(sys.argv[1]).resolve()
@@ -197,26 +199,14 @@ class UnderWine(unittest.TestCase):
 
     def test_an_interrupted_replacement_leaves_nothing_behind(self):
         # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.
-        prefix = self.tmp / "prefix"
-        shutil.copytree(WINDOWS / "bin", prefix / "bin", ignore=shutil.ignore_patterns("*.a"))
-        shutil.copytree(WINDOWS / "share", prefix / "share")
-        with open(prefix / "share" / "qev-scoreboard" / "notebooks" / "nb_99_big.ipynb", "wb") as f:
-            f.truncate(1 << 30)
+        prefix = installation_with_a_big_notebook(WINDOWS, self.tmp / "prefix")
         ws = self.initialised("interrupted")
         before = listing(ws)
         proc = subprocess.Popen(["wine", prefix / "bin" / "qev-scoreboard.exe", "--dir", "ws", "init"],
                                 cwd=ws.parent, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE)
         try:
-            deadline, caught = time.monotonic() + 60, None
-            while caught is None and time.monotonic() < deadline and proc.poll() is None:
-                for p in ws.iterdir():
-                    try:
-                        if str(p.relative_to(ws)) not in before and p.stat().st_size >= 4 << 20:
-                            caught = p
-                    except FileNotFoundError:
-                        pass
-                time.sleep(0.005)
+            caught = first_while_running(proc, lambda: (p for p in ws.iterdir() if p.name not in before))
             self.assertIsNotNone(caught, "never saw the large copy under way")
             self.assertIsNone(proc.poll(), "the copy ended before the interrupt")
             proc.send_signal(signal.SIGINT)  # wine hands it to the program as Ctrl+C
