@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "qev_scoreboard/platform/fault_injection.hpp"
+#include "qev_scoreboard/platform/unix/variants.hpp"
 #include "run_fixtures.hpp"
 #include "support.hpp"
 
@@ -251,9 +252,12 @@ TEST(TrustByFacts, APackageFileIsReadOnce) {
         reads[pkg == &big][1] = traced([&] { pkg->init(edited); }).count("read");
     }
     const std::size_t once = 3 * BIG / PIECE;
+    // Without a copy made by the kernel (the portable calls), a file compared first is read again to be
+    // copied: still no more than that.
+    const std::size_t copying = QEV_USE_LINUX_CALLS ? 0 : once;
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "a fresh directory" : "the analyst's files");
-        EXPECT_LE(reads[1][run] - reads[0][run], once + 3);
+        EXPECT_LE(reads[1][run] - reads[0][run], once + (run == 1 ? copying : 0) + 3);
     }
 }
 
