@@ -197,6 +197,24 @@ class UnderWine(unittest.TestCase):
         proc = wine(WINDOWS / "bin" / "qev-scoreboard.exe", "--dir", "ws", "status", cwd=ws.parent)
         self.assertEqual((proc.returncode, proc.stderr), (0, b""))
 
+    def test_a_dry_run_changes_nothing_and_tells_what_linux_tells(self):
+        # Over a directory with the user's edit and an older stamp: nothing changes, and the preview is
+        # Linux's but for the separator (the kept-copy folder's second may differ between the two runs).
+        ws = self.initialised("onizleme")
+        before = (listing(ws), contents(ws))
+        linux = subprocess.run([LINUX / "bin" / "qev-scoreboard", "--dir", "ws", "init", "--dry-run"],
+                               capture_output=True, cwd=ws.parent)
+        proc = wine(WINDOWS / "bin" / "qev-scoreboard.exe", "--dir", "ws", "init", "--dry-run", cwd=ws.parent)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+        self.assertEqual((listing(ws), contents(ws)), before)
+        self.assertIn("YEDEKLENDİ", proc.stdout.decode())
+        self.assertEqual(without_run_time(proc.stdout.decode().replace("\\", "/")),
+                         without_run_time(linux.stdout.decode()))
+        # On a path that is not there yet, not even the working directory is made.
+        proc = wine(WINDOWS / "bin" / "qev-scoreboard.exe", "--dir", "yeni\\ws", "init", "--dry-run", cwd=ws.parent)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+        self.assertFalse((ws.parent / "yeni").exists())
+
     def test_an_interrupted_replacement_leaves_nothing_behind(self):
         # A copy of the installation whose package holds a notebook large enough to be caught mid-copy.
         prefix = installation_with_a_big_notebook(WINDOWS, self.tmp / "prefix")
