@@ -11,6 +11,7 @@ A Windows PROGRAM (.exe, run by wine) is given absolute paths on wine's drive fo
 root (Z:) and must print every path with Windows' separator; the rest of its text is the reference's.
 """
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -72,6 +73,14 @@ def without_run_time(text):
     return KEPT_FOLDER.sub(lambda m: f"yedek{m.group(1)}ZAMAN", text)
 
 
+def fingerprints_of_record(data):
+    """The record of installed files as its fingerprints alone: the facts it keeps of each file (times,
+    identities) differ from run to run and from system to system."""
+    record = json.loads(data)
+    return json.dumps({name: entry if isinstance(entry, str) else entry["fingerprint"]
+                       for name, entry in record.items()}, sort_keys=True).encode()
+
+
 def tree(root):
     """Every entry under `root`: type, permission bits, and content (a file's digest, a link's target)."""
     entries = []
@@ -82,7 +91,10 @@ def tree(root):
             st = os.lstat(path)
             if stat.S_ISREG(st.st_mode):
                 with open(path, "rb") as f:
-                    content = hashlib.sha256(f.read()).hexdigest()
+                    data = f.read()
+                if os.path.relpath(path, root).endswith(os.path.join("db", ".nb_installed.json")):
+                    data = fingerprints_of_record(data)
+                content = hashlib.sha256(data).hexdigest()
             elif stat.S_ISLNK(st.st_mode):
                 content = os.readlink(path)
             else:
